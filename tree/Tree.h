@@ -1,0 +1,135 @@
+// Rooted phylogenetic trees: nodes, the growable node array, traversals,
+// and whole-tree editing and comparison.
+#ifndef VESSIK_TREE_H
+#define VESSIK_TREE_H
+
+#include <string>
+
+namespace vessik {
+
+// Growable array. Past `minsize` it grows by exactly one element per append.
+template <class ValueType>
+class ExtendArray {
+public:
+    explicit ExtendArray(int size = 0, int capacity = 0, int minsize = 40)
+        : data(nullptr), size_(size), capacity(capacity), minsize(minsize)
+    {
+        if (this->capacity < size_)
+            this->capacity = size_;
+        if (this->minsize < this->capacity)
+            this->minsize = this->capacity;
+        if (this->capacity != 0)
+            data = new ValueType[this->capacity];
+    }
+
+    ~ExtendArray() { delete[] data; }
+
+    ExtendArray(const ExtendArray &) = delete;
+    ExtendArray &operator=(const ExtendArray &) = delete;
+
+    ValueType &operator[](int i) { return data[i]; }
+    const ValueType &operator[](int i) const { return data[i]; }
+
+    int size() const { return size_; }
+
+    void append(const ValueType &x)
+    {
+        if (size_ + 1 > capacity) {
+            const int newCapacity = minsize > size_ + 1 ? minsize : size_ + 1;
+            ValueType *grown = new ValueType[newCapacity];
+            for (int i = 0; i < size_; i++)
+                grown[i] = data[i];
+            delete[] data;
+            data = grown;
+            capacity = newCapacity;
+        }
+        data[size_++] = x;
+    }
+
+    ValueType *data;
+
+private:
+    int size_;
+
+public:
+    int capacity;
+    int minsize;
+};
+
+class Node {
+public:
+    Node()
+        : name(-1), parent(nullptr), children(nullptr), nchildren(0), dist(0.0f), longname()
+    {
+    }
+    ~Node() { delete[] children; }
+
+    Node(const Node &) = delete;
+    Node &operator=(const Node &) = delete;
+
+    bool isLeaf() const { return nchildren == 0; }
+
+    // Links `child` as the last child: the child array grows by exactly one slot.
+    void addChild(Node *child);
+
+    int name;
+    Node *parent;
+    Node **children;
+    int nchildren;
+    float dist;
+    std::string longname;
+};
+
+class Tree {
+public:
+    explicit Tree(int nnodes = 0);
+    virtual ~Tree();
+
+    Tree(const Tree &) = delete;
+    Tree &operator=(const Tree &) = delete;
+
+    bool assertTree();
+
+    Tree *copy();
+    void setTopology(Tree *other);
+    void reroot(Node *newroot, bool onBranch = true);
+    void reroot(Node *node1, Node *node2);
+    void reorderLeaves(std::string *order);
+    void hashkey(int *key);
+    bool sameTopology(Tree *other);
+
+    int nnodes;
+    Node *root;
+    ExtendArray<Node *> nodes;
+};
+
+// Append the nodes of the subtree under `node` (the whole tree when null).
+void getTreePostOrder(Tree *tree, ExtendArray<Node *> *nodes, Node *node = nullptr);
+void getTreePreOrder(Tree *tree, ExtendArray<Node *> *nodes, Node *node = nullptr);
+// Post-order visiting each node's children by increasing ordering[child->name].
+void getTreeSortedPostOrder(Tree *tree, ExtendArray<Node *> *nodes, int *ordering,
+                            Node *node = nullptr);
+
+// Orders indexes by their ranks; used to sort the children of one node.
+template <class T>
+class RankSortCmp {
+public:
+    explicit RankSortCmp(const T *ranks) : ranks(ranks) {}
+    bool operator()(int a, int b) const { return ranks[a] < ranks[b]; }
+
+    const T *ranks;
+};
+
+extern "C" {
+Tree *makeTree(int nnodes, int *ptree);
+void ptree2tree(int nnodes, int *ptree, Tree *tree);
+void tree2ptree(Tree *tree, int *ptree);
+void deleteTree(Tree *tree);
+void setTreeDists(Tree *tree, float *dists);
+void makeFtree(int nnodes, int *ptree, int ***ftree);
+void freeFtree(int nnodes, int **ftree);
+}
+
+} // namespace vessik
+
+#endif
