@@ -88,42 +88,44 @@ public:
     float Test(std::string xFileName, std::string yFileName, std::vector<int> samples);
 
     Data data;
-    vessik::Node *root;
-    vessik::Tree *tree;
-    float lambda;
-    float *beta;   // C x M, class-major
-    float *delta;  // C x M, step bounds
-    int nSamples;
-    int nFeatures;
-    int nClasses;
-    std::vector<int> *featureRows;  // M lists of samples where the feature is nonzero
-    std::vector<int> leafFeatures;  // features of the tree's leaves, ascending
-    float fitSum;
-    float penaltySum;
-    int nNodes;
+    vessik::Node *root = nullptr;
+    vessik::Tree *tree = nullptr;
+    float lambda = 0.0f;
+    float *beta = nullptr;   // C x M, class-major
+    float *delta = nullptr;  // C x M, step bounds
+    int nSamples = 0;
+    int nFeatures = 0;
+    int nClasses = 0;
+    std::vector<int> *featureRows = nullptr; // M lists of samples where the feature is nonzero
+    std::vector<int> leafFeatures;           // features of the tree's leaves, ascending
+    float fitSum = 0.0f;
+    float penaltySum = 0.0f;
+    int nNodes = 0;
     std::vector<std::vector<int>> nodeChildren;
     std::vector<std::vector<int>> nodeLeaves;
     std::vector<int> nodeDepth;
     std::vector<float> nodeRootDist;
-    int *leafDepth;       // M
-    float *leafBranch;    // M
-    float *nodeHeight;    // V
-    float *groupWeight;   // V
-    float *leafWeight;    // M
-    float *nodePass;      // V
-    float *nodeKeep;      // V
-    float *pathWeight;    // V
-    float *margin;        // C x N, class-major
-    float *numBetas;      // V x C, node-major
-    float *squareSums;    // C x V, class-major
-    float *dPlus;         // C x M
-    float *dMinus;        // C x M
-    float *d2;            // C x M
-    float *sumExp;        // N
-    float *xty;           // M x C, feature-major
+    int *leafDepth = nullptr;      // M
+    float *leafBranch = nullptr;   // M
+    float *nodeHeight = nullptr;   // V
+    float *groupWeight = nullptr;  // V
+    float *leafWeight = nullptr;   // M
+    float *nodePass = nullptr;     // V
+    float *nodeKeep = nullptr;     // V
+    float *pathWeight = nullptr;   // V
+    float *margin = nullptr;       // C x N, class-major
+    float *numBetas = nullptr;     // V x C, node-major
+    float *squareSums = nullptr;   // C x V, class-major
+    float *dPlus = nullptr;        // C x M
+    float *dMinus = nullptr;       // C x M
+    float *d2 = nullptr;           // C x M
+    float *sumExp = nullptr;       // N
+    float *xty = nullptr;          // M x C, feature-major
     Data testData;
 
 private:
+    // Frees the arrays of a data set the model holds.
+    static void freeData(Data &set);
     // Predicted class (1-based) of one row of `rowLength` values.
     int predictRow(const float *row, int rowLength) const;
 };
