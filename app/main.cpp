@@ -1,1 +1,216 @@
-int main() { return 0; }
+// Orvane: learns a tree-regularised multinomial logistic regression from a
+// sample table, a labels file and a tree (-train), and classifies samples
+// with a learnt model (-test).
+#include <cmath>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/inputs.h"
+#include "model/Logistic.h"
+
+void printHelp()
+{
+    std::cout << "Usage:" << std::endl;
+    std::cout << "-h  --help\tPrint help message." << std::endl;
+    std::cout << std::endl;
+    std::cout << "Orvane can be run in two modes: training and testing (or classification of\n"
+                 "new samples)."
+              << std::endl;
+    std::cout << std::endl;
+    std::cout << "-train\t\tTraining mode." << std::endl;
+    std::cout << "-test\t\tTraining mode." << std::endl;
+    std::cout << "-d\t\tClass labels file (training mode)." << std::endl;
+    std::cout << "-t\t\tPhylogenetic tree in the Newick format file (training mode)." << std::endl;
+    std::cout << "-o\t\tOutput file (training and testing modes)." << std::endl;
+    std::cout << "-c\t\tInput file for the testing mode produced during training phase." << std::endl;
+    std::cout << "-w\t\tWeight parameter (training mode), value from 0 to 1." << std::endl;
+    std::cout << "-lambda\t\tregularization parameter (training mode)." << std::endl;
+    std::cout << std::endl;
+    std::cout << "Examples." << std::endl;
+    std::cout << "Training:" << std::endl;
+    std::cout << "./Orvane -train -d example/samples.txt -t example/tree.tre -l example/labels.txt "
+              << "-w 0.5 -lambda 1 -o example/out.txt" << std::endl;
+    std::cout << std::endl;
+    std::cout << "Testing:" << std::endl;
+    std::cout << "./Orvane -test -d example/samples.txt -c example/out.txt -o example/result.txt"
+              << std::endl;
+    std::cout << std::endl;
+}
+
+namespace {
+
+// The run's settings as the argument scan leaves them. The two numbers stay
+// text until a training run reads them, so that testing, which ignores them,
+// does not check them either; their start values read as 0.5 and 1.0.
+struct Settings {
+    std::string mode;
+    std::string sampleFile;
+    std::string labelsFile;
+    std::string treeFile;
+    std::string modelFile;
+    std::string outputFile;
+    std::string weightText = "0.5";
+    std::string lambdaText = "1";
+};
+
+// The setting that a value option fills, or null when `arg` is no value option.
+std::string *valueSetting(Settings &settings, const std::string &arg)
+{
+    if (arg == "-d")
+        return &settings.sampleFile;
+    if (arg == "-l")
+        return &settings.labelsFile;
+    if (arg == "-t")
+        return &settings.treeFile;
+    if (arg == "-o")
+        return &settings.outputFile;
+    if (arg == "-c")
+        return &settings.modelFile;
+    if (arg == "-w")
+        return &settings.weightText;
+    if (arg == "-lambda")
+        return &settings.lambdaText;
+    return nullptr;
+}
+
+int fail(const std::string &message)
+{
+    std::cerr << "error: " << message << std::endl;
+    return 1;
+}
+
+struct RequiredOption {
+    const char *option;
+    const char *meaning;
+    const std::string &value;
+};
+
+// A message about the first option in `options` that was not given.
+std::string missingOption(std::initializer_list<RequiredOption> options)
+{
+    for (const RequiredOption &required : options)
+        if (required.value.empty())
+            return std::string("missing option ") + required.option + " (" + required.meaning + ")";
+    return "";
+}
+
+// -w -1 and -2 divide node heights by the largest one; a tree whose heights
+// are all 0 gives weights that are not numbers, and training on them would
+// silently end with every coefficient 0.
+std::string weightsProblem(const Logistic &model, const Settings &settings)
+{
+    bool finite = true;
+    for (int v = 0; v < model.nNodes; v++)
+        finite = finite && std::isfinite(model.groupWeight[v]);
+    for (int j : model.leafFeatures)
+        finite = finite && std::isfinite(model.leafWeight[j]);
+    if (finite)
+        return "";
+    return settings.treeFile + ": with -w " + settings.weightText +
+           " the tree's node heights give penalty weights that are not numbers"
+           " (the heights must not all be 0)";
+}
+
+int runTraining(const Settings &settings)
+{
+    std::string problem = missingOption({{"-d", "sample table", settings.sampleFile},
+                                         {"-l", "labels file", settings.labelsFile},
+                                         {"-t", "tree file", settings.treeFile},
+                                         {"-o", "output file", settings.outputFile}});
+    float w = 0.0f;
+    float lambda = 0.0f;
+    int nSamples = 0;
+    int nFeatures = 0;
+    int nClasses = 0;
+    std::vector<int> classOfSample;
+    if (problem.empty())
+        problem = parseWeight(settings.weightText, w);
+    if (problem.empty())
+        problem = parseLambda(settings.lambdaText, lambda);
+    if (problem.empty())
+        problem = checkSampleTable(settings.sampleFile, nSamples, nFeatures);
+    if (problem.empty())
+        problem = checkLabels(settings.labelsFile, nSamples, classOfSample, nClasses);
+    if (problem.empty())
+        problem = checkTree(settings.treeFile, nFeatures);
+    if (!problem.empty())
+        return fail(problem);
+
+    Logistic model(settings.sampleFile, settings.labelsFile, settings.treeFile, {});
+    model.Train(lambda);
+    model.Learn(w);
+    problem = weightsProblem(model, settings);
+    if (problem.empty())
+        problem = writeFileAtomically(settings.outputFile,
+                                      [&model](std::ostream &out) { model.output(out); });
+    model.del();
+    return problem.empty() ? 0 : fail(problem);
+}
+
+int runTesting(const Settings &settings)
+{
+    std::string problem = missingOption({{"-d", "sample table", settings.sampleFile},
+                                         {"-c", "model file", settings.modelFile},
+                                         {"-o", "output file", settings.outputFile}});
+    int nSamples = 0;
+    int nFeatures = 0;
+    if (problem.empty())
+        problem = checkSampleTable(settings.sampleFile, nSamples, nFeatures);
+    if (problem.empty())
+        problem = checkModelFile(settings.modelFile, nFeatures);
+    if (!problem.empty())
+        return fail(problem);
+
+    Logistic model(settings.sampleFile, {});
+    model.input(settings.modelFile);
+    problem = writeFileAtomically(settings.outputFile,
+                                  [&model](std::ostream &out) { model.Classify(out); });
+    model.del();
+    return problem.empty() ? 0 : fail(problem);
+}
+
+// Command-line errors go to standard output and end the process with status 1.
+int commandLineError(const char *message)
+{
+    std::cout << message << std::endl;
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        printHelp();
+        return 0;
+    }
+    Settings settings;
+    for (int i = 1; i < argc; i++) {
+        const std::string arg = argv[i];
+        if (arg == "-train" || arg == "-test") {
+            const std::string mode = arg.substr(1);
+            if (!settings.mode.empty() && settings.mode != "help" && settings.mode != mode)
+                return commandLineError("Please, use either training or testing mode.");
+            settings.mode = mode;
+        } else if (arg == "--help") {
+            std::cout << 123 << std::endl;
+            settings.mode = "help";
+        } else {
+            std::string *setting = valueSetting(settings, arg);
+            // An unknown argument, or a value option with no value after it.
+            if (setting == nullptr || i + 1 >= argc)
+                return commandLineError("Invalid arguments, please try again");
+            *setting = argv[++i];
+        }
+    }
+    if (settings.mode == "help") {
+        printHelp();
+        return 0;
+    }
+    if (settings.mode == "train")
+        return runTraining(settings);
+    if (settings.mode == "test")
+        return runTesting(settings);
+    return 0;
+}

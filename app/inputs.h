@@ -1,0 +1,27 @@
+// Checks of the command-line programs' inputs, made before any model is
+// built, and the all-or-nothing writing of their output files.
+#ifndef ORVANE_INPUTS_H
+#define ORVANE_INPUTS_H
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+// Each check returns an empty string when the input is sound, otherwise the
+// message to print after "error: " (it names the file, and the line when there is one).
+std::string checkSampleTable(const std::string &path, int &nSamples, int &nFeatures);
+// classOfSample gets nSamples entries: the class number (1..nClasses) of sample i+1.
+std::string checkLabels(const std::string &path, int nSamples, std::vector<int> &classOfSample,
+                        int &nClasses);
+// The tree reader prints its own "error: ..." lines to stderr before this returns its message.
+std::string checkTree(const std::string &path, int nFeatures);
+std::string parseWeight(const std::string &text, float &w);       // the -w value
+std::string parseLambda(const std::string &text, float &lambda);  // the -lambda value
+std::string checkModelFile(const std::string &path, int nFeatures);
+// Writes through `write` into a temporary file in the folder of `path`, then renames it over `path`
+// only when every byte was written; on failure removes the temporary file and returns the message.
+std::string writeFileAtomically(const std::string &path,
+                                const std::function<void(std::ostream &)> &write);
+
+#endif
