@@ -1,1 +1,185 @@
-int main() { return 0; }
+// Orvane-folds: writes the sets files that Orvane-cv reads, one per
+// repetition, with folds stratified by class. The draws use only the
+// Mersenne Twister's raw 32-bit outputs, so a seed gives the same files with
+// every compiler and standard library.
+#include <climits>
+#include <cstdint>
+#include <iostream>
+#include <map>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/inputs.h"
+#include "validation/options.h"
+
+namespace {
+
+const char *const usage =
+    "Usage: Orvane-folds -d SAMPLES -l LABELS -n REPETITIONS -k FOLDS -s PREFIX [-seed SEED]\n"
+    "Writes the sets files PREFIX0.txt, PREFIX1.txt, ... of a repeated K-fold\n"
+    "cross-validation, one per repetition. Each class is spread over the folds as\n"
+    "evenly as its size allows, and every sample is held out once per repetition.\n"
+    "\n"
+    "-d\t\tSample table.\n"
+    "-l\t\tClass labels file.\n"
+    "-n\t\tNumber of repetitions, 1 or more.\n"
+    "-k\t\tNumber of folds, from 2 to the number of samples.\n"
+    "-s\t\tPrefix of the sets files.\n"
+    "-seed\t\tSeed of the random draws, from 0 to 4294967295 (default 1).\n"
+    "--help\t\tPrint this help message.\n"
+    "\n"
+    "Example:\n"
+    "./Orvane-folds -d example/samples.txt -l example/labels.txt -n 2 -k 5 -s sets\n";
+
+struct Settings {
+    std::string samples;
+    std::string labels;
+    int repetitions = 0;
+    int folds = 0;
+    std::string prefix;
+    std::uint32_t seed = 1;
+};
+
+std::string readSettings(std::map<std::string, std::string> &values, Settings &settings)
+{
+    for (const char *required : {"-d", "-l", "-n", "-k", "-s"})
+        if (values.count(required) == 0)
+            return std::string("missing option ") + required + " (see --help)";
+    settings.samples = values["-d"];
+    settings.labels = values["-l"];
+    settings.prefix = values["-s"];
+
+    long long number = 0;
+    std::string message = readWholeNumber("-n", values["-n"], 1, INT_MAX, number);
+    if (!message.empty())
+        return message;
+    settings.repetitions = static_cast<int>(number);
+    message = readWholeNumber("-k", values["-k"], 2, INT_MAX, number);
+    if (!message.empty())
+        return message;
+    settings.folds = static_cast<int>(number);
+    if (values.count("-seed")) {
+        message = readWholeNumber("-seed", values["-seed"], 0, UINT32_MAX, number);
+        settings.seed = static_cast<std::uint32_t>(number);
+    }
+    return message;
+}
+
+// A uniform draw from 0 to bound-1 (bound at least 1): outputs at or above
+// the largest multiple of bound are rejected, so no value is favoured.
+std::uint32_t drawBelow(std::mt19937 &generator, std::uint32_t bound)
+{
+    const std::uint64_t range = std::uint64_t(1) << 32;
+    const std::uint64_t limit = range - range % bound;
+    std::uint64_t value = 0;
+    do
+        value = generator();
+    while (value >= limit);
+    return static_cast<std::uint32_t>(value % bound);
+}
+
+// Fisher-Yates, from the last position down.
+void shuffle(std::vector<int> &items, std::mt19937 &generator)
+{
+    for (std::size_t i = items.size(); i > 1; i--)
+        std::swap(items[i - 1], items[drawBelow(generator, static_cast<std::uint32_t>(i))]);
+}
+
+// The fold of every sample for one repetition: the shuffled members of each
+// class in turn are dealt round-robin over the folds, each class starting
+// where the previous one stopped, so that both every class and the folds
+// overall are as even as the sizes allow.
+std::vector<int> drawFolds(const std::vector<int> &classOfSample, int nClasses, int nFolds,
+                           std::mt19937 &generator)
+{
+    const int nSamples = static_cast<int>(classOfSample.size());
+    std::vector<int> foldOfSample(nSamples, 0);
+    int nextFold = 0;
+    for (int c = 1; c <= nClasses; c++) {
+        std::vector<int> members;
+        for (int s = 0; s < nSamples; s++)
+            if (classOfSample[s] == c)
+                members.push_back(s);
+        shuffle(members, generator);
+        for (const int s : members) {
+            foldOfSample[s] = nextFold;
+            nextFold = (nextFold + 1) % nFolds;
+        }
+    }
+    return foldOfSample;
+}
+
+// The samples in (or out of) `fold`, ascending, separated by spaces.
+void writeList(std::ostream &out, const std::vector<int> &foldOfSample, int fold, bool inFold)
+{
+    const char *separator = "";
+    for (int s = 0; s < static_cast<int>(foldOfSample.size()); s++) {
+        if ((foldOfSample[s] == fold) == inFold) {
+            out << separator << s;
+            separator = " ";
+        }
+    }
+    out << '\n';
+}
+
+// One block per fold: the header, the held-out samples, the training samples.
+void writeSets(std::ostream &out, const std::vector<int> &foldOfSample, int nFolds)
+{
+    for (int fold = 0; fold < nFolds; fold++) {
+        out << "> " << fold << '\n';
+        writeList(out, foldOfSample, fold, true);
+        writeList(out, foldOfSample, fold, false);
+    }
+}
+
+int fail(const std::string &message)
+{
+    std::cerr << "error: " << message << std::endl;
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::map<std::string, std::string> values;
+    bool help = false;
+    std::string message =
+        scanOptions(argc, argv, {"-d", "-l", "-n", "-k", "-s", "-seed"}, values, help);
+    if (help) {
+        std::cout << usage;
+        return 0;
+    }
+    Settings settings;
+    if (message.empty())
+        message = readSettings(values, settings);
+    int nSamples = 0;
+    int nFeatures = 0;
+    int nClasses = 0;
+    std::vector<int> classOfSample;
+    if (message.empty())
+        message = checkSampleTable(settings.samples, nSamples, nFeatures);
+    if (message.empty())
+        message = checkLabels(settings.labels, nSamples, classOfSample, nClasses);
+    // Fewer samples than folds would leave a fold with nothing to hold out.
+    if (message.empty() && settings.folds > nSamples)
+        message = "-k " + std::to_string(settings.folds) + " asks for more folds than the " +
+                  std::to_string(nSamples) + " samples of " + settings.samples;
+    if (!message.empty())
+        return fail(message);
+
+    std::mt19937 generator(settings.seed);
+    for (int r = 0; r < settings.repetitions; r++) {
+        const std::vector<int> foldOfSample =
+            drawFolds(classOfSample, nClasses, settings.folds, generator);
+        message = writeFileAtomically(settings.prefix + std::to_string(r) + ".txt",
+                                      [&](std::ostream &out) {
+                                          writeSets(out, foldOfSample, settings.folds);
+                                      });
+        if (!message.empty())
+            return fail(message);
+    }
+    return 0;
+}

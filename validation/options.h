@@ -1,0 +1,58 @@
+// Command-line scanning shared by Orvane-cv and Orvane-folds: options that
+// each take one value, and whole-number option values.
+#ifndef ORVANE_OPTIONS_H
+#define ORVANE_OPTIONS_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+// Collects "-option value" pairs into `values` (a later occurrence wins) and
+// sets `help` when "--help" appears. Returns the message to print after
+// "error: " for an unknown option or one whose value is missing.
+inline std::string scanOptions(int argc, char **argv, const std::vector<std::string> &known,
+                               std::map<std::string, std::string> &values, bool &help)
+{
+    help = false;
+    for (int a = 1; a < argc; a++) {
+        const std::string option = argv[a];
+        if (option == "--help") {
+            help = true;
+            continue;
+        }
+        bool isKnown = false;
+        for (const std::string &name : known)
+            isKnown = isKnown || name == option;
+        if (!isKnown)
+            return "unknown option \"" + option + "\" (see --help)";
+        if (a + 1 >= argc)
+            return option + " needs a value";
+        values[option] = argv[++a];
+    }
+    return "";
+}
+
+// Reads `text`, the value of `option`, as a whole number in decimal digits
+// from `least` to `most`.
+inline std::string readWholeNumber(const std::string &option, const std::string &text,
+                                   long long least, long long most, long long &value)
+{
+    const std::string message = option + " takes a whole number from " + std::to_string(least) +
+                                " to " + std::to_string(most) + ", not \"" + text + "\"";
+    if (text.empty())
+        return message;
+    long long number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return message;
+        number = number * 10 + (c - '0');
+        if (number > most)
+            return message;
+    }
+    if (number < least)
+        return message;
+    value = number;
+    return "";
+}
+
+#endif
