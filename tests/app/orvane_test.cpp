@@ -1,0 +1,210 @@
+// Black-box tests: the Orvane program run on small files in a fresh folder.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include <sys/wait.h>
+
+#include "app/inputs.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kTrain = "-train -d samples.txt -l labels.txt -t tree.tre ";
+const std::string kTest = "-test -d samples3.txt -c model3.txt ";
+const std::string kInvalid = "Invalid arguments, please try again\n";
+const std::string kConflict = "Please, use either training or testing mode.\n";
+
+std::string readFile(const fs::path &path)
+{
+    std::ostringstream content;
+    content << std::ifstream(path, std::ios::binary).rdbuf();
+    return content.str();
+}
+
+// Exit status, standard output and standard error of one run.
+struct Result {
+    int status;
+    std::string out, err;
+    bool operator==(const Result &other) const
+    {
+        return status == other.status && out == other.out && err == other.err;
+    }
+};
+
+void PrintTo(const Result &r, std::ostream *os)
+{
+    *os << "status " << r.status << ", out \"" << r.out << "\", err \"" << r.err << "\"";
+}
+
+class Orvane : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/orvane-app-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+        fs::copy(fs::path(TEST_DATA_DIR) / "app", dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    Result run(const std::string &args) const
+    {
+        const std::string command = "cd '" + dir.string() + "' && '" ORVANE_PROGRAM "' " + args +
+                                    " >stdout.log 2>stderr.log";
+        const int status = std::system(command.c_str());
+        Result result{WEXITSTATUS(status), readFile(dir / "stdout.log"), readFile(dir / "stderr.log")};
+        fs::remove(dir / "stdout.log");
+        fs::remove(dir / "stderr.log");
+        return result;
+    }
+
+    std::set<fs::path> files() const { return {fs::directory_iterator(dir), fs::directory_iterator()}; }
+
+    // A run that must fail with exactly `err`, creating and changing no file.
+    void expectFailure(const std::string &args, const std::string &err)
+    {
+        const std::set<fs::path> before = files();
+        EXPECT_EQ(run(args), (Result{1, "", err})) << args;
+        EXPECT_EQ(files(), before) << args;
+    }
+
+    // The model file's sizes, then the sign of each coefficient as +, - or 0.
+    std::string signsOf(const std::string &modelFile) const
+    {
+        std::istringstream model(readFile(dir / modelFile));
+        std::string text, field;
+        for (int i = 0; i < 2 && model >> field; i++)
+            text += field + " ";
+        for (float value = 0; model >> value;)
+            text += value > 0 ? '+' : value < 0 ? '-' : '0';
+        return text;
+    }
+
+    fs::path dir;
+};
+
+TEST_F(Orvane, HelpAndArgumentScan)
+{
+    const std::string help = readFile(dir / "help.txt");
+    EXPECT_EQ(run(""), (Result{0, help, ""}));
+    EXPECT_EQ(run("--help"), (Result{0, "123\n" + help, ""}));
+    EXPECT_EQ(run("-h"), (Result{1, kInvalid, ""}));
+    EXPECT_EQ(run("help"), (Result{1, kInvalid, ""}));
+    EXPECT_EQ(run("--help -x"), (Result{1, "123\n" + kInvalid, ""}));
+    EXPECT_EQ(run("-o"), (Result{1, kInvalid, ""}));
+    EXPECT_EQ(run("-train -d samples.txt -o"), (Result{1, kInvalid, ""}));
+    EXPECT_EQ(run("-train -test"), (Result{1, kConflict, ""}));
+    EXPECT_EQ(run(kTest + "-o out.txt -train"), (Result{1, kConflict, ""}));
+    EXPECT_EQ(run("-d -test"), (Result{0, "", ""}));
+    EXPECT_EQ(run("-d samples.txt -o out.txt"), (Result{0, "", ""}));
+    EXPECT_FALSE(fs::exists(dir / "out.txt"));
+    // "--help" between the modes resets the mode: testing runs, without help text.
+    EXPECT_EQ(run("-train --help -test -d samples3.txt -o out.txt"),
+              (Result{1, "123\n", "error: missing option -c (model file)\n"}));
+}
+
+TEST_F(Orvane, TrainingWithLargeLambdaKeepsEveryCoefficientZero)
+{
+    // With w = 1 the penalty is lambda * |beta| for each coefficient. At beta = 0
+    // every slope of the loss is at most 4 samples * 0.6 * 0.5, far below lambda = 100.
+    EXPECT_EQ(run("--help -train -train " + kTrain + "-w 1 -lambda 100 -o model.txt"),
+              (Result{0, "123\n", ""}));
+    EXPECT_EQ(readFile(dir / "model.txt"), "2 3\n0 0 0 \n0 0 0 \n");
+}
+
+TEST_F(Orvane, TrainingFindsTheSignsAndTestingUsesTheModel)
+{
+    // Class 1 holds three times as much of feature 0 as of feature 1, class 2
+    // the reverse; feature 2 is no leaf of the tree, so its coefficients stay 0.
+    EXPECT_EQ(run("-train -d nowhere.txt -d samples.txt -l labels.txt -t tree_two.tre -c ignored "
+                  "-w 1 -lambda 0.1 -o model.txt"),
+              (Result{0, "", ""}));
+    EXPECT_EQ(signsOf("model.txt"), "2 3 +-0-+0");
+    EXPECT_EQ(run("-test -d samples.txt -c model.txt -o result.txt"), (Result{0, "", ""}));
+    EXPECT_EQ(readFile(dir / "result.txt"), "1\n1\n2\n2\n");
+}
+
+TEST_F(Orvane, TrainingAcceptsWhatTheChecksAllow)
+{
+    // The defaults are w = 0.5 and lambda = 1; empty lines may follow the last
+    // sample; a class may have no members; -w -1 and -2 use the branch lengths.
+    EXPECT_EQ(run(kTrain + "-o defaults.txt").status, 0);
+    EXPECT_EQ(run("-train -d samples_trailing.txt -l labels.txt -t tree.tre -w 0.5 -lambda 1 "
+                  "-o explicit.txt").status, 0);
+    EXPECT_EQ(readFile(dir / "defaults.txt"), readFile(dir / "explicit.txt"));
+    EXPECT_EQ(run("-train -d samples.txt -l l_emptyclass.txt -t tree.tre -o empty.txt").status, 0);
+    EXPECT_EQ(signsOf("empty.txt").substr(0, 4), "3 3 ");
+    EXPECT_EQ(run(kTrain + "-w -1 -o heights1.txt"), (Result{0, "", ""}));
+    EXPECT_EQ(run(kTrain + "-w -2 -o heights2.txt"), (Result{0, "", ""}));
+}
+
+TEST_F(Orvane, TestingWritesTheHandComputedClasses)
+{
+    // Rows (.5 .3 .2), (0 .25 .75), (.2 .8 0) and (.5 .5 0) under the identity
+    // model give classes 1, 3, 2, and 1 for the tie between classes 1 and 2.
+    // Options of training only are ignored, unchecked.
+    std::ofstream(dir / "result.txt") << "old content\n";
+    EXPECT_EQ(run(kTest + "-l x -t y -w abc -lambda z -o result.txt"), (Result{0, "", ""}));
+    EXPECT_EQ(readFile(dir / "result.txt"), "1\n3\n2\n1\n");
+}
+
+TEST_F(Orvane, InputChecksStopBeforeWritingAnything)
+{
+    // checks.txt: the arguments, a tab, and the message; OUT stands for -o with an
+    // output file that does not exist, then with one that does.
+    std::ofstream(dir / "old.txt") << "previous content\n";
+    std::ifstream cases(dir / "checks.txt");
+    for (std::string line; std::getline(cases, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const size_t tab = line.find('\t');
+        ASSERT_NE(tab, std::string::npos) << line;
+        const std::string args = line.substr(0, tab);
+        const size_t out = args.find("OUT");
+        for (const char *output : {"-o new.txt", "-o old.txt"})
+            expectFailure(out == std::string::npos ? args : std::string(args).replace(out, 3, output),
+                          "error: " + line.substr(tab + 1) + "\n");
+    }
+    EXPECT_EQ(readFile(dir / "old.txt"), "previous content\n");
+}
+
+TEST_F(Orvane, FailuresOfTheTreeReaderAndOfWriting)
+{
+    expectFailure(kTrain + "-t t_unclosed.tre -o out.txt",
+                  "error: format error in 't_unclosed.tre'\n\n"
+                  "error: t_unclosed.tre: not a readable tree in the Newick format\n");
+    expectFailure(kTrain + "-t nosuch.tre -o out.txt",
+                  "error: cannot read file 'nosuch.tre'\n\n"
+                  "error: nosuch.tre: not a readable tree in the Newick format\n");
+    expectFailure(kTrain + "-o nodir/out.txt",
+                  "error: nodir/out.txt: cannot write the file (No such file or directory)\n");
+    expectFailure(kTest + "-o nodir/out.txt",
+                  "error: nodir/out.txt: cannot write the file (No such file or directory)\n");
+}
+
+TEST_F(Orvane, FailedWriteLeavesTheTargetAndNoTemporaryFile)
+{
+    // A full disk leaves the stream failed; the program cannot provoke that here.
+    const std::string target = (dir / "old.txt").string();
+    std::ofstream(target) << "previous\n";
+    const std::set<fs::path> before = files();
+    EXPECT_EQ(writeFileAtomically(target, [](std::ostream &out) {
+                  out << "half";
+                  out.setstate(std::ios::badbit);
+              }),
+              target + ": cannot write the file");
+    EXPECT_EQ(readFile(target), "previous\n");
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(writeFileAtomically(target, [](std::ostream &out) { out << "new\n"; }), "");
+    EXPECT_EQ(readFile(target), "new\n");
+    EXPECT_EQ(files(), before);
+}
+
+} // namespace
