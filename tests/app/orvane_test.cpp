@@ -47,8 +47,8 @@ class Orvane : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char name[] = "/tmp/orvane-app-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
+        std::string name = (fs::temp_directory_path() / "orvane-app-XXXXXX").string();
+        ASSERT_NE(mkdtemp(name.data()), nullptr);
         dir = name;
         fs::copy(fs::path(TEST_DATA_DIR) / "app", dir);
     }
