@@ -93,12 +93,12 @@ Testing::Testing(std::string xFileName, std::string yFileName, std::string tFile
     std::ofstream resultLog(resultLogName, std::ios::app);
     float bestError = 1.0f;
     float bestW = firstOf(Ws);
-    for (int l = 0; l < NW; l++) {
-        const float error = Test(xFileName, yFileName, tFileName, Ws[l]);
+    for (int v = 0; v < NW; v++) {
+        const float error = Test(xFileName, yFileName, tFileName, Ws[v]);
         // Strictly less: ties keep the earlier w, and a NaN never wins.
         if (error < bestError) {
             bestError = error;
-            bestW = Ws[l];
+            bestW = Ws[v];
         }
     }
     resultLog << resultLabel << '\t' << bestW << '\t' << bestError << std::endl;

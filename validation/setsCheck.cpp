@@ -1,6 +1,7 @@
 #include "validation/setsCheck.h"
 
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -64,7 +65,7 @@ std::string checkSetsFile(const std::string &path, int KFold, int nSamples)
     std::ifstream in(path);
     if (!in)
         return path + ": cannot open the file";
-    std::vector<bool> foldSeen(KFold > 0 ? KFold : 0, false);
+    std::set<int> foldsSeen; // a set: KFold may be large, the file is what is read
     std::string line;
     int lineNumber = 0;
     while (std::getline(in, line)) {
@@ -82,9 +83,8 @@ std::string checkSetsFile(const std::string &path, int KFold, int nSamples)
         if (!readBelow(foldWord, KFold, fold))
             return header + "fold number \"" + foldWord + "\" is not from 0 to " +
                    std::to_string(KFold - 1);
-        if (foldSeen[fold])
+        if (!foldsSeen.insert(fold).second)
             return header + "a second block for fold " + foldWord;
-        foldSeen[fold] = true;
 
         std::vector<char> membership(nSamples > 0 ? nSamples : 0, NONE);
         for (const Membership list : {IN_TEST, IN_TRAINING}) {
@@ -99,9 +99,11 @@ std::string checkSetsFile(const std::string &path, int KFold, int nSamples)
         }
     }
     if (in.bad())
-        return path + ": cannot open the file";
-    for (int fold = 0; fold < KFold; fold++)
-        if (!foldSeen[fold])
-            return path + ": no block for fold " + std::to_string(fold);
-    return "";
+        return path + ": cannot read the file";
+    if (static_cast<int>(foldsSeen.size()) == KFold)
+        return "";
+    int missing = 0;
+    while (foldsSeen.count(missing))
+        missing++;
+    return path + ": no block for fold " + std::to_string(missing);
 }
