@@ -95,9 +95,11 @@ std::string missingOption(std::initializer_list<RequiredOption> options)
     return "";
 }
 
-// -w -1 and -2 divide node heights by the largest one; a tree whose heights
-// are all 0 gives weights that are not numbers, and training on them would
-// silently end with every coefficient 0.
+// -w -1 and -2 divide node heights by the largest one. A node's height comes
+// from the branch lengths above internal nodes (a leaf's own length is not
+// used), so a tree without them, such as a root holding only leaves, gives
+// weights that are not numbers, and training would silently end with every
+// coefficient 0.
 std::string weightsProblem(const Logistic &model, const Settings &settings)
 {
     bool finite = true;
@@ -108,8 +110,8 @@ std::string weightsProblem(const Logistic &model, const Settings &settings)
     if (finite)
         return "";
     return settings.treeFile + ": with -w " + settings.weightText +
-           " the tree's node heights give penalty weights that are not numbers"
-           " (the heights must not all be 0)";
+           " the penalty weights are not numbers: the node heights, made from the branch"
+           " lengths above the internal nodes, are all 0";
 }
 
 int runTraining(const Settings &settings)
