@@ -19,7 +19,7 @@ public:
         if (this->minsize < this->capacity)
             this->minsize = this->capacity;
         if (this->capacity != 0)
-            data = new ValueType[this->capacity];
+            data = new ValueType[this->capacity]();
     }
 
     ~ExtendArray() { delete[] data; }
@@ -32,8 +32,9 @@ public:
 
     int size() const { return size_; }
 
-    void append(const ValueType &x)
+    void append(const ValueType &value)
     {
+        const ValueType x = value; // `value` may live in the buffer freed below
         if (size_ + 1 > capacity) {
             const int newCapacity = minsize > size_ + 1 ? minsize : size_ + 1;
             ValueType *grown = new ValueType[newCapacity];
