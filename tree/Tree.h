@@ -81,21 +81,32 @@ public:
     std::string longname;
 };
 
+// A rooted tree that owns its nodes. In a sound tree node i sits in nodes[i],
+// leaves come before internal nodes, and the root is the last node.
+// The editing operations stop the program on a broken precondition.
 class Tree {
 public:
+    // `nnodes` fresh, unlinked nodes.
     explicit Tree(int nnodes = 0);
+    // Deletes every node in `nodes`, skipping empty slots.
     virtual ~Tree();
 
     Tree(const Tree &) = delete;
     Tree &operator=(const Tree &) = delete;
 
+    // True when sound; otherwise names the first broken invariant on stderr.
     bool assertTree();
 
     Tree *copy();
+    // Takes the parents and children of `other`, node by node.
     void setTopology(Tree *other);
+    // Puts the root in the middle of the branch above `newroot`; the two root
+    // branches merge into one. Only rerooting on a branch is supported.
     void reroot(Node *newroot, bool onBranch = true);
     void reroot(Node *node1, Node *node2);
+    // Leaf i becomes the leaf named order[i]; `order` lists every leaf name once.
     void reorderLeaves(std::string *order);
+    // Canonical post-order: leaf numbers, -1 for internal nodes (nnodes entries).
     void hashkey(int *key);
     bool sameTopology(Tree *other);
 

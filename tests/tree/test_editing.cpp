@@ -92,6 +92,8 @@ TEST(TreeEditing, LeafOrderTopologyKeysAndSetTopology)
     EXPECT_TRUE(a->sameTopology(b));
     EXPECT_FALSE(a->sameTopology(c));
     EXPECT_FALSE(a->sameTopology(star));
+    Tree empty1, empty2;
+    EXPECT_TRUE(empty1.sameTopology(&empty2));
     c->setTopology(a);
     EXPECT_TRUE(c->sameTopology(a));
     EXPECT_EQ(check(c), "sound");

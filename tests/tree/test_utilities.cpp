@@ -38,6 +38,11 @@ TEST(Logging, LevelsAndLogStreams)
     printLog(0, "dropped once closed");
     EXPECT_EQ(slurp(path), "shown 1");
     openLogFile(stderr);
+    closeLogFile(); // detaches standard error without closing it
+    CaptureStderr();
+    printError("still open");
+    EXPECT_EQ(GetCapturedStderr(), "error: still open\n");
+    openLogFile(stderr);
     setLogLevel(0);
 }
 
