@@ -8,45 +8,41 @@
 #include <string>
 #include <unistd.h>
 
+#include "model/Logistic.h"
+
 inline std::string dataFile(const std::string &name)
 {
     return std::string(MODEL_DATA_DIR) + name;
 }
 
-// A fresh scratch folder per test, removed with the object.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        path = std::filesystem::temp_directory_path() /
-               ("orvane_model_" + std::to_string(::getpid()) + "_" + std::to_string(counter()++));
-        std::filesystem::create_directories(path);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(path); }
-
-    std::string file(const std::string &name) const { return (path / name).string(); }
-
-    std::filesystem::path path;
-
-private:
-    static int &counter()
-    {
-        static int n = 0;
-        return n;
-    }
-};
-
-inline void writeText(const std::string &path, const std::string &text)
+// A file path of its own for each test, in the system's temporary folder.
+inline std::string scratchFile(const std::string &name, const std::string &text)
 {
+    const auto path = std::filesystem::temp_directory_path() / ("orvane_model_test_" + std::to_string(getpid()) + "_" + name);
     std::ofstream(path, std::ios::binary) << text;
+    return path.string();
 }
 
 inline std::string readText(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
+
+// A classification model over pair.txt, whose samples are (1, 0) and (0, 1),
+// with coefficients set by hand.
+struct HandModel {
+    HandModel(int C, int M, std::vector<float> coefficients) : model(dataFile("pair.txt"), {})
+    {
+        model.nClasses = C;
+        model.nFeatures = M;
+        model.beta = new float[coefficients.size()];
+        std::copy(coefficients.begin(), coefficients.end(), model.beta);
+    }
+    ~HandModel() { model.del(); }
+
+    Logistic model;
+};
 
 #endif
