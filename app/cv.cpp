@@ -146,12 +146,6 @@ std::string checkLogs(const std::string &logPrefix)
     return "";
 }
 
-int fail(const std::string &message)
-{
-    std::cerr << "error: " << message << std::endl;
-    return 1;
-}
-
 } // namespace
 
 int main(int argc, char **argv)

@@ -134,12 +134,6 @@ void writeSets(std::ostream &out, const std::vector<int> &foldOfSample, int nFol
     }
 }
 
-int fail(const std::string &message)
-{
-    std::cerr << "error: " << message << std::endl;
-    return 1;
-}
-
 } // namespace
 
 int main(int argc, char **argv)

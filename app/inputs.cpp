@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <sstream>
 
@@ -327,4 +328,10 @@ std::string writeFileAtomically(const std::string &path,
     }
     std::remove(tempPath.c_str());
     return writeFailure(path, error);
+}
+
+int fail(const std::string &message)
+{
+    std::cerr << "error: " << message << std::endl;
+    return 1;
 }

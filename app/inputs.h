@@ -24,4 +24,7 @@ std::string checkModelFile(const std::string &path, int nFeatures);
 std::string writeFileAtomically(const std::string &path,
                                 const std::function<void(std::ostream &)> &write);
 
+// Prints "error: " and the message on standard error; returns the failure exit status, 1.
+int fail(const std::string &message);
+
 #endif

@@ -74,12 +74,6 @@ std::string *valueSetting(Settings &settings, const std::string &arg)
     return nullptr;
 }
 
-int fail(const std::string &message)
-{
-    std::cerr << "error: " << message << std::endl;
-    return 1;
-}
-
 struct RequiredOption {
     const char *option;
     const char *meaning;
