@@ -1,0 +1,214 @@
+// Tests of setSets, of the harness Testing and of the programs Orvane-cv and Orvane-folds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <numeric>
+#include <set>
+#include <sstream>
+#include <sys/wait.h>
+#include <tuple>
+
+#include "model/Logistic.h"
+#include "validation/Testing.h"
+
+namespace {
+
+using List = std::vector<int>;
+using Outcome = std::tuple<int, std::string, std::string>; // exit status, stdout, stderr
+const std::string data = TEST_DATA_DIR "/", cv = ORVANE_CV, folds = ORVANE_FOLDS;
+const std::string example = " -d " + data + "samples.txt -l " + data + "labels.txt";
+const std::string tx = data + "tiny_samples.txt", ty = data + "tiny_labels.txt", tt = data + "tiny_tree.tre";
+const std::string tiny = cv + " -d " + tx + " -l " + ty + " -t " + tt + " -n 1 -k 2";
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+struct TempDir {
+    std::string path = std::filesystem::temp_directory_path() / "orvane-cv-XXXXXX";
+    TempDir() { path = mkdtemp(path.data()) ? path + "/" : ""; }
+    ~TempDir() { std::filesystem::remove_all(path); }
+};
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// `text` with "{dir}" standing for the scratch folder and "{data}" for the data folder.
+std::string fill(std::string text, const TempDir &dir)
+{
+    for (const std::string key : {"{dir}", "{data}"})
+        for (auto at = text.find(key); at != std::string::npos; at = text.find(key))
+            text.replace(at, key.size(), key == "{dir}" ? dir.path : data);
+    return text;
+}
+
+Outcome run(const std::string &command, const TempDir &dir)
+{
+    const std::string out = dir.path + "stdout.capture", err = dir.path + "stderr.capture";
+    const int status = std::system((command + " >" + out + " 2>" + err).c_str());
+    Outcome result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+    std::filesystem::remove(out), std::filesystem::remove(err);
+    return result;
+}
+
+// Both lists start as {7}, which must stay first: setSets appends.
+TEST(SetSets, ReadsEveryBlockOfAFoldAndAppendsToTheLists)
+{
+    using Lists = std::pair<List, List>; // test, training
+    const auto readFold = [](int fold, const std::string &path) {
+        Lists lists{{7}, {7}};
+        setSets(fold, path, lists.first, lists.second);
+        return lists;
+    };
+    const std::vector<std::pair<std::string, std::vector<Lists>>> cases = { // text, folds 0, 1, ...
+        {"# f\n> 2\n5\n0 1\n\n> 0\n3 4\n0 1 2 5\n>\t1\n0 1\n2 3 4 5\n", {{{7, 3, 4}, {7, 0, 1, 2, 5}}, {{7, 0, 1}, {7, 2, 3, 4, 5}}, {{7, 5}, {7, 0, 1}}, {{7}, {7}}}},
+        {"> 1\n3 4\n0\n> 0\n9\n9\n> 1\n5\n1 2\n", {{{7, 9}, {7, 9}}, {{7, 3, 4, 5}, {7, 0, 1, 2}}}}, // repeated blocks
+        {"> 0\r\n\r\n0 1\r\n> 1\r\n2\t3 \r\n0 1", {{{7}, {7, 0, 1}}, {{7, 2, 3}, {7, 0, 1}}}},     // empty test line
+        {">\n4\n", {{{7, 4}, {7}}}},               // ">" alone is fold 0; no training line adds nothing
+        {"> 0\n>1 2\n3\n", {{{7, 0, 2}, {7, 3}}}}, // the two lines after a header are index lines
+    };
+    TempDir dir;
+    for (const auto &[text, expected] : cases) {
+        std::ofstream(dir.path + "sets0.txt") << text;
+        for (int fold = 0; fold < static_cast<int>(expected.size()); fold++)
+            EXPECT_EQ(readFold(fold, dir.path + "sets0.txt"), expected[fold]) << text << fold;
+    }
+    EXPECT_EQ(readFold(0, dir.path + "absent.txt"), Lists({7}, {7})); // unreadable: adds nothing
+    EXPECT_EQ(readFold(0, dir.path), Lists({7}, {7}));
+}
+
+// Trained on class A alone, the model calls every sample A, whatever w and lambda: holding out
+// B samples only (bonly*.txt, wrong0.txt) gives error 1, an A and a B sample (half0.txt) 0.5.
+TEST(Testing, LogsEveryFoldBreaksTiesBothWaysAndAppends)
+{
+    TempDir dir;
+    testing::internal::CaptureStdout();
+    Testing(tx, ty, tt, 2, 2, data + "bonly", dir.path, "fixed"); // the fixed grid
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir));
+    EXPECT_EQ(readFile(dir.path + "log_detailed.txt"), fill(readFile(data + "fixed_detailed.txt"), dir));
+    EXPECT_EQ(readFile(dir.path + "log_avr.txt"), "0.4\t1\t1\n");
+    EXPECT_EQ(readFile(dir.path + "log_result.txt"), "fixed\t0.4\t1\n");
+
+    // Every grid point ties: the later lambda and the earlier w win. The second run appends.
+    testing::internal::CaptureStdout();
+    for (const std::string name : {"half", "wrong"})
+        Testing(tx, ty, tt, 1, 1, data + name, dir.path + "cv_", name, {0.2f, 0.6f}, {0.5f, 2.0f});
+    const std::string oneRun = fill("1\n{dir}cv_log_detailed.txt\n1\ni 0\n1\ni 0\n1\ni 0\n1\ni 0\n", dir);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), oneRun + oneRun);
+    EXPECT_EQ(readFile(dir.path + "cv_log_detailed.txt"), fill(readFile(data + "ties_detailed.txt"), dir));
+    EXPECT_EQ(readFile(dir.path + "cv_log_avr.txt"), readFile(data + "ties_avr.txt"));
+    EXPECT_EQ(readFile(dir.path + "cv_log_result.txt"), "half\t0.2\t0.5\nwrong\t0.2\t1\n");
+}
+
+TEST(OrvaneCv, ExampleFoldsLogEveryFoldAsTheModelScoresIt)
+{
+    TempDir dir;
+    const std::string x = data + "samples.txt", y = data + "labels.txt", t = data + "tree.tre";
+    ASSERT_EQ(run(folds + example + " -n 2 -k 5 -s " + dir.path + "sets -seed 11", dir), (Outcome{0, "", ""}));
+    ASSERT_EQ(run(cv + example + " -t " + t + " -n 2 -k 5 -s " + dir.path + "sets -p " + dir.path + " -r example", dir),
+              (Outcome{0, fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir), ""}));
+    std::ostringstream detailed, average, result; // every fold refitted here from the sets files
+    detailed << "xFileName:\t" << x << "\nyFileName:\t" << y << "\ntFileName:\t" << t
+             << "\nNTests:\t2\nKFold:\t5\nW\tLambda\ti\tj\terror\n";
+    float sum = 0.0f;
+    for (int i = 0; i < 2; i++)
+        for (int j = 0; j < 5; j++) {
+            List test, train;
+            setSets(j, dir.path + "sets" + std::to_string(i) + ".txt", test, train);
+            Logistic model(x, y, t, train);
+            model.Train(1.0f);
+            model.Learn(0.4f);
+            const float error = model.Test(x, y, test);
+            model.del();
+            sum += error;
+            detailed << "0.4\t1\t" << i << '\t' << j << '\t' << error << '\n';
+        }
+    average << "0.4\t1\t" << sum / 10.0f << '\n';
+    detailed << "Avr:\t" << average.str() << "Best Lambda:\t" << average.str();
+    result << "example\t0.4\t" << std::min(sum / 10.0f, 1.0f) << '\n';
+    EXPECT_EQ(readFile(dir.path + "log_detailed.txt"), detailed.str());
+    EXPECT_EQ(readFile(dir.path + "log_avr.txt"), average.str());
+    EXPECT_EQ(readFile(dir.path + "log_result.txt"), result.str());
+}
+
+// One line per case: the sets file, more options, and the message after "error: ".
+TEST(OrvaneCv, AcceptsSoundSetsAndRejectsUnsoundInputsBeforeWritingAnyLog)
+{
+    const std::string good = "> 0\n0 2\n1 3\n> 1\n1 3\n0 2\n";
+    const std::vector<std::array<std::string, 3>> cases = {
+        {"> 0\n0 2\n1 3\n", "", "{dir}sets0.txt: no block for fold 1"},
+        {good + "> 2\n0\n1\n", "", "{dir}sets0.txt:7: fold number \"2\" is not from 0 to 1"},
+        {good + "> 1\n0\n1\n", "", "{dir}sets0.txt:7: a second block for fold 1"},
+        {">1\n0 2\n1 3\n", "", "{dir}sets0.txt:1: the block header has no fold number (write \"> FOLD\")"},
+        {"> 0\n0 2 0\n1 3\n", "", "{dir}sets0.txt:2: sample index 0 appears twice in the test list"},
+        {"> 0\n0 4\n1 3\n", "", "{dir}sets0.txt:2: \"4\" is not a sample index from 0 to 3"},
+        {"> 0\n0 2\n1 2\n", "", "{dir}sets0.txt:3: sample index 2 is in both the test and the training list"},
+        {"> 0\n\n0 1 2 3\n", "", "{dir}sets0.txt:2: the test list of fold 0 is empty"},
+        {"> 0\n0 2\n1 3\n> 1\n1 3", "", "{dir}sets0.txt:4: the block of fold 1 has no training line"},
+        {good, "-n 2", "{dir}sets1.txt: cannot open the file"},
+        {good, "-k 1", "-k takes a whole number from 2 to 2147483647, not \"1\""},
+        {good, "-n x", "-n takes a whole number from 1 to 2147483647, not \"x\""},
+        {good, "-p {dir}missing/", "{dir}missing/log_detailed.txt: cannot open the file for appending"},
+        {good, "-p {dir}x_", "{dir}x_log_avr.txt: cannot open the file for appending"},
+        {good, "-w", "-w needs a value"},
+        {good, "-w 0.4,abc", "-w value 'abc' is not a number"},
+        {good, "-q 1", "unknown option \"-q\" (see --help)"},
+    };
+    for (const auto &[sets, options, message] : cases) {
+        TempDir dir;
+        std::ofstream(dir.path + "sets0.txt") << sets;
+        std::filesystem::create_directory(dir.path + "x_log_avr.txt");
+        EXPECT_EQ(run(tiny + " -s " + dir.path + "sets -p " + dir.path + " " + fill(options, dir), dir),
+                  (Outcome{1, "", "error: " + fill(message, dir) + "\n"}));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2) << message; // no log
+    }
+    TempDir dir; // blocks in any order, carriage returns and no final newline are sound
+    std::ofstream(dir.path + "sets0.txt") << "# two folds\r\n> 1\r\n1 3\r\n0 2\r\n> 0\r\n0 2\r\n1 3";
+    EXPECT_EQ(run(tiny + " -s " + dir.path + "sets -p " + dir.path + " -w 0.2 -lambda 0.5,2", dir),
+              (Outcome{0, fill("1\n{dir}log_detailed.txt\n1\ni 0\n1\ni 0\n", dir), ""}));
+}
+
+TEST(OrvaneFolds, FixedSeedGivesPinnedStratifiedFilesAndTooManyFoldsAreRefused)
+{
+    TempDir dir;
+    const std::string seven = folds + " -d " + data + "seven_samples.txt -l " + data + "seven_labels.txt -n ";
+    ASSERT_EQ(run(seven + "2 -k 3 -s " + dir.path + "sets -seed 7", dir), (Outcome{0, "", ""}));
+    EXPECT_EQ(readFile(dir.path + "sets0.txt"), "> 0\n1 2 3\n0 4 5 6\n> 1\n5 6\n0 1 2 3 4\n> 2\n0 4\n1 2 3 5 6\n");
+    EXPECT_EQ(readFile(dir.path + "sets1.txt"), "> 0\n0 1 4\n2 3 5 6\n> 1\n5 6\n0 1 2 3 4\n> 2\n2 3\n0 1 4 5 6\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "sets2.txt"));
+    ASSERT_EQ(run(seven + "2 -k 3 -s " + dir.path + "default", dir), (Outcome{0, "", ""})); // seed 1
+    EXPECT_EQ(readFile(dir.path + "default0.txt"), "> 0\n0 2 6\n1 3 4 5\n> 1\n1 5\n0 2 3 4 6\n> 2\n3 4\n0 1 2 5 6\n");
+    EXPECT_EQ(run(seven + "1 -k 8 -s " + dir.path + "many", dir),
+              (Outcome{1, "", fill("error: -k 8 asks for more folds than the 7 samples of {data}seven_samples.txt\n", dir)}));
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "many0.txt"));
+    ASSERT_EQ(run(folds + example + " -n 3 -k 5 -s " + dir.path + "strat -seed 5", dir), (Outcome{0, "", ""}));
+    // Stratified: each sample held out once per repetition, and each of the nine classes of
+    // the example (2 or 3 samples each, as below) at most once per fold.
+    const List classOf = {8, 8, 8, 1, 1, 7, 7, 7, 9, 9, 2, 2, 3, 3, 3, 5, 5, 5, 6, 6, 6, 1, 1, 4, 4, 4};
+    std::set<std::string> distinct;
+    for (int r = 0; r < 3; r++) {
+        const std::string path = dir.path + "strat" + std::to_string(r) + ".txt";
+        distinct.insert(readFile(path));
+        List heldOut(26, 0), everyone(26);
+        std::iota(everyone.begin(), everyone.end(), 0);
+        for (int fold = 0; fold < 5; fold++) {
+            List test, train, merged, perClass(10, 0);
+            setSets(fold, path, test, train);
+            std::merge(test.begin(), test.end(), train.begin(), train.end(), std::back_inserter(merged));
+            EXPECT_EQ(merged, everyone) << readFile(path); // both ascending, apart, and complete
+            EXPECT_TRUE(test.size() == 5 || test.size() == 6) << readFile(path);
+            for (const int s : test)
+                heldOut[s]++, perClass[classOf[s]]++;
+            EXPECT_LE(*std::max_element(perClass.begin(), perClass.end()), 1);
+        }
+        EXPECT_EQ(heldOut, List(26, 1));
+    }
+    EXPECT_EQ(distinct.size(), 3u);
+}
+
+} // namespace
