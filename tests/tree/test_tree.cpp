@@ -1,0 +1,353 @@
+// The tree library: Newick text, tree operations, parent arrays, logging and helpers.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include <unistd.h>
+
+#include "tree/common.h"
+#include "tree/logging.h"
+#include "tree/newick.h"
+#include "tree/parsing.h"
+
+using namespace vessik;
+using namespace testing::internal; // capturing standard output and error
+
+// The C library's rand, replaced by a scripted sequence to check normal variates exactly.
+static std::vector<int> scriptedRand;
+static size_t randCalls = 0;
+extern "C" int rand() noexcept
+{
+    return randCalls < scriptedRand.size() ? scriptedRand[randCalls++] : 0;
+}
+
+namespace {
+const std::string scratch = testing::TempDir() + "vessik-" + std::to_string(getpid()) + "-";
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+Tree *readText(const std::string &text, Tree *tree = nullptr)
+{
+    // A memory stream cannot be empty.
+    FILE *in = text.empty() ? fopen("/dev/null", "r")
+                            : fmemopen(const_cast<char *>(text.data()), text.size(), "r");
+    Tree *result = readNewickTree(in, tree);
+    fclose(in);
+    return result;
+}
+
+std::string writeText(Tree *tree, bool oneline = true)
+{
+    FILE *out = tmpfile();
+    writeNewickTree(out, tree, 0, oneline);
+    std::string text(ftell(out), '\0');
+    rewind(out);
+    text.resize(fread(text.data(), 1, text.size(), out));
+    fclose(out);
+    return text;
+}
+
+std::string check(Tree *tree)
+{
+    CaptureStderr(); // the condition is evaluated before either branch
+    return tree->assertTree() ? "sound" + GetCapturedStderr() : GetCapturedStderr();
+}
+
+std::string reformat(const std::string &text)
+{
+    Tree *tree = readText(text);
+    const std::string result = tree ? writeText(tree) + " " + check(tree) : "(unreadable)";
+    delete tree;
+    return result;
+}
+
+std::string labels(Tree *tree)
+{
+    std::string text;
+    for (int i = 0; i < tree->nnodes; i++)
+        text += (i ? "," : "") + tree->nodes[i]->longname;
+    return text;
+}
+
+Tree *readOrdered(const char *text, std::vector<std::string> names)
+{
+    Tree *tree = readText(text);
+    tree->reorderLeaves(names.data());
+    return tree;
+}
+} // namespace
+
+TEST(NewickReader, NumbersLabelsLengthsAndWhitespace)
+{
+    Tree *tree = readText("((A,B),C);");
+    ExtendArray<Node *> order;
+    for (int twice = 0; twice < 2; twice++) // each walk appends after what the array holds
+        getTreePostOrder(tree, &order), getTreePreOrder(tree, &order);
+    std::string names;
+    for (int i = 0; i < order.size(); i++)
+        names += std::to_string(order[i]->name);
+    EXPECT_EQ(names, "12304" "43120" "12304" "43120"); // C 0, A 1, B 2, inner 3, root 4
+    delete tree;
+    const std::pair<std::string, std::string> cases[] = {
+        {"((A,B),C);", "C,A,B,,"},         {"((A,B)X,C);", "C,A,B,X,"},
+        {"((A,B)95,C);", "C,A,B,,"},       {"((A,B)-1,C)R;", "C,A,B,,R"},
+        {"(123:1,456:1);", "456,123,"},    {"((A,B).9,C)1.000.2;", "C,A,B,,"},
+        {"(A,B)", "B,A,"},                 {"(Homo sapiens, [x]'y'_z);", "[x]'y'_z,Homosapiens,"},
+        {"A,", "A"},                       {"(" + std::string(150, 'n') + ",B);", "B," + std::string(101, 'n') + ","},
+    };
+    for (const auto &c : cases) {
+        tree = readText(c.first);
+        ASSERT_NE(tree, nullptr) << c.first;
+        EXPECT_EQ(labels(tree) + " " + check(tree), c.second + " sound") << c.first;
+        delete tree;
+    }
+    tree = readNewickTree(TEST_DATA_DIR "/tree/support.tre", nullptr); // over several lines
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(labels(tree) + " " + writeText(tree), "4,0,1,2,3,,,, (((0:0.008920,1:0.014080):0.121960,"
+              "2:0.160220):0.018690,(3:0.089760,4:0.048680):0.034690);");
+    delete tree;
+    tree = readText("((A:0.1,B:2.5e-1)0.95:0.3,C:-4 ignored):0.5;"); // the root's length is kept
+    EXPECT_EQ(writeText(tree), "((A:0.100000,B:0.250000):0.300000,C:-4.000000);");
+    EXPECT_FLOAT_EQ(tree->root->dist, 0.5f);
+    delete tree;
+    const char *expected = "((A:1.000000,B:2.000000)X:3.000000,C:4.000000); sound";
+    EXPECT_EQ(reformat("\t(\r\n(A : 1,\r\n\tB:2\t)\tX:\t3,\r\nC:4)\r\n;\r\n"), expected);
+    EXPECT_EQ(reformat(" ( ( A\n:\n1 , B : 2 ) X : 3 ,\n C : 4 ) ; "), expected);
+}
+
+TEST(NewickReader, ReportsEachFailureExactly)
+{
+    const std::string eof = "error: unexpected end of file\n", length = "error: expected branch length for node\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"", eof},           {"(A,(B,", eof}, {std::string("(A,\0B);", 7), eof}, {"(A:x,B);", length},
+        {"(A,B):;", length}, {"A;", ""},      {"(A,B", ""}, {"(A:1", ""},         {"((A,B):1", ""},
+    };
+    const std::string path = scratch + "tree.tre", missing = scratch + "missing.tre";
+    for (const auto &c : cases) { // the file name, then a blank line
+        std::ofstream(path, std::ios::binary) << c.first;
+        CaptureStderr();
+        EXPECT_EQ(readNewickTree(path.c_str(), nullptr), nullptr) << c.first;
+        EXPECT_EQ(GetCapturedStderr(), c.second + "error: format error in '" + path + "'\n\n");
+    }
+    CaptureStderr();
+    EXPECT_EQ(readNewickTree(missing.c_str(), nullptr), nullptr);
+    EXPECT_EQ(GetCapturedStderr(), "error: cannot read file '" + missing + "'\n\n");
+    std::remove(path.c_str());
+    Tree tree, fresh; // a caller's tree keeps the nodes read before the failure
+    CaptureStderr();
+    EXPECT_EQ(readText("(A,(B,", &tree), nullptr);
+    GetCapturedStderr();
+    EXPECT_EQ(labels(&tree) + " " + check(&tree), ",A,,B root == NULL\n");
+    EXPECT_EQ(readText("(A,B);", &fresh), &fresh);
+    std::string closing;
+    for (int i = 0; i < 10000; i++)
+        closing += ",B)";
+    Tree *deep = readText(std::string(10000, '(') + "A" + closing + ";");
+    EXPECT_EQ(deep ? deep->nnodes : 0, 20001);
+    delete deep;
+    CaptureStderr();
+    EXPECT_EQ(readText(std::string(10001, '(') + "A" + closing + ",B));"), nullptr);
+    EXPECT_EQ(GetCapturedStderr(), "error: tree is nested more than 10000 levels deep\n");
+}
+
+TEST(NewickReader, GarbledTextFailsCleanlyOrGivesASoundTree)
+{
+    const std::string alphabet = "(((),,:;AB1.-e \n\t\r";
+    CaptureStderr();
+    std::mt19937 random(7);
+    for (int round = 0; round < 3000; round++) {
+        std::string garbage(random() % 24, ' ');
+        for (char &c : garbage)
+            c = alphabet[random() % alphabet.size()];
+        Tree *tree = readText(garbage);
+        EXPECT_TRUE(tree == nullptr || tree->assertTree()) << garbage;
+        delete tree;
+    }
+    GetCapturedStderr();
+}
+
+TEST(NewickWriter, WritesBothFormsFilesAndPrintsTrees)
+{
+    Tree *tree = readText("((A:1,B:2)X:3,C:4);");
+    EXPECT_EQ(writeText(tree, true), "((A:1.000000,B:2.000000)X:3.000000,C:4.000000);");
+    EXPECT_EQ(writeText(tree, false), slurp(TEST_DATA_DIR "/tree/indented.tre"));
+    CaptureStdout();
+    printTree(tree);
+    printTree(tree, tree->nodes[3], 0);
+    EXPECT_EQ(GetCapturedStdout(), slurp(TEST_DATA_DIR "/tree/printed.txt"));
+    EXPECT_TRUE(writeNewickTree((scratch + "out.tre").c_str(), tree, false));
+    EXPECT_EQ(slurp(scratch + "out.tre"), writeText(tree, false));
+    for (const std::string &bad : {std::string("/no/such/dir.tre"), std::string("/dev/full")}) {
+        CaptureStderr();
+        EXPECT_FALSE(writeNewickTree(bad.c_str(), tree, true));
+        EXPECT_EQ(GetCapturedStderr(), "error: cannot write file '" + bad + "'\n\n");
+    }
+    delete tree;
+    std::remove((scratch + "out.tre").c_str());
+    EXPECT_EQ(reformat("((A,B):3,C)R;"), "((A:0.000000,B:0.000000):3.000000,C:0.000000)R; sound");
+    tree = readText("A:2,");
+    EXPECT_EQ(writeText(tree, false), "A:2.000000;\n");
+    delete tree;
+    Tree empty; // nothing to write or print without a root
+    CaptureStdout();
+    printTree(&empty);
+    EXPECT_EQ(GetCapturedStdout() + writeText(&empty), "");
+}
+
+TEST(TreeEditing, ConsistencyCheckCopyAndReroot)
+{
+    Tree *star = readText("(A,B,C);");
+    std::swap(star->nodes[2], star->nodes[3]); // internal node before a leaf
+    std::swap(star->nodes[2]->name, star->nodes[3]->name);
+    EXPECT_EQ(check(star), "!leaves\n");
+    star->nnodes = 2; // the destructor still frees all four nodes
+    EXPECT_EQ(check(star), "nnodes != nodes.size()\n");
+    delete star;
+    Tree *tree = readText("((A:1,B:2)X:3,C:4)R;"), *copy = tree->copy();
+    delete tree;
+    EXPECT_EQ(writeText(copy) + " " + check(copy), "((A:1.000000,B:2.000000)X:3.000000,C:4.000000)R; sound");
+    delete copy;
+    // Text, node1, node2 (-1: on the branch above node1), result; the root's branches merge.
+    const char *same = "((A:1.000000,B:2.000000):3.000000,C:4.000000);", *t = "((A:1,B:2):3,C:4);";
+    const std::tuple<const char *, int, int, const char *> reroots[] = {
+        {"((A:2,B:2):1,C:3);", 1, -1, "(A:1.000000,(C:4.000000,B:2.000000):1.000000);"},
+        // Numbered D, A, B, C, then the inner nodes above C and above A: two branches turn around.
+        {"(((A:1,B:1):2,C:3):4,D:5);", 1, 5, "(A:0.500000,((D:9.000000,C:3.000000):2.000000,B:1.000000):0.500000);"},
+        {t, 4, -1, same}, {t, 3, -1, same}, {t, 3, 0, same}, // the root, or already there
+    };
+    for (const auto &[text, node1, node2, expected] : reroots) {
+        tree = readText(text);
+        node2 < 0 ? tree->reroot(tree->nodes[node1]) : tree->reroot(tree->nodes[node1], tree->nodes[node2]);
+        EXPECT_EQ(writeText(tree) + " " + check(tree), std::string(expected) + " sound") << text;
+        delete tree;
+    }
+}
+
+TEST(TreeEditing, LeafOrderTopologyKeysAndParentArrays)
+{
+    Tree *tree = readOrdered("((A,B),C);", {"B", "C", "A"});
+    EXPECT_EQ(labels(tree) + " " + check(tree), "B,C,A,, sound");
+    delete tree;
+    const std::vector<std::string> names = {"0", "1", "2"};
+    Tree *a = readOrdered("((0,1),2);", names), *b = readOrdered("(2,(1,0));", names);
+    Tree *c = readOrdered("((0,2),1);", names), *star = readOrdered("(0,1,2);", names), empty1, empty2;
+    int key[5], ptree[] = {3, 3, 4, 4, -1}, back[5], small[] = {2, 2, -1}, **ftree = nullptr;
+    b->hashkey(key);
+    EXPECT_EQ(std::vector<int>(key, key + 5), std::vector<int>({0, 1, -1, 2, -1}));
+    EXPECT_TRUE(a->sameTopology(b) && empty1.sameTopology(&empty2)); // rootless trees
+    EXPECT_EQ(check(&empty1), "root == NULL\n");
+    EXPECT_FALSE(a->sameTopology(c) || a->sameTopology(star));
+    c->setTopology(a);
+    EXPECT_EQ(std::to_string(c->sameTopology(a)) + check(c), "1sound");
+    for (Tree *t : {a, b, c, star})
+        delete t;
+    float dists[] = {1, 2, 3, 4, 5};
+    tree = makeTree(5, ptree);
+    EXPECT_EQ(check(tree), "sound");
+    tree2ptree(tree, back);
+    EXPECT_EQ(std::vector<int>(back, back + 5), std::vector<int>(ptree, ptree + 5));
+    setTreeDists(tree, dists);
+    EXPECT_EQ(writeText(tree), "(:3.000000,(:1.000000,:2.000000):4.000000);");
+    deleteTree(tree);
+    makeFtree(3, small, &ftree);
+    CaptureStdout();
+    printFtree(3, ftree);
+    EXPECT_EQ(GetCapturedStdout(), " 0: -1 -1\n 1: -1 -1\n 2:  0  1\n");
+    freeFtree(3, ftree);
+}
+
+TEST(TreeEditingDeathTest, BrokenPreconditionsStopNamingTheCondition)
+{
+    Tree *tree = readText("(((A,B),C),D);"), *twins = readText("((A,A),C);"); // D, A, B, C, ...
+    std::string missing[] = {"A", "B", "C", "E"}, repeated[] = {"A", "C", "B"};
+    int threeChildren[] = {3, 3, 3, -1}, rootNotLast[] = {-1, 0};
+    EXPECT_DEATH(tree->reroot(tree->nodes[1], false), "Tree.*reroot.*Assertion `0' failed");
+    EXPECT_DEATH(tree->reroot(tree->nodes[1], tree->nodes[2]), "reroot.*`0'");
+    EXPECT_DEATH(tree->reorderLeaves(missing), "reorderLeaves.*`found'");
+    EXPECT_DEATH(twins->reorderLeaves(repeated), "reorderLeaves.*`leaves\\[j\\] == NULL'");
+    EXPECT_DEATH(makeTree(4, threeChildren), "ptree2tree.*`parent->nchildren < 2'");
+    EXPECT_DEATH(makeTree(2, rootNotLast), "ptree2tree.*`tree->assertTree\\(\\)'");
+    delete tree;
+    delete twins;
+}
+
+TEST(Logging, LevelsAndLogStreams)
+{
+    EXPECT_EQ(getLogFile(), stderr);
+    EXPECT_TRUE(isLogLevel(0) && !isLogLevel(1));
+    const std::string path = scratch + "log.txt";
+    ASSERT_TRUE(openLogFile(path.c_str()));
+    EXPECT_FALSE(openLogFile("/no/such/dir/log.txt")); // keeps the open one
+    printLog(1, "hidden");
+    setLogLevel(1);
+    printLog(1, "shown %d", 1);
+    EXPECT_EQ(slurp(path), "shown 1"); // flushed at once
+    closeLogFile();
+    EXPECT_EQ(getLogFile(), nullptr);
+    printLog(0, "dropped once closed");
+    EXPECT_EQ(slurp(path), "shown 1");
+    openLogFile(stderr);
+    closeLogFile(); // detaches standard error without closing it
+    CaptureStderr();
+    printError("still %s", "open");
+    EXPECT_EQ(GetCapturedStderr(), "error: still open\n");
+    openLogFile(stderr);
+    setLogLevel(0);
+    std::remove(path.c_str());
+}
+
+TEST(Utilities, StringsBinomialsPoissonPermutationsAndPrinters)
+{
+    EXPECT_TRUE(inChars('b', "abc"));
+    EXPECT_FALSE(inChars('d', "abc") || inChars('\0', "abc") || inChars('a', nullptr));
+    const char *chomps[][2] = {{"x\r\n", "x"}, {"x", "x"}, {"\n", ""}, {"", ""}, {"x\r", "x\r"}};
+    for (const auto &c : chomps) {
+        std::string text = c[0];
+        EXPECT_EQ(chomp(text.data()), text != c[1]) << c[0];
+        EXPECT_STREQ(text.c_str(), c[1]);
+    }
+    using Fields = std::vector<std::string>;
+    EXPECT_EQ(split("a,b", ","), Fields({"a", "b"}));
+    EXPECT_EQ(split("a,b,", ","), Fields({"a", "b"}));
+    EXPECT_EQ(split("a,,b", ","), Fields({"a"}));
+    EXPECT_EQ(split(",a", ",").size() + split("", ",").size(), 0u);
+    EXPECT_EQ(split("a b\tc", " \t"), Fields({"a", "b", "c"}));
+    EXPECT_EQ(split("a,b", nullptr), Fields({"a,b"}));
+    const int chooses[][3] = {{5, 2, 10}, {5, 0, 1}, {5, 5, 1}, {5, 6, 0}, {-1, 0, 0},
+                              {5, -1, 0}, {10, 7, 120}, {30, 15, 155117520}, {100, 50, INT_MAX}};
+    for (const auto &c : chooses)
+        EXPECT_EQ(choose(c[0], c[1]), c[2]) << c[0] << " " << c[1];
+    EXPECT_NEAR(fchoose(100, 50) / 1.0089134454556417e29, 1.0, 1e-12);
+    EXPECT_FLOAT_EQ(poisson(0, 2.0f), 0.13533528f); // e^-2
+    EXPECT_FLOAT_EQ(poisson(2, 3.0f), 0.22404181f); // 4.5 e^-3
+    EXPECT_EQ(poisson(2, 0.0f) + poisson(-1, 1.0f), 0.0f);
+    int perm[] = {2, 0, 1}, inv[3], ints[] = {1, 2};
+    invertPerm(perm, inv, 3);
+    EXPECT_EQ(std::vector<int>(inv, inv + 3), std::vector<int>({1, 2, 0}));
+    CaptureStdout();
+    printIntArray(ints, 2);
+    printIntArray(ints, 0);
+    EXPECT_EQ(GetCapturedStdout(), "1 2 \n\n");
+}
+
+TEST(Utilities, NormalVariatesFromScriptedDraws)
+{
+    const std::tuple<std::vector<int>, float, float> cases[] = {
+        {{1 << 30, 0}, 3.0f, 3.0f},                         // u1 = 0.5 gives z = 0
+        {{0, 1 << 30, 3 << 29, 1 << 30}, 1.0f, 2.7155278f}, // z = -1.7155 rejected, then 0.85776
+        {{5, INT_MAX, 1 << 30, 0}, 3.0f, 3.0f},             // u2 = 0 is drawn again
+    };
+    for (const auto &[draws, mu, expected] : cases) {
+        scriptedRand = draws;
+        randCalls = 0;
+        EXPECT_FLOAT_EQ(normalvariate(mu, 2.0f), expected);
+        EXPECT_EQ(randCalls, draws.size());
+    }
+}
