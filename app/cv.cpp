@@ -87,15 +87,10 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
     settings.logPrefix = values["-p"];
     settings.resultLabel = values.count("-r") ? values["-r"] : settings.samples;
 
-    long long number = 0;
-    std::string message = readWholeNumber("-n", values["-n"], 1, INT_MAX, number);
+    std::string message =
+        readRepetitionsAndFolds(values, settings.repetitions, settings.folds);
     if (!message.empty())
         return message;
-    settings.repetitions = static_cast<int>(number);
-    message = readWholeNumber("-k", values["-k"], 2, INT_MAX, number);
-    if (!message.empty())
-        return message;
-    settings.folds = static_cast<int>(number);
 
     if (values.count("-w")) {
         message = readGrid(values["-w"], parseWeight, settings.ws);

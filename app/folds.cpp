@@ -51,16 +51,12 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
     settings.labels = values["-l"];
     settings.prefix = values["-s"];
 
-    long long number = 0;
-    std::string message = readWholeNumber("-n", values["-n"], 1, INT_MAX, number);
+    std::string message =
+        readRepetitionsAndFolds(values, settings.repetitions, settings.folds);
     if (!message.empty())
         return message;
-    settings.repetitions = static_cast<int>(number);
-    message = readWholeNumber("-k", values["-k"], 2, INT_MAX, number);
-    if (!message.empty())
-        return message;
-    settings.folds = static_cast<int>(number);
     if (values.count("-seed")) {
+        long long number = 0;
         message = readWholeNumber("-seed", values["-seed"], 0, UINT32_MAX, number);
         settings.seed = static_cast<std::uint32_t>(number);
     }

@@ -3,6 +3,7 @@
 #ifndef ORVANE_OPTIONS_H
 #define ORVANE_OPTIONS_H
 
+#include <climits>
 #include <map>
 #include <string>
 #include <vector>
@@ -53,6 +54,21 @@ inline std::string readWholeNumber(const std::string &option, const std::string 
         return message;
     value = number;
     return "";
+}
+
+// Reads the repetition count (-n, from 1) and the fold count (-k, from 2).
+inline std::string readRepetitionsAndFolds(std::map<std::string, std::string> &values,
+                                           int &repetitions, int &folds)
+{
+    long long number = 0;
+    std::string message = readWholeNumber("-n", values["-n"], 1, INT_MAX, number);
+    if (!message.empty())
+        return message;
+    repetitions = static_cast<int>(number);
+    message = readWholeNumber("-k", values["-k"], 2, INT_MAX, number);
+    if (message.empty())
+        folds = static_cast<int>(number);
+    return message;
 }
 
 #endif
