@@ -33,25 +33,33 @@ inline std::string scanOptions(int argc, char **argv, const std::vector<std::str
     return "";
 }
 
+// Reads a word of decimal digits only (no sign, no space) as a number no
+// greater than `most`.
+inline bool readDigits(const std::string &word, long long most, long long &value)
+{
+    if (word.empty())
+        return false;
+    long long number = 0;
+    for (const char c : word) {
+        if (c < '0' || c > '9')
+            return false;
+        number = number * 10 + (c - '0');
+        if (number > most)
+            return false;
+    }
+    value = number;
+    return true;
+}
+
 // Reads `text`, the value of `option`, as a whole number in decimal digits
 // from `least` to `most`.
 inline std::string readWholeNumber(const std::string &option, const std::string &text,
                                    long long least, long long most, long long &value)
 {
-    const std::string message = option + " takes a whole number from " + std::to_string(least) +
-                                " to " + std::to_string(most) + ", not \"" + text + "\"";
-    if (text.empty())
-        return message;
     long long number = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return message;
-        number = number * 10 + (c - '0');
-        if (number > most)
-            return message;
-    }
-    if (number < least)
-        return message;
+    if (!readDigits(text, most, number) || number < least)
+        return option + " takes a whole number from " + std::to_string(least) + " to " +
+               std::to_string(most) + ", not \"" + text + "\"";
     value = number;
     return "";
 }

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <vector>
 
+#include "validation/options.h"
+
 namespace {
 
 // Where a sets-file problem sits, as the start of its message.
@@ -14,18 +16,11 @@ std::string place(const std::string &path, int lineNumber)
 }
 
 // Reads a word of decimal digits only as a value below `limit`.
-bool readBelow(const std::string &word, long long limit, int &value)
+bool readBelow(const std::string &word, int limit, int &value)
 {
-    if (word.empty())
-        return false;
     long long number = 0;
-    for (const char c : word) {
-        if (c < '0' || c > '9')
-            return false;
-        number = number * 10 + (c - '0');
-        if (number >= limit)
-            return false;
-    }
+    if (!readDigits(word, static_cast<long long>(limit) - 1, number))
+        return false;
     value = static_cast<int>(number);
     return true;
 }
