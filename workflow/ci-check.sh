@@ -57,13 +57,15 @@ point() { awk -F '\t' -v c="$1" 'NR > 1 && $5 ~ "(^|,)" c "(,|$)" { print $1, $2
 read -r best_w best_lambda_of_logs < <(
   best_w=$(cut -f 2 "$work/whole/log_result.txt")
   awk -F '\t' -v w="$best_w" '$1 == "Best Lambda:" && $2 == w { print $2, $3 }' \
-    "$work/whole/log_detailed.txt")
-read -r min_w min_lambda < <(point min "$results/cv/cv_summary.tsv")
+    "$work/whole/log_detailed.txt") || fail "no best point in the logs of the whole grid"
+read -r min_w min_lambda < <(point min "$results/cv/cv_summary.tsv") ||
+  fail "no min point in the workflow's cv_summary.tsv"
 awk -v a="$best_w" -v b="$min_w" -v c="$best_lambda_of_logs" -v d="$min_lambda" \
   'BEGIN { exit !(a + 0 == b + 0 && c + 0 == d + 0) }' ||
   fail "min point $min_w, $min_lambda is not the logs' best $best_w, $best_lambda_of_logs"
 
-read -r w lambda < <(point "$choice" "$results/cv/cv_summary.tsv")
+read -r w lambda < <(point "$choice" "$results/cv/cv_summary.tsv") ||
+  fail "no $choice point in the workflow's cv_summary.tsv"
 "$repo/Orvane" -train -d "$data/samples.txt" -l "$data/labels.txt" -t "$data/tree.tre" \
   -w "$w" -lambda "$lambda" -o "$work/direct.txt"
 cmp "$work/direct.txt" "$results/model.txt" ||
