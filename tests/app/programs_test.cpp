@@ -184,9 +184,12 @@ TEST_F(InTemporaryFolder, ManualPagesRenderWithoutWarnings)
 {
     if (shell("command -v man").status != 0)
         GTEST_SKIP() << "man is not installed (Debian package man-db)";
-    for (const std::string &name : builtPrograms()) {
-        const std::string page = std::string(ORVANE_SOURCE_DIR) + "/man/" + name + ".1";
-        const Result shown = shell("MANWIDTH=80 man --warnings -l '" + page + "'");
+    const fs::path pages = fs::path(ORVANE_SOURCE_DIR) / "man";
+    for (const std::string &name : builtPrograms())
+        EXPECT_TRUE(fs::exists(pages / (name + ".1"))) << name;
+    for (const fs::directory_entry &page : fs::directory_iterator(pages)) {
+        const std::string name = page.path().stem().string();
+        const Result shown = shell("MANWIDTH=80 man --warnings -l '" + page.path().string() + "'");
         EXPECT_EQ(shown.status, 0) << name;
         EXPECT_EQ(shown.err, "") << name;
         // The NAME section starts with the program's own name.
