@@ -21,6 +21,7 @@ const char *const kActiveColour = "#666666";
 const char *const kInactiveColour = "#c8c8c8";
 
 const double kMargin = 10;
+const double kTreeLeft = 60;  // room for the root's name
 const double kTreeWidth = 600;
 const double kRowHeight = 14;
 const double kLegendLine = 16;
@@ -84,7 +85,7 @@ Layout layOut(const TreeView &tree, const std::vector<int> &anyNonzero)
     const double reach = std::max(1.0, *std::max_element(along.begin(), along.end()));
     layout.x.resize(n);
     for (int v = 0; v < n; v++)
-        layout.x[v] = kMargin + kTreeWidth * along[v] / reach;
+        layout.x[v] = kTreeLeft + kTreeWidth * along[v] / reach;
 
     layout.firstRow.assign(n, 0);
     layout.lastRow.assign(n, 0);
@@ -148,10 +149,10 @@ void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model
     if (labelled)
         for (int v = 0; v < n; v++)
             if (!layout.hidden[v] && tree.feature[v] >= 0)
-                labelWidth = std::max(labelWidth, layout.x[v] - kMargin - kTreeWidth +
+                labelWidth = std::max(labelWidth, layout.x[v] - kTreeLeft - kTreeWidth +
                                                       kCharWidth * (features.ids[tree.feature[v]].size() + 1));
     labelWidth = std::min(std::max(labelWidth, 50.0), kMaxLabelWidth);
-    const double laneX = kMargin + kTreeWidth + (labelled ? labelWidth : 0) + kMargin;
+    const double laneX = kTreeLeft + kTreeWidth + (labelled ? labelWidth : 0) + kMargin;
     const double top = kMargin + kLegendLine * (C + 4);
     const double width = laneX + kLaneStep * C + kMargin;
     const double height = top + kRowHeight * layout.rows + kMargin;
@@ -214,6 +215,11 @@ void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model
         } else if (tree.feature[v] < 0) {
             path += "M" + num(layout.x[v]) + " " + num(rowY(layout.y[tree.children[v].front()])) + "V" +
                     num(rowY(layout.y[tree.children[v].back()]));
+            // The nodes clades.tsv lists are named above the branch leading to them.
+            if (labelled && anyNonzero[v] > 0)
+                labels += "<text x=\"" + num(layout.x[v] - 3) + "\" y=\"" + num(y - 3) +
+                          "\" font-size=\"9\" fill=\"#666666\" text-anchor=\"end\">" +
+                          escaped(tree.id[v] + (tree.name[v].empty() ? "" : " " + tree.name[v])) + "</text>\n";
         } else if (labelled) {
             labels += "<text x=\"" + num(layout.x[v] + 4) + "\" y=\"" + num(y + 4) + "\">" +
                       escaped(features.ids[tree.feature[v]]) + "</text>\n";
