@@ -140,7 +140,8 @@ TEST(TreeDrawing, LargeTreesStayBoundedAndWellFormed)
         ids.push_back("ASV<" + std::to_string(j) + ">&");  // names XML must escape
     const FeatureNames features = namesOf(ids);
     ClassNames classes;
-    classes.names = {"gut & \"skin\"", "soil"};
+    // Latin-1 bytes and a control character cannot stand in XML; UTF-8 can.
+    classes.names = {"gut & \"skin\"", "s\xF6il\x01 \xC3\xB6"};
     std::vector<float> beta(2 * n, 0.0f);
     for (int j = 0; j < n; j += 97)
         beta[j] = 1.5f;
@@ -154,6 +155,7 @@ TEST(TreeDrawing, LargeTreesStayBoundedAndWellFormed)
     EXPECT_NE(svg.find("subtrees without one are collapsed"), std::string::npos);
     EXPECT_NE(svg.find("gut &amp; &quot;skin&quot;"), std::string::npos);
     EXPECT_NE(svg.find("ASV&lt;97&gt;&amp;"), std::string::npos);
+    EXPECT_NE(svg.find("lane 2: s?il? \xC3\xB6<"), std::string::npos);
     expectWellFormed(svg);
 
     // Every leaf selected: nothing collapses, and the labels are left out.
