@@ -68,10 +68,11 @@ std::string writeOutputFolder(const std::string &dir,
     if (exists && access(target.c_str(), W_OK | X_OK) != 0)
         return failure(target, "cannot write in the folder", errno);
 
-    // Beside the target, so that the final renames stay on one file system.
-    std::string staging = target + ".partial-XXXXXX";
+    // Inside the folder when it exists, else beside it: the final renames
+    // then stay on one file system and need no other permission.
+    std::string staging = exists ? target + "/.partial-XXXXXX" : target + ".partial-XXXXXX";
     if (mkdtemp(&staging[0]) == nullptr)
-        return failure(target, "cannot create a temporary folder beside it", errno);
+        return failure(staging.substr(0, staging.size() - 6) + "XXXXXX", "cannot create a temporary folder", errno);
     // mkdtemp makes the folder private; give it the permissions mkdir would.
     const mode_t mask = umask(0);
     umask(mask);
