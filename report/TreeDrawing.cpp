@@ -145,71 +145,32 @@ Layout layOut(const TreeView &tree, const std::vector<int> &anyNonzero)
     return layout;
 }
 
-} // namespace
-
-void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model,
-              const FeatureNames &features, const ClassNames &classes)
-{
-    const int n = tree.nodes();
-    const int nLeaves = static_cast<int>(tree.leafOrder.size());
-    const int C = model.nClasses;
-    // Prefix counts over the leaves in drawing order: nonzero[k][i] leaves
-    // among the first i hold a nonzero coefficient of class k.
-    std::vector<std::vector<int>> nonzeroBefore(C + 1, std::vector<int>(nLeaves + 1, 0));
-    for (int i = 0; i < nLeaves; i++) {
-        bool any = false;
-        for (int k = 0; k < C; k++) {
-            const bool nonzero = model.at(k, tree.leafOrder[i]) != 0.0f;
-            any = any || nonzero;
-            nonzeroBefore[k][i + 1] = nonzeroBefore[k][i] + (nonzero ? 1 : 0);
+// Which leaves below each node hold nonzero coefficients, from prefix counts
+// over the leaves in drawing order: before[k][i] of the first i leaves hold
+// one of class k; row C counts leaves with one of any class.
+struct Selection {
+    Selection(const TreeView &tree, const Coefficients &model) : tree(tree), C(model.nClasses)
+    {
+        const int nLeaves = static_cast<int>(tree.leafOrder.size());
+        before.assign(C + 1, std::vector<int>(nLeaves + 1, 0));
+        for (int i = 0; i < nLeaves; i++) {
+            bool any = false;
+            for (int k = 0; k < C; k++) {
+                const bool nonzero = model.at(k, tree.leafOrder[i]) != 0.0f;
+                any = any || nonzero;
+                before[k][i + 1] = before[k][i] + (nonzero ? 1 : 0);
+            }
+            before[C][i + 1] = before[C][i] + (any ? 1 : 0);
         }
-        nonzeroBefore[C][i + 1] = nonzeroBefore[C][i] + (any ? 1 : 0);
     }
-    auto nonzeroBelow = [&](int k, int v) { return nonzeroBefore[k][tree.endLeaf[v]] - nonzeroBefore[k][tree.firstLeaf[v]]; };
-    auto selects = [&](int k, int v) { return tree.leaves(v) > 0 && nonzeroBelow(k, v) == tree.leaves(v); };
-    std::vector<int> anyNonzero(n);
-    for (int v = 0; v < n; v++)
-        anyNonzero[v] = nonzeroBelow(C, v);
-
-    Layout layout = layOut(tree, anyNonzero);
-    const bool labelled = layout.rows <= kLabelRowLimit;
-    double labelWidth = 0;
-    if (labelled)
-        for (int v = 0; v < n; v++)
-            if (!layout.hidden[v] && tree.feature[v] >= 0)
-                labelWidth = std::max(labelWidth, layout.x[v] - kTreeLeft - kTreeWidth +
-                                                      kCharWidth * (features.ids[tree.feature[v]].size() + 1));
-    labelWidth = std::min(std::max(labelWidth, 50.0), kMaxLabelWidth);
-    const double laneX = kTreeLeft + kTreeWidth + (labelled ? labelWidth : 0) + kMargin;
-    const double top = kMargin + kLegendLine * (C + 4);
-    const double width = laneX + kLaneStep * C + kMargin;
-    const double height = top + kRowHeight * layout.rows + kMargin;
-    const double legendWidth = kMargin * 3 + kCharWidth * 40;
-
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << num(std::max(width, legendWidth)) << "\" height=\""
-        << num(height) << "\" font-family=\"sans-serif\" font-size=\"11\">\n";
-    out << "<text x=\"" << num(kMargin) << "\" y=\"" << num(kMargin + 11) << "\" font-weight=\"bold\">" << nLeaves
-        << " tips, " << anyNonzero[0] << " with a nonzero coefficient"
-        << (layout.rows < nLeaves ? "; subtrees without one are collapsed" : "") << "</text>\n";
-    // Legend: a swatch and the name of every class, then the other branch colours.
-    std::vector<std::pair<std::string, std::string>> legend;
-    for (int k = 0; k < C; k++)
-        legend.push_back({classColour(k), "lane " + std::to_string(k + 1) + ": " + classes.names[k]});
-    legend.push_back({kSeveralColour, "clade selected by several classes"});
-    legend.push_back({kActiveColour, "some leaves below with a nonzero coefficient"});
-    legend.push_back({kInactiveColour, "no nonzero coefficient below"});
-    for (std::size_t i = 0; i < legend.size(); i++) {
-        const double y = kMargin + kLegendLine * (i + 1);
-        out << "<rect x=\"" << num(kMargin) << "\" y=\"" << num(y + 3) << "\" width=\"10\" height=\"10\" fill=\""
-            << legend[i].first << "\"/><text x=\"" << num(kMargin + 16) << "\" y=\"" << num(y + 12) << "\">"
-            << escaped(legend[i].second) << "</text>\n";
-    }
-
-    // Branches, one path per colour: buckets 0..C-1 are the classes, then
-    // several classes, some nonzero below, none below.
-    std::vector<std::string> paths(C + 3);
-    auto bucketOf = [&](int v) {
+    int below(int k, int v) const { return before[k][tree.endLeaf[v]] - before[k][tree.firstLeaf[v]]; }
+    int anyBelow(int v) const { return below(C, v); }
+    // Class k selects the clade of v: every leaf below holds a nonzero coefficient of k.
+    bool selects(int k, int v) const { return tree.leaves(v) > 0 && below(k, v) == tree.leaves(v); }
+    // The colour group of the branch above v: a class, C for several, C + 1 for
+    // some nonzero leaves below, C + 2 for none.
+    int group(int v) const
+    {
         int selecting = -1;
         int count = 0;
         for (int k = 0; k < C; k++)
@@ -217,34 +178,54 @@ void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model
                 selecting = k;
                 count++;
             }
-        if (count == 1)
-            return selecting;
-        if (count > 1)
-            return C;
-        return anyNonzero[v] > 0 ? C + 1 : C + 2;
-    };
+        if (count > 0)
+            return count == 1 ? selecting : C;
+        return anyBelow(v) > 0 ? C + 1 : C + 2;
+    }
+
+    const TreeView &tree;
+    const int C;
+    std::vector<std::vector<int>> before;
+};
+
+void writeLegend(std::ostream &out, const std::vector<std::pair<std::string, std::string>> &legend)
+{
+    for (std::size_t i = 0; i < legend.size(); i++) {
+        const double y = kMargin + kLegendLine * (i + 1);
+        out << "<rect x=\"" << num(kMargin) << "\" y=\"" << num(y + 3) << "\" width=\"10\" height=\"10\" fill=\""
+            << legend[i].first << "\"/><text x=\"" << num(kMargin + 16) << "\" y=\"" << num(y + 12) << "\">"
+            << escaped(legend[i].second) << "</text>\n";
+    }
+}
+
+// Branches as one path per colour group, collapsed subtrees as wedges, and
+// the labels of tips, wedges and the internal nodes clades.tsv lists.
+void writeBranches(std::ostream &out, const TreeView &tree, const FeatureNames &features, const Selection &selection,
+                   const Layout &layout, double top, bool labelled)
+{
+    const int C = selection.C;
+    std::vector<std::string> paths(C + 3);
     auto rowY = [&](double y) { return top + y + kRowHeight / 2; };
-    std::string collapsedShapes;
+    std::string wedges;
     std::string labels;
-    for (int v = 0; v < n; v++) {
+    for (int v = 0; v < tree.nodes(); v++) {
         if (layout.hidden[v])
             continue;
-        std::string &path = paths[bucketOf(v)];
+        std::string &path = paths[selection.group(v)];
         const double y = rowY(layout.y[v]);
         if (tree.parent[v] >= 0)
             path += "M" + num(layout.x[tree.parent[v]]) + " " + num(y) + "H" + num(layout.x[v]);
         if (layout.collapsed[v]) {
             const double tip = std::max(layout.tipX[v], layout.x[v] + 8);
-            collapsedShapes += "M" + num(layout.x[v]) + " " + num(y) + "L" + num(tip) + " " + num(y - 5) + "V" +
-                               num(y + 5) + "Z";
+            wedges += "M" + num(layout.x[v]) + " " + num(y) + "L" + num(tip) + " " + num(y - 5) + "V" + num(y + 5) + "Z";
             if (labelled)
                 labels += "<text x=\"" + num(tip + 4) + "\" y=\"" + num(y + 4) + "\" fill=\"#888888\">" +
                           std::to_string(tree.leaves(v)) + " tips</text>\n";
         } else if (tree.feature[v] < 0) {
             path += "M" + num(layout.x[v]) + " " + num(rowY(layout.y[tree.children[v].front()])) + "V" +
                     num(rowY(layout.y[tree.children[v].back()]));
-            // The nodes clades.tsv lists are named above the branch leading to them.
-            if (labelled && anyNonzero[v] > 0)
+            // Named above the branch leading to the node.
+            if (labelled && selection.anyBelow(v) > 0)
                 labels += "<text x=\"" + num(layout.x[v] - 3) + "\" y=\"" + num(y - 3) +
                           "\" font-size=\"9\" fill=\"#666666\" text-anchor=\"end\">" +
                           escaped(tree.id[v] + (tree.name[v].empty() ? "" : " " + tree.name[v])) + "</text>\n";
@@ -253,25 +234,32 @@ void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model
                       escaped(features.ids[tree.feature[v]]) + "</text>\n";
         }
     }
-    for (int b = C + 2; b >= 0; b--) {
-        if (paths[b].empty())
+    // Grey first, so that coloured branches are drawn over it.
+    for (int group = C + 2; group >= 0; group--) {
+        if (paths[group].empty())
             continue;
-        const char *colour = b < C ? classColour(b) : b == C ? kSeveralColour : b == C + 1 ? kActiveColour : kInactiveColour;
-        out << "<path fill=\"none\" stroke=\"" << colour << "\" stroke-width=\"" << (b <= C ? "2" : "1") << "\" d=\""
-            << paths[b] << "\"/>\n";
+        const char *colour = group < C ? classColour(group) : group == C ? kSeveralColour
+                             : group == C + 1                          ? kActiveColour
+                                                                       : kInactiveColour;
+        out << "<path fill=\"none\" stroke=\"" << colour << "\" stroke-width=\"" << (group <= C ? "2" : "1")
+            << "\" d=\"" << paths[group] << "\"/>\n";
     }
-    if (!collapsedShapes.empty())
-        out << "<path fill=\"" << kInactiveColour << "\" d=\"" << collapsedShapes << "\"/>\n";
+    if (!wedges.empty())
+        out << "<path fill=\"" << kInactiveColour << "\" d=\"" << wedges << "\"/>\n";
     out << labels;
+}
 
-    // Lanes: a bar beside the rows of every largest clade each class selects.
-    for (int k = 0; k < C; k++) {
+// A lane per class: a bar beside the rows of every largest clade it selects.
+void writeLanes(std::ostream &out, const TreeView &tree, const Selection &selection, const Layout &layout,
+                double laneX, double top)
+{
+    for (int k = 0; k < selection.C; k++) {
         const double x = laneX + kLaneStep * k;
         out << "<text x=\"" << num(x) << "\" y=\"" << num(top - 3) << "\">" << k + 1 << "</text>\n";
         std::string bars;
-        for (int v = 0; v < n; v++) {
+        for (int v = 0; v < tree.nodes(); v++) {
             const int p = tree.parent[v];
-            if (layout.hidden[v] || !selects(k, v) || (p >= 0 && selects(k, p)))
+            if (layout.hidden[v] || !selection.selects(k, v) || (p >= 0 && selection.selects(k, p)))
                 continue;
             bars += "M" + num(x) + " " + num(top + layout.firstRow[v] * kRowHeight + 1) + "h" + num(kLaneWidth) +
                     "V" + num(top + (layout.lastRow[v] + 1) * kRowHeight - 1) + "h-" + num(kLaneWidth) + "Z";
@@ -279,5 +267,53 @@ void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model
         if (!bars.empty())
             out << "<path fill=\"" << classColour(k) << "\" d=\"" << bars << "\"/>\n";
     }
+}
+
+} // namespace
+
+void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model,
+              const FeatureNames &features, const ClassNames &classes)
+{
+    const int C = model.nClasses;
+    const int nLeaves = static_cast<int>(tree.leafOrder.size());
+    const Selection selection(tree, model);
+    std::vector<int> anyNonzero(tree.nodes());
+    for (int v = 0; v < tree.nodes(); v++)
+        anyNonzero[v] = selection.anyBelow(v);
+    const Layout layout = layOut(tree, anyNonzero);
+
+    const bool labelled = layout.rows <= kLabelRowLimit;
+    double labelWidth = 0;
+    if (labelled)
+        for (int v = 0; v < tree.nodes(); v++)
+            if (!layout.hidden[v] && tree.feature[v] >= 0)
+                labelWidth = std::max(labelWidth, layout.x[v] - kTreeLeft - kTreeWidth +
+                                                      kCharWidth * (features.ids[tree.feature[v]].size() + 1));
+    labelWidth = std::min(std::max(labelWidth, 50.0), kMaxLabelWidth);
+    const double laneX = kTreeLeft + kTreeWidth + (labelled ? labelWidth : 0) + kMargin;
+    const double top = kMargin + kLegendLine * (C + 4);
+    const double height = top + kRowHeight * layout.rows + kMargin;
+
+    // A swatch and the name of every class, then the other branch colours.
+    std::vector<std::pair<std::string, std::string>> legend;
+    for (int k = 0; k < C; k++)
+        legend.push_back({classColour(k), "lane " + std::to_string(k + 1) + ": " + classes.names[k]});
+    legend.push_back({kSeveralColour, "clade selected by several classes"});
+    legend.push_back({kActiveColour, "some leaves below with a nonzero coefficient"});
+    legend.push_back({kInactiveColour, "no nonzero coefficient below"});
+    std::size_t longest = 0;
+    for (const auto &item : legend)
+        longest = std::max(longest, item.second.size());
+    const double width = std::max(laneX + kLaneStep * C + kMargin, kMargin * 2 + 16 + kCharWidth * longest);
+
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << num(width) << "\" height=\"" << num(height)
+        << "\" font-family=\"sans-serif\" font-size=\"11\">\n";
+    out << "<text x=\"" << num(kMargin) << "\" y=\"" << num(kMargin + 11) << "\" font-weight=\"bold\">" << nLeaves
+        << " tips, " << anyNonzero[0] << " with a nonzero coefficient"
+        << (layout.rows < nLeaves ? "; subtrees without one are collapsed" : "") << "</text>\n";
+    writeLegend(out, legend);
+    writeBranches(out, tree, features, selection, layout, top, labelled);
+    writeLanes(out, tree, selection, layout, laneX, top);
     out << "</svg>\n";
 }
