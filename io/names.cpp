@@ -1,6 +1,7 @@
 // Readers and writers of the name files of a data folder (see names.h).
 #include "io/names.h"
 
+#include <algorithm>
 #include <fstream>
 #include <ostream>
 #include <unordered_set>
@@ -51,9 +52,7 @@ std::string readNumberedFile(const std::string &path, const std::vector<std::str
                 std::string wanted;
                 for (const auto &h : headers)
                     wanted += (wanted.empty() ? "'" : " or '") + h + "'";
-                for (auto &c : wanted)
-                    if (c == '\t')
-                        c = ' ';
+                std::replace(wanted.begin(), wanted.end(), '\t', ' ');
                 return at(path, 1) + "the header is not " + wanted + " (tab-separated)";
             }
             continue;
