@@ -1,0 +1,97 @@
+#include "io/text.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+std::string readTextLines(const std::string &path, std::vector<std::string> &lines)
+{
+    lines.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return path + ": cannot open the file (" + std::strerror(errno) + ")";
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    if (in.bad())
+        return path + ": cannot read the file";
+    return "";
+}
+
+std::string trimSpaces(const std::string &text)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return "";
+    const size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+namespace {
+
+std::string unquoteField(const std::string &field)
+{
+    if (field.size() < 2 || field.front() != '"' || field.back() != '"')
+        return field;
+    std::string text;
+    for (size_t i = 1; i + 1 < field.size(); i++) {
+        text += field[i];
+        if (field[i] == '"' && i + 2 < field.size() && field[i + 1] == '"')
+            i++;
+    }
+    return text;
+}
+
+} // namespace
+
+std::vector<std::string> splitFields(const std::string &line, char separator)
+{
+    std::vector<std::string> fields;
+    size_t start = 0;
+    while (true) {
+        const size_t end = line.find(separator, start);
+        const std::string field = line.substr(start, end == std::string::npos ? std::string::npos
+                                                                              : end - start);
+        fields.push_back(unquoteField(trimSpaces(field)));
+        if (end == std::string::npos)
+            return fields;
+        start = end + 1;
+    }
+}
+
+std::string lowerCase(const std::string &text)
+{
+    std::string lower = text;
+    for (char &c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+std::string quote(const std::string &text)
+{
+    return "'" + text + "'";
+}
+
+std::string fileLine(const std::string &path, int line)
+{
+    return path + ":" + std::to_string(line) + ": ";
+}
+
+std::string floatText(float value)
+{
+    char text[64];
+    // Whole numbers (counts, mostly) as plain integers, which read back exactly.
+    if (value == std::floor(value) && std::fabs(value) < 1e16f) {
+        std::snprintf(text, sizeof text, "%.0f", static_cast<double>(value));
+        return text;
+    }
+    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, end.ptr);
+}
