@@ -92,6 +92,7 @@ std::string floatText(float value)
         std::snprintf(text, sizeof text, "%.0f", static_cast<double>(value));
         return text;
     }
-    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+    const std::to_chars_result end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general);
     return std::string(text, end.ptr);
 }
