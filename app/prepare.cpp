@@ -357,11 +357,15 @@ int prepareStudy(const Options &options)
     std::vector<std::string> classNames(sampleClass.begin(), sampleClass.end());
     std::sort(classNames.begin(), classNames.end());
     classNames.erase(std::unique(classNames.begin(), classNames.end()), classNames.end());
-    if (classNames.size() < 2)
-        return fail(options.table + ": " + plural(keptSamples.size(), "sample") +
-                    " of the table have a class in column " + quote(options.column) + " of " +
-                    options.metadata + ", in " + plural(classNames.size(), "class") +
-                    "; Orvane needs at least two");
+    if (classNames.empty())
+        return fail("no sample of " + options.table + " has a class in column " +
+                    quote(options.column) + " of " + options.metadata +
+                    " (do the sample IDs match?)");
+    if (classNames.size() == 1)
+        return fail("the " + plural(keptSamples.size(), "sample") + " of " + options.table +
+                    " with a class in column " + quote(options.column) + " of " +
+                    options.metadata + " are all in class " + quote(classNames[0]) +
+                    "; Orvane needs at least two classes");
     std::vector<int> classOfSample;
     for (const std::string &name : sampleClass)
         classOfSample.push_back(static_cast<int>(
