@@ -4,6 +4,7 @@
 // plain Newick that Orvane's own reader takes.
 #include "io/study_tree.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <ostream>
@@ -35,13 +36,18 @@ public:
     std::string parse();
 
 private:
-    std::string fail(const std::string &message) const
+    // The message about the text at `where` (at its end: its last line).
+    std::string fail(const std::string &message, size_t where) const
     {
+        size_t end = std::min(where, text.size());
+        if (end == text.size() && end > 0 && text[end - 1] == '\n')
+            end--;
         int line = 1;
-        for (size_t i = 0; i < pos && i < text.size(); i++)
+        for (size_t i = 0; i < end; i++)
             line += text[i] == '\n' ? 1 : 0;
         return fileLine(path, line) + message;
     }
+    std::string fail(const std::string &message) const { return fail(message, pos); }
 
     void skipBlanksAndComments();
     bool readLabel(std::string &label, std::string &problem);
@@ -74,6 +80,7 @@ bool NewickParser::readLabel(std::string &label, std::string &problem)
     label.clear();
     skipBlanksAndComments();
     if (pos < text.size() && text[pos] == '\'') {
+        const size_t opening = pos;
         for (pos++; pos < text.size(); pos++) {
             if (text[pos] == '\'') {
                 if (pos + 1 < text.size() && text[pos + 1] == '\'') {
@@ -86,7 +93,7 @@ bool NewickParser::readLabel(std::string &label, std::string &problem)
             }
             label += text[pos];
         }
-        problem = fail("a quoted label is not closed");
+        problem = fail("a quoted label is not closed", opening);
         return false;
     }
     while (pos < text.size() && !isBlank(text[pos]) && structural.find(text[pos]) == std::string::npos)
