@@ -11,15 +11,19 @@
 
 namespace {
 
+// One line after the header, kept as text until its counts are read: a
+// table of many zeros takes far less memory as text than as split fields.
 struct TextRow {
-    int line;                         // counted from 1
-    std::vector<std::string> fields;  // the row's ID first
+    int line;  // counted from 1
+    std::string id;
+    std::string text;
 };
 
 // A table as the text file holds it, before its orientation is known.
 struct TextTable {
     int headerLine = 0;
     std::vector<std::string> header;
+    char separator = '\t';
     std::vector<TextRow> rows;
     bool taxonomyColumn = false;  // the last column holds a taxonomy (BIOM's --header-key taxonomy)
 };
@@ -32,7 +36,7 @@ bool startsWith(const std::string &text, const std::string &prefix)
 std::string readTextTable(const std::string &path, TextTable &table)
 {
     std::vector<std::string> lines;
-    std::string problem = readTextLines(path, lines);
+    const std::string problem = readTextLines(path, lines);
     if (!problem.empty())
         return problem;
     size_t i = 0;
@@ -49,6 +53,7 @@ std::string readTextTable(const std::string &path, TextTable &table)
                            : headerText.find(',') != std::string::npos ? ','
                                                                       : '\t';
     table.headerLine = static_cast<int>(i) + 1;
+    table.separator = separator;
     table.header = splitFields(headerText, separator);
     if (table.header.size() < 2)
         return fileLine(path, table.headerLine) +
@@ -56,11 +61,12 @@ std::string readTextTable(const std::string &path, TextTable &table)
     for (i++; i < lines.size(); i++) {
         if (trimSpaces(lines[i]).empty())
             continue;
-        TextRow row{static_cast<int>(i) + 1, splitFields(lines[i], separator)};
-        if (row.fields.size() != table.header.size())
-            return fileLine(path, row.line) + "holds " + std::to_string(row.fields.size()) +
+        const size_t nFields = std::count(lines[i].begin(), lines[i].end(), separator) + 1;
+        if (nFields != table.header.size())
+            return fileLine(path, static_cast<int>(i) + 1) + "holds " + std::to_string(nFields) +
                    " fields, the header " + std::to_string(table.header.size());
-        table.rows.push_back(std::move(row));
+        const std::string id = splitFields(lines[i].substr(0, lines[i].find(separator)), separator)[0];
+        table.rows.push_back(TextRow{static_cast<int>(i) + 1, id, std::move(lines[i])});
     }
     if (table.rows.empty())
         return path + ": no line after the header";
@@ -93,7 +99,7 @@ std::string decideOrientation(const std::string &path, const TextTable &table,
     const std::vector<std::string> columnIds(table.header.begin() + 1, table.header.end());
     std::vector<std::string> rowIds;
     for (const TextRow &row : table.rows)
-        rowIds.push_back(row.fields[0]);
+        rowIds.push_back(row.id);
     const int asFeatureRows =
         countMembers(hints.sampleIds, columnIds) + countMembers(hints.featureIds, rowIds);
     const int asSampleRows =
@@ -139,7 +145,7 @@ std::string checkIds(const std::string &path, const std::vector<std::string> &id
     return "";
 }
 
-std::string fillCounts(const std::string &path, const TextTable &text, Orientation orientation,
+std::string fillCounts(const std::string &path, TextTable &text, Orientation orientation,
                        CountTable &table)
 {
     const bool featureRows = orientation == Orientation::FeaturesAsRows;
@@ -148,7 +154,7 @@ std::string fillCounts(const std::string &path, const TextTable &text, Orientati
     std::vector<std::string> rowIds;
     std::vector<int> rowLines;
     for (const TextRow &row : text.rows) {
-        rowIds.push_back(row.fields[0]);
+        rowIds.push_back(row.id);
         rowLines.push_back(row.line);
     }
     const std::vector<int> headerLines(columnIds.size(), text.headerLine);
@@ -164,18 +170,20 @@ std::string fillCounts(const std::string &path, const TextTable &text, Orientati
     if (text.taxonomyColumn)
         table.taxonomy.assign(table.features.size(), "");
     for (size_t r = 0; r < text.rows.size(); r++) {
-        const TextRow &row = text.rows[r];
+        TextRow &row = text.rows[r];
+        const std::vector<std::string> fields = splitFields(row.text, text.separator);
+        std::string().swap(row.text);
         for (size_t c = 0; c < nColumns; c++) {
             const size_t sample = featureRows ? c : r;
             const size_t feature = featureRows ? r : c;
             float &count = table.counts[sample * table.features.size() + feature];
-            if (!readCount(row.fields[c + 1], count))
-                return fileLine(path, row.line) + "count " + quote(row.fields[c + 1]) +
+            if (!readCount(fields[c + 1], count))
+                return fileLine(path, row.line) + "count " + quote(fields[c + 1]) +
                        " of sample " + quote(table.samples[sample]) + " for feature " +
                        quote(table.features[feature]) + " is not a finite number >= 0";
         }
         if (text.taxonomyColumn)
-            table.taxonomy[r] = row.fields.back();
+            table.taxonomy[r] = fields.back();
     }
     return "";
 }
