@@ -1,16 +1,21 @@
 #include "io/text.h"
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 
+#include <sys/stat.h>
+
 std::string readTextLines(const std::string &path, std::vector<std::string> &lines)
 {
     lines.clear();
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return path + ": is a folder, not a file";
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return path + ": cannot open the file (" + std::strerror(errno) + ")";
@@ -18,6 +23,9 @@ std::string readTextLines(const std::string &path, std::vector<std::string> &lin
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        // Spreadsheets save UTF-8 text with a byte order mark, which is not part of the first field.
+        if (lines.empty() && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            line.erase(0, 3);
         lines.push_back(line);
     }
     if (in.bad())

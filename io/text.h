@@ -6,7 +6,8 @@
 #include <vector>
 
 // Reads a whole text file as lines split at "\n", each without a final "\r"
-// (files written on Windows read the same). Returns "" or the message.
+// (files written on Windows read the same) and the first without a UTF-8 byte
+// order mark. Returns "" or the message.
 std::string readTextLines(const std::string &path, std::vector<std::string> &lines);
 
 // The fields of a line split at every `separator`, each trimmed of spaces;

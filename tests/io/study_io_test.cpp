@@ -226,7 +226,8 @@ TEST_F(StudyFiles, Hdf5Tables)
 TEST_F(StudyFiles, MetadataAndTaxonomySheets)
 {
     MetadataColumn column;
-    const std::string q1 = write("q1.tsv", "#SampleID\tBody Site\r\nA\t gut \r\nB\t\r\n");
+    // A spreadsheet's byte order mark and line ends.
+    const std::string q1 = write("q1.tsv", "\xEF\xBB\xBF#SampleID\tBody Site\r\nA\t gut \r\nB\t\r\n");
     ASSERT_EQ(readMetadataColumn(q1, "Body Site", column), "");
     EXPECT_EQ(column.samples, (std::vector<std::string>{"A", "B"}));
     EXPECT_EQ(column.values, (std::vector<std::string>{"gut", ""}));
@@ -238,6 +239,7 @@ TEST_F(StudyFiles, MetadataAndTaxonomySheets)
               (dir / "d.tsv").string() + ":4: duplicate sample ID 'A'");
     EXPECT_EQ(readMetadataColumn(write("n.tsv", "# only\n"), "t", column),
               (dir / "n.tsv").string() + ": no header line");
+    EXPECT_EQ(readMetadataColumn(dir.string(), "t", column), dir.string() + ": is a folder, not a file");
 
     std::unordered_map<std::string, std::string> taxonomy;
     ASSERT_EQ(readTaxonomy(write("t1.tsv", "Feature ID\tTaxon\tConfidence\n#q2:types\t\t\n"
