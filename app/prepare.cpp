@@ -200,10 +200,8 @@ struct OutputFile {
 // folder to `dir`: the folder appears complete or not at all.
 std::string writeFolder(const std::string &dir, const std::vector<OutputFile> &files)
 {
-    const size_t slash = dir.rfind('/');
-    const std::string parent = slash == std::string::npos ? "." : dir.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? dir : dir.substr(slash + 1);
-    std::string temp = (slash == std::string::npos ? "" : parent) + "." + base + ".tmp-XXXXXX";
+    const size_t start = dir.rfind('/') + 1;  // 0 when there is no slash
+    std::string temp = dir.substr(0, start) + "." + dir.substr(start) + ".tmp-XXXXXX";
     if (mkdtemp(&temp[0]) == nullptr)
         return dir + ": cannot create a folder beside it (" + std::strerror(errno) + ")";
     std::vector<std::string> written;
@@ -211,7 +209,8 @@ std::string writeFolder(const std::string &dir, const std::vector<OutputFile> &f
         const std::string problem = writeFileAtomically(temp + "/" + file.name, file.write);
         if (!problem.empty()) {
             removeFolder(temp, written);
-            return problem;
+            // Name the file as the user will look for it, not in the temporary folder.
+            return dir + problem.substr(temp.size());
         }
         written.push_back(file.name);
     }
@@ -238,8 +237,12 @@ void writeSampleTable(std::ostream &out, const SampleRows &rows)
 {
     for (size_t i = 0; i < rows.size(); i++) {
         out << i + 1;
-        for (float count : rows[i])
-            out << '\t' << floatText(count);
+        for (float count : rows[i]) {
+            if (count == 0.0f)
+                out << "\t0";  // most counts of a study, written without formatting
+            else
+                out << '\t' << floatText(count);
+        }
         out << '\n';
     }
 }
