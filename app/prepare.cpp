@@ -313,14 +313,14 @@ int prepareStudy(const Options &options)
     std::string problem = readMetadataColumn(options.metadata, options.column, metadata);
     if (!problem.empty())
         return fail(problem);
-    std::unique_ptr<vessik::Tree> tree;
+    StudyTree tree;
     problem = readStudyTree(options.tree, tree);
     if (!problem.empty())
         return fail(problem);
     std::unordered_set<std::string> tips;
-    for (int i = 0; i < tree->nnodes; i++)
-        if (tree->nodes[i]->isLeaf())
-            tips.insert(tree->nodes[i]->longname);
+    for (int i = 0; i < tree.tree->nnodes; i++)
+        if (tree.tree->nodes[i]->isLeaf())
+            tips.insert(tree.tree->nodes[i]->longname);
     std::unordered_map<std::string, std::string> taxonomy;
     if (!options.taxonomy.empty()) {
         problem = readTaxonomy(options.taxonomy, taxonomy);
@@ -411,8 +411,8 @@ int prepareStudy(const Options &options)
     if (!problem.empty())
         return fail(options.table + ": " + problem);
 
-    const std::unique_ptr<vessik::Tree> pruned = pruneTree(
-        *tree, [&](const vessik::Node *leaf) { return columnOf.count(leaf->longname) != 0; });
+    const StudyTree pruned = pruneTree(
+        tree, [&](const vessik::Node *leaf) { return columnOf.count(leaf->longname) != 0; });
     const size_t nTips = tips.size();
 
     FeatureNames features;
@@ -443,7 +443,7 @@ int prepareStudy(const Options &options)
         {"labels.txt", [&](std::ostream &out) { writeLabels(out, classNames, classOfSample); }},
         {"tree.tre",
          [&](std::ostream &out) {
-             writeOrvaneTree(out, *pruned, [&](const vessik::Node *leaf) {
+             writeOrvaneTree(out, *pruned.tree, [&](const vessik::Node *leaf) {
                  return std::to_string(columnOf.at(leaf->longname));
              });
          }},

@@ -1,7 +1,7 @@
 #!/bin/sh
 # End-to-end check of the study path on a real data set in Orvane's formats:
 #
-#   example/check_study.sh [DATA_FOLDER] [-w W -lambda L ...]
+#   example/check_study.sh [DATA_FOLDER [SUBSET_FOLDER]] [-w W -lambda L ...]
 #
 # DATA_FOLDER (default /work/shared/data/globalpatterns) holds samples.txt,
 # labels.txt, tree.tre, features.tsv, sample_names.tsv and taxonomy.tsv. The
@@ -10,12 +10,18 @@
 #   1. samples.txt, labels.txt and tree.tre come back byte for byte;
 #   2. Orvane trains and tests on the prepared folder;
 #   3. the same samples fed back through -like, with the taxa in another order
-#      and an extra taxon the folder lacks, get the same predictions.
+#      and an extra taxon the folder lacks, get the same predictions;
+#   4. with SUBSET_FOLDER (default: DATA_FOLDER_top300 when it exists), a data
+#      set of some of the same taxa whose tree was pruned by the field's tools,
+#      pruning DATA_FOLDER's tree to the subset's table gives the subset's tree.
+# Options after the folders go to the training run.
 # Run it from the repository root after `make`. Exits 0 when every check passes.
 set -eu
 
 data=${1:-/work/shared/data/globalpatterns}
 [ $# -gt 0 ] && shift
+subset=${data}_top300
+case ${1:-} in -*|'') ;; *) subset=$1; shift ;; esac
 here=$(pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/orvane-check.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -64,5 +70,13 @@ if [ -x "$here/Orvane-report" ]; then
     cmp "$work/report/predictions.tsv" "$work/report-like/predictions.tsv" ||
         die "named predictions differ after -like"
     say "ok: the same named predictions"
+fi
+if [ -d "$subset" ]; then
+    say "pruning the tree to the table of $subset"
+    python3 "$here/example/export_study.py" "$subset" "$work/subset"
+    "$here/Orvane-prepare" -table "$work/subset/table.tsv" -metadata "$work/subset/metadata.tsv" \
+        -column SampleType -tree "$work/study/tree.nwk" -o "$work/pruned"
+    cmp "$work/pruned/tree.tre" "$subset/tree.tre" || die "the pruned tree differs from $subset/tree.tre"
+    say "ok: the pruned tree equals $subset/tree.tre"
 fi
 say "all checks passed"

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ostream>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -28,8 +29,9 @@ bool isBlank(char c)
 
 class NewickParser {
 public:
-    NewickParser(const std::string &path, const std::string &text, vessik::Tree &tree)
-        : path(path), text(text), tree(tree)
+    NewickParser(const std::string &path, const std::string &text, vessik::Tree &tree,
+                 std::unordered_map<const vessik::Node *, double> &lengths)
+        : path(path), text(text), tree(tree), lengths(lengths)
     {
     }
 
@@ -57,6 +59,7 @@ private:
     const std::string &path;
     const std::string &text;
     vessik::Tree &tree;
+    std::unordered_map<const vessik::Node *, double> &lengths;
     size_t pos = 0;
 };
 
@@ -120,6 +123,7 @@ bool NewickParser::readLength(vessik::Node *node, std::string &problem)
         return false;
     }
     node->dist = static_cast<float>(length);
+    lengths[node] = length;
     return true;
 }
 
@@ -213,9 +217,13 @@ void numberNodes(vessik::Tree &tree)
         }
 }
 
-vessik::Node *copyPruned(const vessik::Node *node, vessik::Tree &out,
+// Copies the kept part of the subtree under `node` into `out`, recording each
+// new node's length (summed over merged nodes) in `lengths`.
+vessik::Node *copyPruned(const vessik::Node *node, const StudyTree &tree, vessik::Tree &out,
+                         std::unordered_map<const vessik::Node *, double> &lengths,
                          const std::function<bool(const vessik::Node *)> &keep)
 {
+    const double length = tree.lengths[node->name];
     if (node->isLeaf()) {
         if (!keep(node))
             return nullptr;
@@ -223,29 +231,45 @@ vessik::Node *copyPruned(const vessik::Node *node, vessik::Tree &out,
         out.nodes.append(leaf);
         out.nnodes = out.nodes.size();
         leaf->longname = node->longname;
-        leaf->dist = node->dist;
+        lengths[leaf] = length;
         return leaf;
     }
     std::vector<vessik::Node *> kept;
     for (int c = 0; c < node->nchildren; c++) {
-        vessik::Node *child = copyPruned(node->children[c], out, keep);
+        vessik::Node *child = copyPruned(node->children[c], tree, out, lengths, keep);
         if (child != nullptr)
             kept.push_back(child);
     }
     if (kept.empty())
         return nullptr;
     if (kept.size() == 1) {
-        kept[0]->dist += node->dist;
+        lengths[kept[0]] += length;
         return kept[0];
     }
     vessik::Node *copy = new vessik::Node();
     out.nodes.append(copy);
     out.nnodes = out.nodes.size();
     copy->longname = node->longname;
-    copy->dist = node->dist;
+    lengths[copy] = length;
     for (vessik::Node *child : kept)
         copy->addChild(child);
     return copy;
+}
+
+// Numbers the nodes and gives each its length, in the tree and in `lengths`.
+StudyTree finish(std::unique_ptr<vessik::Tree> tree,
+                 const std::unordered_map<const vessik::Node *, double> &lengths)
+{
+    numberNodes(*tree);
+    StudyTree study;
+    study.lengths.assign(tree->nnodes, 0.0);
+    for (int i = 0; i < tree->nnodes; i++) {
+        const auto length = lengths.find(tree->nodes[i]);
+        study.lengths[i] = length == lengths.end() ? 0.0 : length->second;
+        tree->nodes[i]->dist = static_cast<float>(study.lengths[i]);
+    }
+    study.tree = std::move(tree);
+    return study;
 }
 
 std::string plainLabel(const std::string &label)
@@ -277,9 +301,9 @@ void writeNode(std::ostream &out, const vessik::Node *node, bool isRoot,
 
 } // namespace
 
-std::string readStudyTree(const std::string &path, std::unique_ptr<vessik::Tree> &tree)
+std::string readStudyTree(const std::string &path, StudyTree &tree)
 {
-    tree.reset();
+    tree = StudyTree();
     std::vector<std::string> lines;
     const std::string problem = readTextLines(path, lines);
     if (!problem.empty())
@@ -288,25 +312,23 @@ std::string readStudyTree(const std::string &path, std::unique_ptr<vessik::Tree>
     for (const std::string &line : lines)
         text += line + "\n";
     std::unique_ptr<vessik::Tree> read(new vessik::Tree());
-    const std::string parseProblem = NewickParser(path, text, *read).parse();
+    std::unordered_map<const vessik::Node *, double> lengths;
+    const std::string parseProblem = NewickParser(path, text, *read, lengths).parse();
     if (!parseProblem.empty())
         return parseProblem;
     read->root = read->nodes[0];
-    numberNodes(*read);
-    tree = std::move(read);
+    tree = finish(std::move(read), lengths);
     return "";
 }
 
-std::unique_ptr<vessik::Tree> pruneTree(const vessik::Tree &tree,
-                                        const std::function<bool(const vessik::Node *)> &keep)
+StudyTree pruneTree(const StudyTree &tree, const std::function<bool(const vessik::Node *)> &keep)
 {
     std::unique_ptr<vessik::Tree> pruned(new vessik::Tree());
-    pruned->root = copyPruned(tree.root, *pruned, keep);
+    std::unordered_map<const vessik::Node *, double> lengths;
+    pruned->root = copyPruned(tree.tree->root, tree, *pruned, lengths, keep);
     if (pruned->root == nullptr)
-        return nullptr;
-    pruned->root->parent = nullptr;
-    numberNodes(*pruned);
-    return pruned;
+        return StudyTree();
+    return finish(std::move(pruned), lengths);
 }
 
 void writeOrvaneTree(std::ostream &out, const vessik::Tree &tree,

@@ -8,25 +8,32 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tree/Tree.h"
 
-// Reads the Newick tree in `path` into `tree`: tip labels plain or in single
-// quotes ('' standing for a quote inside), branch lengths in any decimal or
-// e-notation, internal nodes with support values or names (kept as their
-// longname), comments in square brackets and white space between tokens
-// skipped. Unquoted labels are taken as written (underscores stay). Leaves get
-// the numbers 0 to L-1 in reading order, internal nodes follow, the root last.
+// A study's tree with its branch lengths as written: the tree's nodes hold
+// them rounded to float, and pruning adds them up before rounding.
+struct StudyTree {
+    std::unique_ptr<vessik::Tree> tree;
+    std::vector<double> lengths;  // lengths[n]: the branch length of node n
+};
+
+// Reads the Newick tree in `path`: tip labels plain or in single quotes (''
+// standing for a quote inside), branch lengths in any decimal or e-notation,
+// internal nodes with support values or names (kept as their longname),
+// comments in square brackets and white space between tokens skipped.
+// Unquoted labels are taken as written (underscores stay). Leaves get the
+// numbers 0 to L-1 in reading order, internal nodes follow, the root last.
 // Refuses duplicate tip labels, empty tip labels and trees nested deeper than
 // Orvane's tree reader accepts. Returns "" or the message to print after "error: ".
-std::string readStudyTree(const std::string &path, std::unique_ptr<vessik::Tree> &tree);
+std::string readStudyTree(const std::string &path, StudyTree &tree);
 
 // The tree without the leaves that `keep` rejects: an internal node left with
 // no child goes, and one left with a single child is merged with that child,
-// which keeps its label and gets the sum of the two branch lengths. Null when
-// no leaf is kept.
-std::unique_ptr<vessik::Tree> pruneTree(const vessik::Tree &tree,
-                                        const std::function<bool(const vessik::Node *)> &keep);
+// which keeps its label and gets the sum of the two branch lengths. No tree
+// when no leaf is kept.
+StudyTree pruneTree(const StudyTree &tree, const std::function<bool(const vessik::Node *)> &keep);
 
 // Writes the tree on one line, ended by ";\n", naming each leaf by
 // `leafLabel`; lengths are the shortest text that reads back to the same float.

@@ -40,14 +40,14 @@ protected:
     // Reads `newick` and returns the error, or the tree written back with its leaf names.
     std::string roundTrip(const std::string &newick) const
     {
-        std::unique_ptr<vessik::Tree> tree;
+        StudyTree tree;
         const std::string path = write("t.nwk", newick);
         const std::string problem = readStudyTree(path, tree);
         if (!problem.empty())
             return problem.substr(path.size());
-        EXPECT_TRUE(tree->assertTree());
-        EXPECT_EQ(tree->root->name, tree->nnodes - 1);
-        return written(*tree);
+        EXPECT_TRUE(tree.tree->assertTree());
+        EXPECT_EQ(tree.tree->root->name, tree.tree->nnodes - 1);
+        return written(*tree.tree);
     }
 
     static std::string written(const vessik::Tree &tree)
@@ -83,19 +83,18 @@ TEST_F(StudyFiles, TreeReaderTakesWhatPhylogeneticToolsWrite)
 
 TEST_F(StudyFiles, PruningMergesSingleChildNodesIntoTheirChild)
 {
-    std::unique_ptr<vessik::Tree> tree;
+    StudyTree tree;
     ASSERT_EQ(readStudyTree(write("t.nwk", "(((a:1,b:2)x:3,c:4)y:5,(d:6,e:7)z:8)r;"), tree), "");
     const auto keeping = [&](const std::string &names) {
-        const std::unique_ptr<vessik::Tree> pruned =
-            pruneTree(*tree, [&](const vessik::Node *leaf) {
-                return names.find(leaf->longname) != std::string::npos;
-            });
-        if (!pruned)
+        const StudyTree pruned = pruneTree(tree, [&](const vessik::Node *leaf) {
+            return names.find(leaf->longname) != std::string::npos;
+        });
+        if (!pruned.tree)
             return std::string("none");
-        EXPECT_TRUE(pruned->assertTree());
-        EXPECT_EQ(pruned->root->name, pruned->nnodes - 1);
-        EXPECT_EQ(pruned->root->parent, nullptr);
-        return written(*pruned);
+        EXPECT_TRUE(pruned.tree->assertTree());
+        EXPECT_EQ(pruned.tree->root->name, pruned.tree->nnodes - 1);
+        EXPECT_EQ(pruned.tree->root->parent, nullptr);
+        return written(*pruned.tree);
     };
     EXPECT_EQ(keeping("abcde"), "(((a:1,b:2)x:3,c:4)y:5,(d:6,e:7)z:8)r;\n");
     // b goes: a takes x's length; e goes: d takes z's.
@@ -105,7 +104,14 @@ TEST_F(StudyFiles, PruningMergesSingleChildNodesIntoTheirChild)
     EXPECT_EQ(keeping("e"), "e;\n");
     EXPECT_EQ(keeping(""), "none");
     // The source tree is left as it was.
-    EXPECT_EQ(written(*tree), "(((a:1,b:2)x:3,c:4)y:5,(d:6,e:7)z:8)r;\n");
+    EXPECT_EQ(written(*tree.tree), "(((a:1,b:2)x:3,c:4)y:5,(d:6,e:7)z:8)r;\n");
+    // Merged lengths are added as written, then rounded once: 0.1 + 0.02 in
+    // float would give 0.120000005.
+    ASSERT_EQ(readStudyTree(write("t.nwk", "((a:0.02,b:1)x:0.1,c:1);"), tree), "");
+    EXPECT_EQ(written(*pruneTree(tree, [](const vessik::Node *leaf) {
+                          return leaf->longname != "b";
+                      }).tree),
+              "(a:0.12,c:1);\n");
 }
 
 TEST_F(StudyFiles, FloatTextReadsBackExactly)
