@@ -307,6 +307,88 @@ std::unordered_set<std::string> idSet(const std::vector<std::string> &ids)
 
 // ---- Orvane-prepare -table -metadata -column -tree -o --------------------------
 
+// The table's samples that the sheet gives a class, in the table's order.
+struct SampleChoice {
+    std::vector<size_t> kept;          // indexes into the table's samples
+    std::vector<std::string> classes;  // the class name of each kept sample
+    size_t notInSheet = 0;
+    size_t noClass = 0;
+};
+
+SampleChoice chooseSamples(const CountTable &table, const MetadataColumn &metadata)
+{
+    std::unordered_map<std::string, size_t> sheetRow;
+    for (size_t r = 0; r < metadata.samples.size(); r++)
+        sheetRow.emplace(metadata.samples[r], r);
+    SampleChoice choice;
+    for (size_t s = 0; s < table.samples.size(); s++) {
+        const auto row = sheetRow.find(table.samples[s]);
+        if (row == sheetRow.end()) {
+            choice.notInSheet++;
+        } else if (metadata.values[row->second].empty()) {
+            choice.noClass++;
+        } else {
+            choice.kept.push_back(s);
+            choice.classes.push_back(metadata.values[row->second]);
+        }
+    }
+    return choice;
+}
+
+// The distinct class names in byte order, which numbers the classes.
+std::vector<std::string> sortedClasses(std::vector<std::string> names)
+{
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
+// The table's features on the tree with a count in a kept sample, in the table's order.
+struct FeatureChoice {
+    std::vector<size_t> kept;  // indexes into the table's features
+    size_t offTree = 0;
+    size_t allZero = 0;
+};
+
+FeatureChoice chooseFeatures(const CountTable &table, const std::unordered_set<std::string> &tips,
+                             const std::vector<size_t> &samples)
+{
+    FeatureChoice choice;
+    for (size_t f = 0; f < table.features.size(); f++) {
+        if (tips.count(table.features[f]) == 0) {
+            choice.offTree++;
+            continue;
+        }
+        bool counted = false;
+        for (size_t s : samples)
+            counted = counted || table.count(s, f) != 0.0f;
+        if (counted)
+            choice.kept.push_back(f);
+        else
+            choice.allZero++;
+    }
+    return choice;
+}
+
+// The names of the kept features, with the taxonomy sheet's taxa when one was
+// given, else the table's taxonomy column when it has one.
+FeatureNames namesOf(const CountTable &table, const std::vector<size_t> &kept,
+                     const std::unordered_map<std::string, std::string> *taxonomy)
+{
+    FeatureNames names;
+    names.hasTaxonomy = taxonomy != nullptr || !table.taxonomy.empty();
+    for (size_t f : kept) {
+        names.ids.push_back(table.features[f]);
+        if (taxonomy != nullptr) {
+            const auto taxon = taxonomy->find(table.features[f]);
+            names.taxonomy.push_back(taxon == taxonomy->end() ? "" : taxon->second);
+        } else if (names.hasTaxonomy) {
+            names.taxonomy.push_back(table.taxonomy[f]);
+        }
+    }
+    return names;
+}
+
 int prepareStudy(const Options &options)
 {
     MetadataColumn metadata;
@@ -337,75 +419,37 @@ int prepareStudy(const Options &options)
     if (!problem.empty())
         return fail(problem);
 
-    // Samples in TABLE's order: those with a class in the sheet.
-    std::unordered_map<std::string, size_t> sheetRow;
-    for (size_t r = 0; r < metadata.samples.size(); r++)
-        sheetRow.emplace(metadata.samples[r], r);
-    std::vector<size_t> keptSamples;
-    std::vector<std::string> sampleClass;
-    size_t notInSheet = 0;
-    size_t noClass = 0;
-    for (size_t s = 0; s < table.samples.size(); s++) {
-        const auto row = sheetRow.find(table.samples[s]);
-        if (row == sheetRow.end()) {
-            notInSheet++;
-        } else if (metadata.values[row->second].empty()) {
-            noClass++;
-        } else {
-            keptSamples.push_back(s);
-            sampleClass.push_back(metadata.values[row->second]);
-        }
-    }
-    // Classes numbered by their names in byte order.
-    std::vector<std::string> classNames(sampleClass.begin(), sampleClass.end());
-    std::sort(classNames.begin(), classNames.end());
-    classNames.erase(std::unique(classNames.begin(), classNames.end()), classNames.end());
+    const SampleChoice chosen = chooseSamples(table, metadata);
+    const std::vector<std::string> classNames = sortedClasses(chosen.classes);
     if (classNames.empty())
         return fail("no sample of " + options.table + " has a class in column " +
                     quote(options.column) + " of " + options.metadata +
                     " (do the sample IDs match?)");
     if (classNames.size() == 1)
-        return fail("the " + plural(keptSamples.size(), "sample") + " of " + options.table +
+        return fail("the " + plural(chosen.kept.size(), "sample") + " of " + options.table +
                     " with a class in column " + quote(options.column) + " of " +
                     options.metadata + " are all in class " + quote(classNames[0]) +
                     "; Orvane needs at least two classes");
     std::vector<int> classOfSample;
-    for (const std::string &name : sampleClass)
+    for (const std::string &name : chosen.classes)
         classOfSample.push_back(static_cast<int>(
             std::lower_bound(classNames.begin(), classNames.end(), name) - classNames.begin()));
-
-    // Features in TABLE's order: those on the tree with a count in a kept sample.
-    std::vector<size_t> keptFeatures;
-    size_t offTree = 0;
-    size_t allZero = 0;
-    for (size_t f = 0; f < table.features.size(); f++) {
-        if (tips.count(table.features[f]) == 0) {
-            offTree++;
-            continue;
-        }
-        bool counted = false;
-        for (size_t s : keptSamples)
-            counted = counted || table.count(s, f) != 0.0f;
-        if (counted)
-            keptFeatures.push_back(f);
-        else
-            allZero++;
-    }
-    if (keptFeatures.empty())
-        return fail(allZero == 0 ? "no feature ID of " + options.table + " is a tip of " +
-                                       options.tree
-                                 : "every feature shared by " + options.table + " and " +
-                                       options.tree + " has zero counts in the kept samples");
+    const FeatureChoice features = chooseFeatures(table, tips, chosen.kept);
+    if (features.kept.empty())
+        return fail(features.allZero == 0
+                        ? "no feature ID of " + options.table + " is a tip of " + options.tree
+                        : "every feature shared by " + options.table + " and " + options.tree +
+                              " has zero counts in the kept samples");
     std::unordered_map<std::string, int> columnOf;
-    for (size_t c = 0; c < keptFeatures.size(); c++)
-        columnOf.emplace(table.features[keptFeatures[c]], static_cast<int>(c));
+    for (size_t c = 0; c < features.kept.size(); c++)
+        columnOf.emplace(table.features[features.kept[c]], static_cast<int>(c));
 
-    SampleRows rows(keptSamples.size(), std::vector<float>(keptFeatures.size()));
+    SampleRows rows(chosen.kept.size(), std::vector<float>(features.kept.size()));
     std::vector<std::string> sampleIds;
-    for (size_t i = 0; i < keptSamples.size(); i++) {
-        sampleIds.push_back(table.samples[keptSamples[i]]);
-        for (size_t c = 0; c < keptFeatures.size(); c++)
-            rows[i][c] = table.count(keptSamples[i], keptFeatures[c]);
+    for (size_t i = 0; i < chosen.kept.size(); i++) {
+        sampleIds.push_back(table.samples[chosen.kept[i]]);
+        for (size_t c = 0; c < features.kept.size(); c++)
+            rows[i][c] = table.count(chosen.kept[i], features.kept[c]);
     }
     problem = checkSampleSums(rows, sampleIds, "the features shared with the tree");
     if (!problem.empty())
@@ -415,26 +459,18 @@ int prepareStudy(const Options &options)
         tree, [&](const vessik::Node *leaf) { return columnOf.count(leaf->longname) != 0; });
     const size_t nTips = tips.size();
 
-    FeatureNames features;
+    const FeatureNames featureNames =
+        namesOf(table, features.kept, options.taxonomy.empty() ? nullptr : &taxonomy);
     SampleNames samples;
-    ClassNames classes;
-    features.hasTaxonomy = !options.taxonomy.empty() || !table.taxonomy.empty();
-    for (size_t f : keptFeatures) {
-        features.ids.push_back(table.features[f]);
-        if (!options.taxonomy.empty()) {
-            const auto taxon = taxonomy.find(table.features[f]);
-            features.taxonomy.push_back(taxon == taxonomy.end() ? "" : taxon->second);
-        } else if (features.hasTaxonomy) {
-            features.taxonomy.push_back(table.taxonomy[f]);
-        }
-    }
     samples.ids = sampleIds;
     samples.hasClasses = true;
-    samples.classes = sampleClass;
+    samples.classes = chosen.classes;
+    ClassNames classes;
     classes.names = classNames;
-    for (const std::string &check :
-         {checkNames(features.ids, "feature ID"), checkNames(features.taxonomy, "taxonomy"),
-          checkNames(samples.ids, "sample ID"), checkNames(classNames, "class")})
+    for (const std::string &check : {checkNames(featureNames.ids, "feature ID"),
+                                     checkNames(featureNames.taxonomy, "taxonomy"),
+                                     checkNames(samples.ids, "sample ID"),
+                                     checkNames(classNames, "class")})
         if (!check.empty())
             return fail(check);
 
@@ -447,19 +483,20 @@ int prepareStudy(const Options &options)
                  return std::to_string(columnOf.at(leaf->longname));
              });
          }},
-        {"features.tsv", [&](std::ostream &out) { writeFeatureNames(out, features); }},
+        {"features.tsv", [&](std::ostream &out) { writeFeatureNames(out, featureNames); }},
         {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, samples); }},
         {"classes.tsv", [&](std::ostream &out) { writeClassNames(out, classes); }},
     };
     problem = writeFolder(options.out, files);
     if (!problem.empty())
         return fail(problem);
-    std::cerr << "note: kept " << keptSamples.size() << " of " << table.samples.size()
-              << " samples of the table (" << notInSheet << " not in the metadata, " << noClass
-              << " with an empty " << options.column << ") in " << plural(classNames.size(), "class")
-              << ", and " << keptFeatures.size() << " of " << table.features.size()
-              << " features (" << offTree << " not on the tree, " << allZero
-              << " with zero counts in the kept samples); pruned " << nTips - keptFeatures.size()
+    std::cerr << "note: kept " << chosen.kept.size() << " of " << table.samples.size()
+              << " samples of the table (" << chosen.notInSheet << " not in the metadata, "
+              << chosen.noClass << " with an empty " << options.column << ") in "
+              << plural(classNames.size(), "class") << ", and " << features.kept.size() << " of "
+              << table.features.size() << " features (" << features.offTree
+              << " not on the tree, " << features.allZero
+              << " with zero counts in the kept samples); pruned " << nTips - features.kept.size()
               << " of " << nTips << " tips from the tree\n";
     return 0;
 }
