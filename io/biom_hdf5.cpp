@@ -1,0 +1,161 @@
+// Reading BIOM 2.1 tables, which are HDF5 files: the observation (feature)
+// and sample IDs, and the counts as a compressed sparse row matrix with one
+// row per observation.
+#include "io/table.h"
+
+#ifdef ORVANE_HAVE_HDF5
+
+#include <cfloat>
+#include <cmath>
+#include <memory>
+
+#include <hdf5.h>
+
+namespace {
+
+// Closes an HDF5 handle when it goes out of scope.
+class Handle {
+public:
+    Handle(hid_t id, herr_t (*close)(hid_t)) : id(id), close(close) {}
+    ~Handle()
+    {
+        if (id >= 0)
+            close(id);
+    }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+
+    const hid_t id;
+
+private:
+    herr_t (*const close)(hid_t);
+};
+
+// The length of a one-dimensional dataset, or -1.
+long long datasetLength(hid_t dataset)
+{
+    Handle space(H5Dget_space(dataset), H5Sclose);
+    if (space.id < 0 || H5Sget_simple_extent_ndims(space.id) != 1)
+        return -1;
+    hsize_t length = 0;
+    H5Sget_simple_extent_dims(space.id, &length, nullptr);
+    return static_cast<long long>(length);
+}
+
+bool readStrings(hid_t file, const char *name, std::vector<std::string> &strings)
+{
+    Handle dataset(H5Dopen2(file, name, H5P_DEFAULT), H5Dclose);
+    if (dataset.id < 0)
+        return false;
+    const long long n = datasetLength(dataset.id);
+    Handle type(H5Dget_type(dataset.id), H5Tclose);
+    if (n < 0 || type.id < 0 || H5Tget_class(type.id) != H5T_STRING)
+        return false;
+    strings.assign(static_cast<size_t>(n), "");
+    if (n == 0)
+        return true;
+    if (H5Tis_variable_str(type.id) > 0) {
+        Handle memory(H5Tcopy(H5T_C_S1), H5Tclose);
+        H5Tset_size(memory.id, H5T_VARIABLE);
+        H5Tset_cset(memory.id, H5Tget_cset(type.id));
+        std::vector<char *> texts(static_cast<size_t>(n), nullptr);
+        if (H5Dread(dataset.id, memory.id, H5S_ALL, H5S_ALL, H5P_DEFAULT, texts.data()) < 0)
+            return false;
+        for (size_t i = 0; i < texts.size(); i++)
+            strings[i] = texts[i] != nullptr ? texts[i] : "";
+        Handle space(H5Dget_space(dataset.id), H5Sclose);
+        H5Dvlen_reclaim(memory.id, space.id, H5P_DEFAULT, texts.data());
+        return true;
+    }
+    const size_t width = H5Tget_size(type.id);
+    std::vector<char> buffer(static_cast<size_t>(n) * width);
+    if (H5Dread(dataset.id, type.id, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer.data()) < 0)
+        return false;
+    for (size_t i = 0; i < strings.size(); i++) {
+        const char *text = buffer.data() + i * width;
+        size_t length = 0;
+        while (length < width && text[length] != '\0')
+            length++;
+        strings[i].assign(text, length);
+    }
+    return true;
+}
+
+template <class T>
+bool readNumbers(hid_t file, const char *name, hid_t memoryType, std::vector<T> &values)
+{
+    Handle dataset(H5Dopen2(file, name, H5P_DEFAULT), H5Dclose);
+    if (dataset.id < 0)
+        return false;
+    const long long n = datasetLength(dataset.id);
+    if (n < 0)
+        return false;
+    values.assign(static_cast<size_t>(n), T());
+    return n == 0 ||
+           H5Dread(dataset.id, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) >= 0;
+}
+
+} // namespace
+
+bool readsBiomHdf5()
+{
+    return true;
+}
+
+std::string readBiomHdf5(const std::string &path, CountTable &table)
+{
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // failures are reported here, once
+    Handle file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
+    if (file.id < 0)
+        return path + ": cannot open the HDF5 file";
+    std::vector<double> data;
+    std::vector<long long> indices;
+    std::vector<long long> indptr;
+    if (!readStrings(file.id, "/observation/ids", table.features) ||
+        !readStrings(file.id, "/sample/ids", table.samples) ||
+        !readNumbers(file.id, "/observation/matrix/data", H5T_NATIVE_DOUBLE, data) ||
+        !readNumbers(file.id, "/observation/matrix/indices", H5T_NATIVE_LLONG, indices) ||
+        !readNumbers(file.id, "/observation/matrix/indptr", H5T_NATIVE_LLONG, indptr))
+        return path + ": not a BIOM 2.1 table (it lacks /observation/ids, /sample/ids or the "
+                      "/observation/matrix datasets data, indices and indptr)";
+    const size_t nFeatures = table.features.size();
+    const size_t nSamples = table.samples.size();
+    const long long nValues = static_cast<long long>(data.size());
+    if (indptr.size() != nFeatures + 1 || indptr[0] != 0 || indptr[nFeatures] != nValues ||
+        indices.size() != data.size())
+        return path + ": the /observation/matrix datasets do not agree with " +
+               std::to_string(nFeatures) + " observations";
+    table.counts.assign(nSamples * nFeatures, 0.0f);
+    for (size_t f = 0; f < nFeatures; f++) {
+        if (indptr[f] > indptr[f + 1])
+            return path + ": /observation/matrix/indptr decreases at observation " +
+                   std::to_string(f);
+        for (long long k = indptr[f]; k < indptr[f + 1]; k++) {
+            if (indices[k] < 0 || indices[k] >= static_cast<long long>(nSamples))
+                return path + ": /observation/matrix/indices holds sample index " +
+                       std::to_string(indices[k]) + " outside 0 to " +
+                       std::to_string(static_cast<long long>(nSamples) - 1);
+            if (!(data[k] >= 0.0) || data[k] > FLT_MAX)
+                return path + ": count " + std::to_string(data[k]) + " of sample '" +
+                       table.samples[indices[k]] + "' for feature '" + table.features[f] +
+                       "' is not a finite number >= 0";
+            table.counts[static_cast<size_t>(indices[k]) * nFeatures + f] =
+                static_cast<float>(data[k]) + 0.0f;
+        }
+    }
+    return "";
+}
+
+#else
+
+bool readsBiomHdf5()
+{
+    return false;
+}
+
+std::string readBiomHdf5(const std::string &path, CountTable &)
+{
+    return path + ": this build cannot read HDF5 files";
+}
+
+#endif

@@ -1,0 +1,48 @@
+// Reading a study's feature table: the TSV export of a BIOM table (features
+// as rows), a table with samples as rows (tab- or comma-separated), or a
+// BIOM 2.1 file in HDF5 when the HDF5 library was found at build time.
+#ifndef ORVANE_IO_TABLE_H
+#define ORVANE_IO_TABLE_H
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+enum class Orientation { Unknown, FeaturesAsRows, SamplesAsRows };
+
+// The counts of a table, whatever its orientation in the file.
+struct CountTable {
+    std::vector<std::string> samples;   // in the file's order
+    std::vector<std::string> features;  // in the file's order
+    std::vector<float> counts;          // samples.size() x features.size(), one sample after another
+    std::vector<std::string> taxonomy;  // one per feature when the table had a taxonomy column, else none
+
+    float count(size_t sample, size_t feature) const
+    {
+        return counts[sample * features.size() + feature];
+    }
+};
+
+// What tells the orientation of a text table whose header does not: the IDs
+// that its samples (`sampleIds`) and its features (`featureIds`) may carry.
+struct OrientationHints {
+    Orientation forced = Orientation::Unknown;  // from the -orientation option
+    const std::unordered_set<std::string> *sampleIds = nullptr;
+    const std::unordered_set<std::string> *featureIds = nullptr;
+};
+
+// Reads `path` into `table`. Returns "" or the message (naming the file and
+// line) to print after "error: ".
+std::string readCountTable(const std::string &path, const OrientationHints &hints,
+                           CountTable &table);
+
+// True when the file starts with the HDF5 signature.
+bool isHdf5File(const std::string &path);
+
+// Reads a BIOM 2.1 (HDF5) file; only built with the HDF5 library.
+std::string readBiomHdf5(const std::string &path, CountTable &table);
+
+// Whether this build reads BIOM 2.1 (HDF5) files.
+bool readsBiomHdf5();
+
+#endif

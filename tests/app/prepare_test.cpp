@@ -1,0 +1,203 @@
+// Black-box tests: Orvane-prepare run on a small study in a fresh folder.
+//
+// The study (tests/data/prepare): six samples S1..S6 and five taxa; S3 has no
+// class, S6 is not in the metadata; "extra" is not on the tree, "tz" counts
+// only in S3; the tree holds t3 and t5, which the table lacks. Pruning merges
+// the cherry ('Taxon A':0.125,tz:0.2):0.25 into 'Taxon A':0.375 and
+// (t3,'t 4':0.25):0.5 into 't 4':0.75, which expected/tree.tre shows.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kStudy = "-metadata metadata.tsv -column SampleType -tree tree.nwk ";
+const std::string kNote =
+    "note: kept 4 of 6 samples of the table (1 not in the metadata, 1 with an empty SampleType)"
+    " in 3 classes, and 3 of 5 features (1 not on the tree, 1 with zero counts in the kept"
+    " samples); pruned 3 of 6 tips from the tree\n";
+
+std::string readFile(const fs::path &path)
+{
+    std::ostringstream content;
+    content << std::ifstream(path, std::ios::binary).rdbuf();
+    return content.str();
+}
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+class Prepare : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string name = (fs::temp_directory_path() / "orvane-prepare-XXXXXX").string();
+        ASSERT_NE(mkdtemp(name.data()), nullptr);
+        dir = name;
+        fs::copy(fs::path(TEST_DATA_DIR) / "prepare", dir, fs::copy_options::recursive);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    Result run(const std::string &args) const
+    {
+        const std::string command = "cd '" + dir.string() + "' && '" PREPARE_PROGRAM "' " + args +
+                                    " >../" + dir.filename().string() + ".out 2>../" +
+                                    dir.filename().string() + ".err";
+        const int status = std::system(command.c_str());
+        const fs::path out = dir.parent_path() / (dir.filename().string() + ".out");
+        const fs::path err = dir.parent_path() / (dir.filename().string() + ".err");
+        Result result{WEXITSTATUS(status), readFile(out), readFile(err)};
+        fs::remove(out);
+        fs::remove(err);
+        return result;
+    }
+
+    // Every file under the folder with its content.
+    std::map<std::string, std::string> snapshot() const
+    {
+        std::map<std::string, std::string> files;
+        for (const auto &entry : fs::recursive_directory_iterator(dir))
+            files[entry.path().string()] = entry.is_regular_file() ? readFile(entry.path()) : "";
+        return files;
+    }
+
+    // A run that must fail with exactly `err`, leaving every file as it was.
+    void expectFailure(const std::string &args, const std::string &err)
+    {
+        const auto before = snapshot();
+        const Result result = run(args);
+        EXPECT_EQ(result.status, 1) << args;
+        EXPECT_EQ(result.out, "") << args;
+        EXPECT_EQ(result.err, "error: " + err + "\n") << args;
+        EXPECT_EQ(snapshot(), before) << args;
+    }
+
+    // The files of folder `name` equal those of expected/, byte for byte.
+    void expectDataFolder(const std::string &name)
+    {
+        for (const char *file : {"samples.txt", "labels.txt", "tree.tre", "features.tsv",
+                                 "samples.tsv", "classes.tsv"})
+            EXPECT_EQ(readFile(dir / name / file), readFile(dir / "expected" / file)) << file;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir / name), fs::directory_iterator()), 6);
+    }
+
+    fs::path dir;
+};
+
+TEST_F(Prepare, HelpAndArgumentScan)
+{
+    for (const char *help : {"-h", "--help", "-table x.tsv --help"}) {
+        const Result result = run(help);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out.rfind("Usage:\n  Orvane-prepare -table TABLE -metadata", 0), 0u);
+        EXPECT_EQ(result.err, "");
+    }
+    expectFailure("", "missing option -table (see Orvane-prepare --help)");
+    expectFailure("-table table.tsv -o out", "missing option -metadata (see Orvane-prepare --help)");
+    expectFailure("-table table.tsv -x 1", "unknown option '-x' (see Orvane-prepare --help)");
+    expectFailure("-table table.tsv -table t.tsv", "option -table given twice");
+    expectFailure("-table table.tsv -o", "option -o needs a value");
+    expectFailure("-table table.tsv -like expected -tree tree.nwk -o out",
+                  "option -tree does not go with -like (new samples take DIR's features and tree)");
+    expectFailure("-table table.tsv " + kStudy + "-o out -orientation rows",
+                  "-orientation value 'rows' is neither 'features' nor 'samples'");
+}
+
+TEST_F(Prepare, BothTableOrientationsGiveTheNamedDataFolder)
+{
+    // Features as rows (BIOM's TSV export), counts written as 2.0 and 1e1.
+    Result result = run("-table table.tsv " + kStudy + "-taxonomy taxonomy.tsv -o out");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, kNote);
+    expectDataFolder("out");
+    // Samples as rows, comma-separated, a quoted header field, Windows line ends;
+    // an empty existing folder is filled.
+    fs::create_directory(dir / "empty");
+    result = run("-table table_rows.csv " + kStudy + "-taxonomy taxonomy.tsv -o empty/");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, kNote);
+    expectDataFolder("empty");
+    // Without a taxonomy the feature names have two columns.
+    result = run("-table table.tsv " + kStudy + "-o plain");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readFile(dir / "plain" / "features.tsv"),
+              "column\tfeature-id\n0\tt2\n1\tTaxon A\n2\tt 4\n");
+}
+
+TEST_F(Prepare, LikeLaysOutNewSamplesInTheFolderColumns)
+{
+    // Taxa in another order and an unknown one: the same sample table as before.
+    Result result = run("-table new.tsv -like expected -o new");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "note: wrote 4 samples in the 3 feature columns of expected (0 not in "
+                          "the table, counted 0); ignored 1 of 4 features of the table that "
+                          "expected lacks\n");
+    EXPECT_EQ(readFile(dir / "new" / "samples.txt"), readFile(dir / "expected" / "samples.txt"));
+    EXPECT_EQ(readFile(dir / "new" / "samples.tsv"),
+              "line\tsample-id\n1\tS1\n2\tS2\n3\tS4\n4\tS5\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "new"), fs::directory_iterator()), 2);
+    // 'Taxon A' missing from the table counts 0; S7 has counts only in taxa DIR lacks.
+    expectFailure("-table new_empty.tsv -like expected -o new2",
+                  "new_empty.tsv: sample 'S7' has no counts in the features of expected");
+    std::ofstream(dir / "new_missing.tsv") << "id\tunknown\tt 4\tt2\nS1\t9\t2\t1\n";
+    result = run("-table new_missing.tsv -like expected -o new3");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readFile(dir / "new3" / "samples.txt"), "1\t1\t0\t2\n");
+    EXPECT_EQ(result.err, "note: wrote 1 sample in the 3 feature columns of expected (1 not in "
+                          "the table, counted 0); ignored 1 of 3 features of the table that "
+                          "expected lacks\n");
+}
+
+TEST_F(Prepare, RefusalsNameTheProblemAndWriteNothing)
+{
+    const std::string out = " -o out";
+    expectFailure("-table dup_sample.tsv " + kStudy + out, "dup_sample.tsv:1: duplicate sample ID 'S1'");
+    expectFailure("-table dup_feature.tsv " + kStudy + out,
+                  "dup_feature.tsv:4: duplicate feature ID 't2'");
+    expectFailure("-table table.tsv -metadata metadata.tsv -column SampleType -tree dup_tip.nwk" + out,
+                  "dup_tip.nwk:1: duplicate tip label 't2'");
+    expectFailure("-table negative.tsv " + kStudy + out,
+                  "negative.tsv:3: count '-1.0' of sample 'S2' for feature 'Taxon A' is not a "
+                  "finite number >= 0");
+    expectFailure("-table nan.tsv " + kStudy + out,
+                  "nan.tsv:2: count 'nan' of sample 'S2' for feature 't2' is not a finite number >= 0");
+    expectFailure("-table table.tsv -metadata metadata.tsv -column Class -tree tree.nwk" + out,
+                  "metadata.tsv: no column 'Class'; the columns are 'Site', 'SampleType'");
+    expectFailure("-table table.tsv -metadata one_class.tsv -column SampleType -tree tree.nwk" + out,
+                  "the 2 samples of table.tsv with a class in column 'SampleType' of "
+                  "one_class.tsv are all in class 'Soil'; Orvane needs at least two classes");
+    expectFailure("-table table.tsv -metadata metadata.tsv -column SampleType -tree other_tips.nwk" +
+                      out,
+                  "no feature ID of table.tsv is a tip of other_tips.nwk");
+    expectFailure("-table table.tsv -metadata fields.tsv -column SampleType -tree tree.nwk" + out,
+                  "fields.tsv:3: holds 3 fields, the header 2");
+    expectFailure("-table unknown_ids.tsv " + kStudy + out,
+                  "unknown_ids.tsv: cannot tell whether the table has features or samples as rows "
+                  "(no ID matches the other inputs); give -orientation features (one line per "
+                  "feature, as BIOM exports) or -orientation samples (one line per sample)");
+    expectFailure("-table table.tsv " + kStudy + "-o expected",
+                  "expected: the folder exists and is not empty; remove it or name a new one");
+    expectFailure("-table missing.tsv " + kStudy + out,
+                  "missing.tsv: cannot open the file (No such file or directory)");
+    // The option settles what the header cannot: here it makes a, b, c the samples.
+    expectFailure("-table unknown_ids.tsv " + kStudy + out + " -orientation features",
+                  "no sample of unknown_ids.tsv has a class in column 'SampleType' of "
+                  "metadata.tsv (do the sample IDs match?)");
+    // No temporary folder is left beside the output.
+    for (const auto &entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find(".out.tmp"), std::string::npos);
+}
+
+} // namespace
