@@ -39,6 +39,14 @@ public:
     int C;
 };
 
+// Building from data already in memory (cross-validation reads its inputs
+// once per run and fits every fold from them).
+// The rows of `all` at the given zero-based line indices, in ascending line
+// order, with their classes: the data set that reading the same files with
+// the list `lines` gives, since rows are scaled one by one. An empty list
+// keeps every row; repeated and out-of-range indices are dropped.
+Data selectRows(const Data &all, std::vector<int> lines);
+
 class Logistic {
 public:
     // Training: samples, labels and tree.
@@ -46,6 +54,9 @@ public:
              std::vector<int> samples);
     // Classification: samples only; the coefficients come from `input`.
     Logistic(std::string samplePath, std::vector<int> samples);
+    // Training from memory: takes over the arrays of `set` and the tree
+    // (both freed by `del`), e.g. selectRows(...) and a copy of a read tree.
+    Logistic(const Data &set, vessik::Tree *tree);
     // Frees the vector members only; `del` frees the arrays and the tree.
     ~Logistic() = default;
 
@@ -86,6 +97,10 @@ public:
     void Classify(std::string fileName);
     void Classify(std::ostream &out);
     float Test(std::string xFileName, std::string yFileName, std::vector<int> samples);
+    // Error rate on the rows `rows` of a data set in memory (an empty list:
+    // every row), as Test gives on the same lines; the predicted class of each
+    // row, in ascending row order, goes to `predicted`.
+    float TestRows(const Data &set, std::vector<int> rows, std::vector<int> &predicted) const;
 
     Data data;
     vessik::Node *root = nullptr;

@@ -110,9 +110,8 @@ TEST(OrvaneCv, ExampleFoldsLogEveryFoldAsTheModelScoresIt)
     TempDir dir;
     const std::string x = data + "samples.txt", y = data + "labels.txt", t = data + "tree.tre";
     ASSERT_EQ(run(folds + example + " -n 2 -k 5 -s " + dir.path + "sets -seed 11", dir), (Outcome{0, "", ""}));
-    ASSERT_EQ(run(cv + example + " -t " + t + " -n 2 -k 5 -s " + dir.path + "sets -p " + dir.path + " -r example", dir),
-              (Outcome{0, fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir), ""}));
-    std::ostringstream detailed, average, result; // every fold refitted here from the sets files
+    const Outcome outcome = run(cv + example + " -t " + t + " -n 2 -k 5 -s " + dir.path + "sets -p " + dir.path + " -r example", dir);
+    std::ostringstream detailed, average, result, progress; // every fold refitted here from the sets files
     detailed << "xFileName:\t" << x << "\nyFileName:\t" << y << "\ntFileName:\t" << t
              << "\nNTests:\t2\nKFold:\t5\nW\tLambda\ti\tj\terror\n";
     float sum = 0.0f;
@@ -127,7 +126,9 @@ TEST(OrvaneCv, ExampleFoldsLogEveryFoldAsTheModelScoresIt)
             model.del();
             sum += error;
             detailed << "0.4\t1\t" << i << '\t' << j << '\t' << error << '\n';
+            progress << "fit " << i * 5 + j + 1 << " of 10 done: w 0.4, lambda 1, repetition " << i << ", fold " << j << '\n';
         }
+    EXPECT_EQ(outcome, (Outcome{0, fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir), progress.str()}));
     average << "0.4\t1\t" << sum / 10.0f << '\n';
     detailed << "Avr:\t" << average.str() << "Best Lambda:\t" << average.str();
     result << "example\t0.4\t" << std::min(sum / 10.0f, 1.0f) << '\n';
@@ -170,7 +171,13 @@ TEST(OrvaneCv, AcceptsSoundSetsAndRejectsUnsoundInputsBeforeWritingAnyLog)
     TempDir dir; // blocks in any order, carriage returns and no final newline are sound
     std::ofstream(dir.path + "sets0.txt") << "# two folds\r\n> 1\r\n1 3\r\n0 2\r\n> 0\r\n0 2\r\n1 3";
     EXPECT_EQ(run(tiny + " -s " + dir.path + "sets -p " + dir.path + " -w 0.2 -lambda 0.5,2", dir),
-              (Outcome{0, fill("1\n{dir}log_detailed.txt\n1\ni 0\n1\ni 0\n", dir), ""}));
+              (Outcome{0, fill("1\n{dir}log_detailed.txt\n1\ni 0\n1\ni 0\n", dir),
+                       "fit 1 of 4 done: w 0.2, lambda 0.5, repetition 0, fold 0\n"
+                       "fit 2 of 4 done: w 0.2, lambda 0.5, repetition 0, fold 1\n"
+                       "fit 3 of 4 done: w 0.2, lambda 2, repetition 0, fold 0\n"
+                       "fit 4 of 4 done: w 0.2, lambda 2, repetition 0, fold 1\n"
+                       "warning: the min,1se choice (w 0.2, lambda 0.5) is the smallest lambda of the grid: "
+                       "a better value may lie beyond it\n"}));
 }
 
 TEST(OrvaneFolds, FixedSeedGivesPinnedStratifiedFilesAndTooManyFoldsAreRefused)

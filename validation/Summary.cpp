@@ -1,0 +1,319 @@
+#include "validation/Summary.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <tuple>
+
+namespace {
+
+// The number as the logs write it: six significant digits.
+std::string logText(double value)
+{
+    std::ostringstream out;
+    out << static_cast<float>(value);
+    return out.str();
+}
+
+// Standard error of the mean of `errors`: sample standard deviation (n - 1)
+// over sqrt(n), in double; NaN for fewer than two values.
+double standardError(const std::vector<float> &errors)
+{
+    const double n = static_cast<double>(errors.size());
+    if (errors.size() < 2)
+        return std::numeric_limits<double>::quiet_NaN();
+    double sum = 0.0;
+    for (const float e : errors)
+        sum += e;
+    const double mean = sum / n;
+    double squares = 0.0;
+    for (const float e : errors)
+        squares += (e - mean) * (e - mean);
+    return std::sqrt(squares / (n - 1.0)) / std::sqrt(n);
+}
+
+// The edges of an axis a value lies on. An axis of one value was not
+// searched, and a bound of the parameter itself (lambda 0, w 0 or 1) has
+// nothing beyond it, so neither counts as an edge.
+void addEdges(float value, const std::vector<float> &axis, float lowest, float highest,
+              const char *name, std::vector<std::string> &edges)
+{
+    std::vector<float> values;
+    for (const float a : axis)
+        if (a >= lowest && a <= highest)
+            values.push_back(a);
+    if (!(value >= lowest && value <= highest) || values.empty())
+        return;
+    const auto [least, most] = std::minmax_element(values.begin(), values.end());
+    if (*least == *most)
+        return;
+    if (value == *least && value > lowest)
+        edges.push_back(std::string("smallest ") + name);
+    if (value == *most && value < highest)
+        edges.push_back(std::string("largest ") + name);
+}
+
+std::string choiceOf(const CvSummary &summary, int p)
+{
+    if (p == summary.minPoint && p == summary.oneSePoint)
+        return "min,1se";
+    if (p == summary.minPoint)
+        return "min";
+    if (p == summary.oneSePoint)
+        return "1se";
+    return "-";
+}
+
+bool isChosen(const CvSummary &summary, int p)
+{
+    return p == summary.minPoint || p == summary.oneSePoint;
+}
+
+// Splits a tab-separated line.
+std::vector<std::string> cellsOf(const std::string &line)
+{
+    std::vector<std::string> cells;
+    std::string::size_type start = 0;
+    while (true) {
+        const std::string::size_type tab = line.find('\t', start);
+        cells.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos)
+            return cells;
+        start = tab + 1;
+    }
+}
+
+// Reads a names file: a header whose first cells are `header`, then lines
+// "number<TAB>name..." with numbers from 1 to `count`, each at most once.
+std::string readNamesFile(const std::string &path, const std::vector<std::string> &header,
+                          int count, std::vector<std::string> &names)
+{
+    std::ifstream in(path);
+    if (!in)
+        return path + ": cannot open the file";
+    std::string line;
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    std::vector<std::string> cells = cellsOf(line);
+    if (cells.size() < header.size() || !std::equal(header.begin(), header.end(), cells.begin()))
+        return path + ":1: the header does not begin with " + header[0] + "<TAB>" + header[1];
+    names.assign(count > 0 ? count : 0, "");
+    std::vector<char> seen(names.size(), 0);
+    int lineNumber = 1;
+    while (std::getline(in, line)) {
+        lineNumber++;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        cells = cellsOf(line);
+        const std::string where = path + ":" + std::to_string(lineNumber) + ": ";
+        const std::string &number = cells[0];
+        char *end = nullptr;
+        const long n = std::strtol(number.c_str(), &end, 10);
+        if (number.empty() || *end != '\0' || number.find_first_not_of("0123456789") != std::string::npos ||
+            n < 1 || n > count)
+            return where + "\"" + number.substr(0, 40) + "\" is not a number from 1 to " +
+                   std::to_string(count);
+        if (cells.size() < 2 || cells[1].empty())
+            return where + "no name for " + number;
+        if (seen[n - 1])
+            return where + number + " is named twice";
+        seen[n - 1] = 1;
+        names[n - 1] = cells[1];
+    }
+    if (in.bad())
+        return path + ": cannot read the file";
+    return "";
+}
+
+bool isFile(const std::string &path)
+{
+    return std::ifstream(path).good();
+}
+
+} // namespace
+
+std::string StudyNames::className(int k) const
+{
+    return k >= 1 && k <= static_cast<int>(classes.size()) && !classes[k - 1].empty()
+               ? classes[k - 1]
+               : std::to_string(k);
+}
+
+std::string StudyNames::sampleName(int line) const
+{
+    return line >= 1 && line <= static_cast<int>(samples.size()) && !samples[line - 1].empty()
+               ? samples[line - 1]
+               : std::to_string(line);
+}
+
+std::string readStudyNames(const std::string &folder, int nSamples, int nClasses,
+                           StudyNames &names)
+{
+    names = StudyNames();
+    const std::string classes = folder + "classes.tsv", samples = folder + "samples.tsv";
+    if (!isFile(classes) || !isFile(samples))
+        return "";
+    std::string message = readNamesFile(classes, {"class", "name"}, nClasses, names.classes);
+    if (message.empty())
+        message = readNamesFile(samples, {"line", "sample-id"}, nSamples, names.samples);
+    if (!message.empty())
+        names = StudyNames();
+    return message;
+}
+
+std::string shortestText(float value)
+{
+    char text[64];
+    for (int digits = 1; digits <= 9; digits++) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (static_cast<float>(std::strtod(text, nullptr)) == value)
+            return text;
+    }
+    return text;
+}
+
+CvSummary summarise(const Testing &run)
+{
+    CvSummary summary;
+    const int foldsPerPoint = run.NTests * run.KFold;
+    for (int v = 0; v < run.NW; v++)
+        for (int l = 0; l < run.NLambdas; l++) {
+            const int p = run.point(v, l);
+            std::vector<float> errors;
+            for (int f = 0; f < foldsPerPoint; f++)
+                errors.push_back(run.fits[static_cast<std::size_t>(p) * foldsPerPoint + f].error);
+            summary.points.push_back({run.Ws[v], run.Lambdas[l], run.averages[p],
+                                      standardError(errors), {}});
+        }
+    if (summary.points.empty())
+        return summary;
+    const int bestW = run.bestWIndex;
+    summary.minPoint = run.point(bestW, run.bestLambdaIndex[bestW]);
+
+    const PointSummary &least = summary.points[summary.minPoint];
+    const double limit = static_cast<double>(least.meanError) + least.stdError;
+    summary.oneSePoint = summary.minPoint;
+    // Order of preference: largest lambda, then earliest w, then latest lambda in the grid.
+    const auto rank = [&](int p) {
+        return std::make_tuple(summary.points[p].lambda, -(p / run.NLambdas), p % run.NLambdas);
+    };
+    for (int p = 0; p < static_cast<int>(summary.points.size()); p++)
+        if (static_cast<double>(summary.points[p].meanError) <= limit &&
+            rank(p) > rank(summary.oneSePoint))
+            summary.oneSePoint = p;
+
+    for (const int p : {summary.minPoint, summary.oneSePoint}) {
+        PointSummary &chosen = summary.points[p];
+        chosen.edges.clear();
+        addEdges(chosen.lambda, run.Lambdas, 0.0f, std::numeric_limits<float>::infinity(),
+                 "lambda", chosen.edges);
+        addEdges(chosen.w, run.Ws, 0.0f, 1.0f, "w", chosen.edges);
+    }
+    return summary;
+}
+
+std::string summaryTable(const CvSummary &summary)
+{
+    std::ostringstream out;
+    out << "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n";
+    for (int p = 0; p < static_cast<int>(summary.points.size()); p++) {
+        const PointSummary &point = summary.points[p];
+        const bool edge = isChosen(summary, p) && !point.edges.empty();
+        out << shortestText(point.w) << '\t' << shortestText(point.lambda) << '\t'
+            << logText(point.meanError) << '\t' << logText(point.stdError) << '\t'
+            << choiceOf(summary, p) << '\t' << (edge ? "yes" : "-") << '\n';
+    }
+    return out.str();
+}
+
+std::string edgeWarnings(const CvSummary &summary)
+{
+    std::string warnings;
+    for (int p = 0; p < static_cast<int>(summary.points.size()); p++) {
+        const PointSummary &point = summary.points[p];
+        if (!isChosen(summary, p) || point.edges.empty())
+            continue;
+        std::string where;
+        for (const std::string &edge : point.edges)
+            where += (where.empty() ? "" : " and the ") + edge;
+        warnings += "warning: the " + choiceOf(summary, p) + " choice (w " + shortestText(point.w) +
+                    ", lambda " + shortestText(point.lambda) + ") is the " + where +
+                    " of the grid: a better value may lie beyond it\n";
+    }
+    return warnings;
+}
+
+namespace {
+
+struct Prediction {
+    int repetition;
+    int line; // from 0
+    int fold;
+    int truth;
+    int predicted;
+};
+
+std::vector<Prediction> predictionsAt(const Testing &run, int point, const Data &all)
+{
+    std::vector<Prediction> rows;
+    const int foldsPerPoint = run.NTests * run.KFold;
+    for (int i = 0; i < run.NTests; i++)
+        for (int j = 0; j < run.KFold; j++) {
+            const int f = i * run.KFold + j;
+            const std::vector<int> &lines = run.testLines[f];
+            const FitResult &fit = run.fits[static_cast<std::size_t>(point) * foldsPerPoint + f];
+            for (std::size_t k = 0; k < lines.size() && k < fit.predicted.size(); k++)
+                rows.push_back({i, lines[k], j, all.classes[lines[k]], fit.predicted[k]});
+        }
+    std::sort(rows.begin(), rows.end(), [](const Prediction &a, const Prediction &b) {
+        return std::tie(a.repetition, a.line, a.fold) < std::tie(b.repetition, b.line, b.fold);
+    });
+    return rows;
+}
+
+} // namespace
+
+std::string predictionsTable(const Testing &run, int point, const Data &all,
+                             const StudyNames &names)
+{
+    std::ostringstream out;
+    out << (names.samples.empty() ? "line" : "sample-id")
+        << "\trepetition\tfold\ttrue_class\tpredicted_class\n";
+    for (const Prediction &row : predictionsAt(run, point, all))
+        out << names.sampleName(row.line + 1) << '\t' << row.repetition << '\t' << row.fold << '\t'
+            << names.className(row.truth) << '\t' << names.className(row.predicted) << '\n';
+    return out.str();
+}
+
+std::vector<std::vector<long>> confusionCounts(const Testing &run, int point, const Data &all)
+{
+    const int C = all.C > 0 ? all.C : 0;
+    std::vector<std::vector<long>> counts(C, std::vector<long>(C, 0));
+    for (const Prediction &row : predictionsAt(run, point, all))
+        if (row.truth >= 1 && row.truth <= C && row.predicted >= 1 && row.predicted <= C)
+            counts[row.truth - 1][row.predicted - 1]++;
+    return counts;
+}
+
+std::string confusionTable(const std::vector<std::vector<long>> &counts, const StudyNames &names)
+{
+    std::ostringstream out;
+    out << "true\\predicted";
+    for (std::size_t k = 0; k < counts.size(); k++)
+        out << '\t' << names.className(static_cast<int>(k) + 1);
+    out << '\n';
+    for (std::size_t t = 0; t < counts.size(); t++) {
+        out << names.className(static_cast<int>(t) + 1);
+        for (const long n : counts[t])
+            out << '\t' << n;
+        out << '\n';
+    }
+    return out.str();
+}
