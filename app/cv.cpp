@@ -235,7 +235,7 @@ int main(int argc, char **argv)
     std::map<std::string, std::string> values;
     bool help = false;
     std::string message = scanOptions(
-        argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda"}, values,
+        argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda", "-j"}, values,
         help);
     if (help) {
         std::cout << usage;

@@ -75,7 +75,7 @@ struct Scale {
 
 std::string curveSvg(const CvSummary &summary)
 {
-    const double width = 760, height = 460, left = 70, right = 600, top = 40, bottom = 390;
+    const double width = 840, height = 460, left = 70, right = 600, top = 40, bottom = 390;
     bool logAxis = !summary.points.empty();
     for (const PointSummary &p : summary.points)
         logAxis = logAxis && p.lambda > 0;
@@ -101,8 +101,10 @@ std::string curveSvg(const CvSummary &summary)
     svg << header(width, height);
     svg << text(left, 24, "Cross-validation error", " font-size=\"15\"");
     svg << line(left, bottom, right, bottom, "black") << line(left, bottom, left, top, "black");
-    for (int t = 0; t <= 5; t++) {
-        const double value = yMost * t / 5, y = yScale(value);
+    const double step = yMost <= 0.2 ? 0.02 : yMost <= 0.5 ? 0.05 : 0.1;
+    const int ticks = static_cast<int>(std::lround(yMost / step));
+    for (int t = 0; t <= ticks; t++) {
+        const double value = step * t, y = yScale(value);
         svg << line(left - 4, y, left, y, "black") << line(left, y, right, y, "#e0e0e0");
         svg << text(left - 8, y + 4, shortestText(static_cast<float>(value)), " text-anchor=\"end\"");
     }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -170,39 +171,48 @@ std::string readStudyNames(const std::string &folder, int nSamples, int nClasses
 
 std::string shortestText(float value)
 {
-    char text[64];
+    const auto readsBack = [value](const char *text) {
+        return static_cast<float>(std::strtod(text, nullptr)) == value;
+    };
+    char text[64], plain[64];
     for (int digits = 1; digits <= 9; digits++) {
         std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        if (static_cast<float>(std::strtod(text, nullptr)) == value)
-            return text;
+        if (!readsBack(text))
+            continue;
+        // "10" rather than "1e+01": the exponent form only where it is shorter.
+        const char *exponent = std::strchr(text, 'e');
+        if (exponent != nullptr) {
+            const int places = std::max(0, digits - 1 - std::atoi(exponent + 1));
+            std::snprintf(plain, sizeof plain, "%.*f", places, static_cast<double>(value));
+            if (std::strlen(plain) <= std::strlen(text) && readsBack(plain))
+                return plain;
+        }
+        return text;
     }
     return text;
 }
 
-CvSummary summarise(const Testing &run)
+CvSummary summarise(const std::vector<float> &ws, const std::vector<float> &lambdas,
+                    const std::vector<std::vector<float>> &foldErrors,
+                    const std::vector<float> &averages, int minPoint)
 {
     CvSummary summary;
-    const int foldsPerPoint = run.NTests * run.KFold;
-    for (int v = 0; v < run.NW; v++)
-        for (int l = 0; l < run.NLambdas; l++) {
-            const int p = run.point(v, l);
-            std::vector<float> errors;
-            for (int f = 0; f < foldsPerPoint; f++)
-                errors.push_back(run.fits[static_cast<std::size_t>(p) * foldsPerPoint + f].error);
-            summary.points.push_back({run.Ws[v], run.Lambdas[l], run.averages[p],
-                                      standardError(errors), {}});
+    const int NL = static_cast<int>(lambdas.size());
+    for (std::size_t v = 0; v < ws.size(); v++)
+        for (int l = 0; l < NL; l++) {
+            const std::size_t p = v * NL + l;
+            summary.points.push_back({ws[v], lambdas[l], averages[p], standardError(foldErrors[p]), {}});
         }
     if (summary.points.empty())
         return summary;
-    const int bestW = run.bestWIndex;
-    summary.minPoint = run.point(bestW, run.bestLambdaIndex[bestW]);
+    summary.minPoint = minPoint;
 
-    const PointSummary &least = summary.points[summary.minPoint];
+    const PointSummary &least = summary.points[minPoint];
     const double limit = static_cast<double>(least.meanError) + least.stdError;
-    summary.oneSePoint = summary.minPoint;
+    summary.oneSePoint = minPoint;
     // Order of preference: largest lambda, then earliest w, then latest lambda in the grid.
     const auto rank = [&](int p) {
-        return std::make_tuple(summary.points[p].lambda, -(p / run.NLambdas), p % run.NLambdas);
+        return std::make_tuple(summary.points[p].lambda, -(p / NL), p % NL);
     };
     for (int p = 0; p < static_cast<int>(summary.points.size()); p++)
         if (static_cast<double>(summary.points[p].meanError) <= limit &&
@@ -212,11 +222,24 @@ CvSummary summarise(const Testing &run)
     for (const int p : {summary.minPoint, summary.oneSePoint}) {
         PointSummary &chosen = summary.points[p];
         chosen.edges.clear();
-        addEdges(chosen.lambda, run.Lambdas, 0.0f, std::numeric_limits<float>::infinity(),
-                 "lambda", chosen.edges);
-        addEdges(chosen.w, run.Ws, 0.0f, 1.0f, "w", chosen.edges);
+        addEdges(chosen.lambda, lambdas, 0.0f, std::numeric_limits<float>::infinity(), "lambda",
+                 chosen.edges);
+        addEdges(chosen.w, ws, 0.0f, 1.0f, "w", chosen.edges);
     }
     return summary;
+}
+
+CvSummary summarise(const Testing &run)
+{
+    const int foldsPerPoint = run.NTests * run.KFold;
+    std::vector<std::vector<float>> foldErrors(run.averages.size());
+    for (std::size_t p = 0; p < foldErrors.size(); p++)
+        for (int f = 0; f < foldsPerPoint; f++)
+            foldErrors[p].push_back(run.fits[p * foldsPerPoint + f].error);
+    const int minPoint = run.NW > 0 && run.NLambdas > 0
+                             ? run.point(run.bestWIndex, run.bestLambdaIndex[run.bestWIndex])
+                             : 0;
+    return summarise(run.Ws, run.Lambdas, foldErrors, run.averages, minPoint);
 }
 
 std::string summaryTable(const CvSummary &summary)

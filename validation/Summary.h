@@ -41,10 +41,16 @@ struct CvSummary {
     int oneSePoint = 0;
 };
 
-// The summary of a finished run. The point of least mean error is the one the
-// logs name; the one-standard-error point is, among the points whose mean error
-// is at most the least one plus its standard error, the one of largest lambda,
-// then of earliest w in the grid, then of latest lambda in the grid.
+// The summary of a grid: foldErrors[p] holds the fold errors of all
+// repetitions at point p (w outer, lambda inner), averages[p] the average the
+// logs give, and minPoint the point of least mean error as the logs choose it.
+// The one-standard-error point is, among the points whose mean error is at
+// most the least one plus its standard error, the one of largest lambda, then
+// of earliest w in the grid, then of latest lambda in the grid.
+CvSummary summarise(const std::vector<float> &ws, const std::vector<float> &lambdas,
+                    const std::vector<std::vector<float>> &foldErrors,
+                    const std::vector<float> &averages, int minPoint);
+// The same for a finished run.
 CvSummary summarise(const Testing &run);
 
 // Shortest decimal text that reads back (strtod, then narrowed) to the same float.
