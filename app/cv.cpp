@@ -11,6 +11,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -249,8 +250,14 @@ int main(int argc, char **argv)
     std::vector<std::string> createdLogs;
     if (message.empty())
         message = checkLogs(settings.logPrefix, createdLogs);
-    if (message.empty())
-        message = crossValidate(settings, createdLogs);
+    if (message.empty()) {
+        try {
+            message = crossValidate(settings, createdLogs);
+        } catch (const std::bad_alloc &) {
+            removeEmpty(createdLogs);
+            message = "out of memory while fitting the folds (try a smaller -j)";
+        }
+    }
     if (!message.empty())
         return fail(message);
     return 0;
