@@ -1,6 +1,6 @@
 # Thin wrapper around CMake: `make`, `make test`, `make demo`.
 BUILD_DIR ?= build
-PROGRAMS := Orvane Orvane-cv Orvane-folds
+PROGRAMS := Orvane Orvane-cv Orvane-folds Orvane-report
 
 .PHONY: all build test demo clean
 
