@@ -1,5 +1,7 @@
 #include "validation/Summary.h"
 
+#include "io/names.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -74,65 +76,6 @@ bool isChosen(const CvSummary &summary, int p)
     return p == summary.minPoint || p == summary.oneSePoint;
 }
 
-// Splits a tab-separated line.
-std::vector<std::string> cellsOf(const std::string &line)
-{
-    std::vector<std::string> cells;
-    std::string::size_type start = 0;
-    while (true) {
-        const std::string::size_type tab = line.find('\t', start);
-        cells.push_back(line.substr(start, tab - start));
-        if (tab == std::string::npos)
-            return cells;
-        start = tab + 1;
-    }
-}
-
-// Reads a names file: a header whose first cells are `header`, then lines
-// "number<TAB>name..." with numbers from 1 to `count`, each at most once.
-std::string readNamesFile(const std::string &path, const std::vector<std::string> &header,
-                          int count, std::vector<std::string> &names)
-{
-    std::ifstream in(path);
-    if (!in)
-        return path + ": cannot open the file";
-    std::string line;
-    std::getline(in, line);
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    std::vector<std::string> cells = cellsOf(line);
-    if (cells.size() < header.size() || !std::equal(header.begin(), header.end(), cells.begin()))
-        return path + ":1: the header does not begin with " + header[0] + "<TAB>" + header[1];
-    names.assign(count > 0 ? count : 0, "");
-    std::vector<char> seen(names.size(), 0);
-    int lineNumber = 1;
-    while (std::getline(in, line)) {
-        lineNumber++;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            continue;
-        cells = cellsOf(line);
-        const std::string where = path + ":" + std::to_string(lineNumber) + ": ";
-        const std::string &number = cells[0];
-        char *end = nullptr;
-        const long n = std::strtol(number.c_str(), &end, 10);
-        if (number.empty() || *end != '\0' || number.find_first_not_of("0123456789") != std::string::npos ||
-            n < 1 || n > count)
-            return where + "\"" + number.substr(0, 40) + "\" is not a number from 1 to " +
-                   std::to_string(count);
-        if (cells.size() < 2 || cells[1].empty())
-            return where + "no name for " + number;
-        if (seen[n - 1])
-            return where + number + " is named twice";
-        seen[n - 1] = 1;
-        names[n - 1] = cells[1];
-    }
-    if (in.bad())
-        return path + ": cannot read the file";
-    return "";
-}
-
 bool isFile(const std::string &path)
 {
     return std::ifstream(path).good();
@@ -158,14 +101,24 @@ std::string readStudyNames(const std::string &folder, int nSamples, int nClasses
                            StudyNames &names)
 {
     names = StudyNames();
-    const std::string classes = folder + "classes.tsv", samples = folder + "samples.tsv";
-    if (!isFile(classes) || !isFile(samples))
+    const std::string classPath = folder + "classes.tsv", samplePath = folder + "samples.tsv";
+    if (!isFile(classPath) || !isFile(samplePath))
         return "";
-    std::string message = readNamesFile(classes, {"class", "name"}, nClasses, names.classes);
+    ClassNames classes;
+    SampleNames samples;
+    std::string message = readClassNames(classPath, classes);
+    if (message.empty() && static_cast<int>(classes.names.size()) != nClasses)
+        message = classPath + ": names " + std::to_string(classes.names.size()) +
+                  " classes, the labels file has " + std::to_string(nClasses);
     if (message.empty())
-        message = readNamesFile(samples, {"line", "sample-id"}, nSamples, names.samples);
-    if (!message.empty())
-        names = StudyNames();
+        message = readSampleNames(samplePath, samples);
+    if (message.empty() && static_cast<int>(samples.ids.size()) != nSamples)
+        message = samplePath + ": names " + std::to_string(samples.ids.size()) +
+                  " samples, the sample table has " + std::to_string(nSamples);
+    if (message.empty()) {
+        names.classes = classes.names;
+        names.samples = samples.ids;
+    }
     return message;
 }
 

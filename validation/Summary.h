@@ -23,7 +23,8 @@ struct StudyNames {
 
 // Reads classes.tsv and samples.tsv from `folder` (ending in '/', or empty for
 // the current folder) when both exist there; names stay empty otherwise.
-// Returns the message to print after "error: " for a malformed file.
+// Returns the message to print after "error: " for a malformed file or one
+// that names another number of classes or samples than the inputs have.
 std::string readStudyNames(const std::string &folder, int nSamples, int nClasses,
                            StudyNames &names);
 

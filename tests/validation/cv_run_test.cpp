@@ -153,10 +153,10 @@ TEST(OrvaneCv, PredictionsConfusionAndPlotsUseTheStudysNames)
         expectWellFormedXml(dir.path + plot);
     EXPECT_NE(readFile(dir.path + "out_cv_confusion.svg").find("A &amp; &lt;co&gt;"), std::string::npos);
 
-    // A malformed names file stops the run before any log gains a line.
-    std::ofstream(dir.path + "classes.tsv") << "class\tname\n3\tC\n";
+    // Names of other classes than the labels file's stop the run before any log gains a line.
+    std::ofstream(dir.path + "classes.tsv") << "class\tname\n1\tA\n2\tB\n3\tC\n";
     EXPECT_EQ(run(command + "bad_", dir),
-              (Outcome{1, "", "error: " + dir.path + "classes.tsv:2: \"3\" is not a number from 1 to 2\n"}));
+              (Outcome{1, "", "error: " + dir.path + "classes.tsv: names 3 classes, the labels file has 2\n"}));
     EXPECT_FALSE(std::filesystem::exists(dir.path + "out_bad_log_detailed.txt"));
 }
 
