@@ -54,9 +54,6 @@ public:
              std::vector<int> samples);
     // Classification: samples only; the coefficients come from `input`.
     Logistic(std::string samplePath, std::vector<int> samples);
-    // Training from memory: takes over the arrays of `set` and the tree
-    // (both freed by `del`), e.g. selectRows(...) and a copy of a read tree.
-    Logistic(const Data &set, vessik::Tree *tree);
     // Frees the vector members only; `del` frees the arrays and the tree.
     ~Logistic() = default;
 
@@ -87,6 +84,15 @@ public:
     float eval(int k, int j, float step);
     void dl1(int k, int j, float &g, float &h);
 
+    // Cross-validation from data in memory.
+    // Training: takes over the arrays of `set` and the tree (both freed by
+    // `del`), e.g. selectRows(...) and a copy of a tree read once.
+    Logistic(const Data &set, vessik::Tree *tree);
+    // Error rate on the rows `rows` of a data set in memory (an empty list:
+    // every row), as Test gives on the same lines; the predicted class of each
+    // row, in ascending row order, goes to `predicted`.
+    float TestRows(const Data &set, std::vector<int> rows, std::vector<int> &predicted) const;
+
     // Model file.
     void output(std::string fileName);
     void output(std::ostream &out) const;
@@ -100,10 +106,6 @@ public:
     void Classify(std::string fileName);
     void Classify(std::ostream &out);
     float Test(std::string xFileName, std::string yFileName, std::vector<int> samples);
-    // Error rate on the rows `rows` of a data set in memory (an empty list:
-    // every row), as Test gives on the same lines; the predicted class of each
-    // row, in ascending row order, goes to `predicted`.
-    float TestRows(const Data &set, std::vector<int> rows, std::vector<int> &predicted) const;
 
     Data data;
     vessik::Node *root = nullptr;
