@@ -20,8 +20,8 @@ Logistic::Logistic(std::string samplePath, std::vector<int> samples)
 {
 }
 
-Logistic::Logistic(const Data &set, vessik::Tree *tree)
-    : data(set), root(tree != nullptr ? tree->root : nullptr), tree(tree), nSamples(data.N),
+Logistic::Logistic(const Data &data, vessik::Tree *tree)
+    : data(data), root(tree != nullptr ? tree->root : nullptr), tree(tree), nSamples(data.N),
       nFeatures(data.M), nClasses(data.C)
 {
 }

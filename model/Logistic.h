@@ -54,6 +54,9 @@ public:
              std::vector<int> samples);
     // Classification: samples only; the coefficients come from `input`.
     Logistic(std::string samplePath, std::vector<int> samples);
+    // A data set and a tree already read and checked; the model takes both
+    // over (the tree may be null, as for classification).
+    Logistic(const Data &data, vessik::Tree *tree);
     // Frees the vector members only; `del` frees the arrays and the tree.
     ~Logistic() = default;
 
@@ -84,10 +87,8 @@ public:
     float eval(int k, int j, float step);
     void dl1(int k, int j, float &g, float &h);
 
-    // Cross-validation from data in memory.
-    // Training: takes over the arrays of `set` and the tree (both freed by
-    // `del`), e.g. selectRows(...) and a copy of a tree read once.
-    Logistic(const Data &set, vessik::Tree *tree);
+    // Cross-validation from data in memory: build with the constructor from a
+    // data set and a tree (selectRows(...) and a copy of a tree read once).
     // Error rate on the rows `rows` of a data set in memory (an empty list:
     // every row), as Test gives on the same lines; the predicted class of each
     // row, in ascending row order, goes to `predicted`.
