@@ -26,6 +26,56 @@ Logistic::Logistic(const Data &data, vessik::Tree *tree)
 {
 }
 
+void Logistic::freeData(Data &set)
+{
+    delete[] set.X;
+    delete[] set.classes;
+    delete[] set.Y;
+    set.X = nullptr;
+    set.classes = nullptr;
+    set.Y = nullptr;
+}
+
+namespace {
+
+template <class T>
+void freeArray(T *&array)
+{
+    delete[] array;
+    array = nullptr;
+}
+
+} // namespace
+
+void Logistic::del()
+{
+    freeArray(beta);
+    freeArray(delta);
+    freeArray(featureRows);
+    freeArray(leafDepth);
+    freeArray(leafBranch);
+    freeArray(nodeHeight);
+    freeArray(groupWeight);
+    freeArray(leafWeight);
+    freeArray(nodePass);
+    freeArray(nodeKeep);
+    freeArray(pathWeight);
+    freeArray(margin);
+    freeArray(numBetas);
+    freeArray(squareSums);
+    freeArray(dPlus);
+    freeArray(dMinus);
+    freeArray(d2);
+    freeArray(sumExp);
+    freeArray(xty);
+    freeData(data);
+    // The last test set would otherwise outlive the model.
+    freeData(testData);
+    delete tree;
+    tree = nullptr;
+    root = nullptr;
+}
+
 // Ascending, distinct indices from 0 to n-1; an empty list stands for all of them.
 static std::vector<int> sortedRows(std::vector<int> rows, int n)
 {
@@ -79,54 +129,4 @@ float Logistic::TestRows(const Data &set, std::vector<int> rows, std::vector<int
             right++;
     }
     return (float)wrong / (float)(wrong + right);
-}
-
-void Logistic::freeData(Data &set)
-{
-    delete[] set.X;
-    delete[] set.classes;
-    delete[] set.Y;
-    set.X = nullptr;
-    set.classes = nullptr;
-    set.Y = nullptr;
-}
-
-namespace {
-
-template <class T>
-void freeArray(T *&array)
-{
-    delete[] array;
-    array = nullptr;
-}
-
-} // namespace
-
-void Logistic::del()
-{
-    freeArray(beta);
-    freeArray(delta);
-    freeArray(featureRows);
-    freeArray(leafDepth);
-    freeArray(leafBranch);
-    freeArray(nodeHeight);
-    freeArray(groupWeight);
-    freeArray(leafWeight);
-    freeArray(nodePass);
-    freeArray(nodeKeep);
-    freeArray(pathWeight);
-    freeArray(margin);
-    freeArray(numBetas);
-    freeArray(squareSums);
-    freeArray(dPlus);
-    freeArray(dMinus);
-    freeArray(d2);
-    freeArray(sumExp);
-    freeArray(xty);
-    freeData(data);
-    // The last test set would otherwise outlive the model.
-    freeData(testData);
-    delete tree;
-    tree = nullptr;
-    root = nullptr;
 }
