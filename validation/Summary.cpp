@@ -163,14 +163,14 @@ CvSummary summarise(const std::vector<float> &ws, const std::vector<float> &lamb
     const PointSummary &least = summary.points[minPoint];
     const double limit = static_cast<double>(least.meanError) + least.stdError;
     summary.oneSePoint = minPoint;
-    // Order of preference: largest lambda, then earliest w, then latest lambda in the grid.
-    const auto rank = [&](int p) {
-        return std::make_tuple(summary.points[p].lambda, -(p / NL), p % NL);
-    };
-    for (int p = 0; p < static_cast<int>(summary.points.size()); p++)
-        if (static_cast<double>(summary.points[p].meanError) <= limit &&
-            rank(p) > rank(summary.oneSePoint))
+    // The largest lambda; of equal ones the first in grid order, so the earliest w.
+    for (int p = 0; p < static_cast<int>(summary.points.size()); p++) {
+        const PointSummary &point = summary.points[p];
+        if (static_cast<double>(point.meanError) <= limit &&
+            (point.lambda > summary.points[summary.oneSePoint].lambda ||
+             (point.lambda == summary.points[summary.oneSePoint].lambda && p < summary.oneSePoint)))
             summary.oneSePoint = p;
+    }
 
     for (const int p : {summary.minPoint, summary.oneSePoint}) {
         PointSummary &chosen = summary.points[p];

@@ -47,7 +47,7 @@ struct CvSummary {
 // logs give, and minPoint the point of least mean error as the logs choose it.
 // The one-standard-error point is, among the points whose mean error is at
 // most the least one plus its standard error, the one of largest lambda, then
-// of earliest w in the grid, then of latest lambda in the grid.
+// the first in grid order (so the earliest w).
 CvSummary summarise(const std::vector<float> &ws, const std::vector<float> &lambdas,
                     const std::vector<std::vector<float>> &foldErrors,
                     const std::vector<float> &averages, int minPoint);
