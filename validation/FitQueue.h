@@ -41,7 +41,6 @@ public:
     FitQueue(const FitQueue &) = delete;
     FitQueue &operator=(const FitQueue &) = delete;
 
-    std::size_t size() const { return tasks.size(); }
     // Waits for task t and returns its result; rethrows what its fit threw.
     const FitResult &result(std::size_t t);
 

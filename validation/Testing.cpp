@@ -96,16 +96,18 @@ Testing::Testing(std::string xFileName, std::string yFileName, std::string tFile
                  std::vector<float> ws, std::vector<float> lambdas)
 {
     setUp(xFileName, yFileName, tFileName, NTests, KFold, setsPrefix, logPrefix, ws, lambdas);
-    Data data(xFileName, yFileName, {});
-    all = &data;
-    tree = vessik::readNewickTree(tFileName.c_str());
+    readData = Data(xFileName, yFileName, {});
+    readTree.reset(vessik::readNewickTree(tFileName.c_str()));
+    all = &readData;
+    tree = readTree.get();
     readFolds();
     runGrid(1, nullptr, resultLabel);
     logError = appendLogs();
-    freeArrays(data);
-    delete tree;
-    all = nullptr;
-    tree = nullptr;
+}
+
+Testing::~Testing()
+{
+    freeArrays(readData);
 }
 
 Testing::Testing(const Data &all, vessik::Tree *tree, std::string xFileName,

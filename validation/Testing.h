@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ public:
             std::string tFileName, int NTests, int KFold, std::string setsPrefix,
             std::string logPrefix, std::string resultLabel, std::vector<float> ws,
             std::vector<float> lambdas, int jobs, std::ostream *progress);
+
+    ~Testing();
+    Testing(const Testing &) = delete;
+    Testing &operator=(const Testing &) = delete;
 
     // Cross-validates every lambda of the grid at weight w, adds to the
     // detailed and averages logs' lines and returns the best average error.
@@ -94,6 +99,9 @@ private:
 
     const Data *all = nullptr;
     vessik::Tree *tree = nullptr;
+    // What the constructors from file names read, kept for Test.
+    Data readData;
+    std::unique_ptr<vessik::Tree> readTree;
     std::vector<std::vector<int>> trainLines; // [i * KFold + j]
     int jobs = 1;
 };

@@ -51,8 +51,18 @@ TEST(Testing, LogsEveryFoldBreaksTiesBothWaysAndAppends)
 {
     TempDir dir;
     testing::internal::CaptureStdout();
-    Testing(tx, ty, tt, 2, 2, data + "bonly", dir.path, "fixed"); // the fixed grid
+    Testing fixed(tx, ty, tt, 2, 2, data + "bonly", dir.path, "fixed"); // the fixed grid
     EXPECT_EQ(testing::internal::GetCapturedStdout(), fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir));
+    EXPECT_EQ(fixed.logError, "");
+    // Test at one more w: its lines follow the run's in the kept text, not in the logs.
+    const std::string kept = fixed.detailedText;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fixed.Test(tx, ty, tt, 0.7f), 1.0f);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "2\ni 0\ni 1\n");
+    std::string atW = fill(readFile(data + "fixed_detailed.txt"), dir);
+    for (auto at = atW.find("0.4\t"); at != std::string::npos; at = atW.find("0.4\t"))
+        atW.replace(at, 4, "0.7\t");
+    EXPECT_EQ(fixed.detailedText, kept + atW);
     EXPECT_EQ(readFile(dir.path + "log_detailed.txt"), fill(readFile(data + "fixed_detailed.txt"), dir));
     EXPECT_EQ(readFile(dir.path + "log_avr.txt"), "0.4\t1\t1\n");
     EXPECT_EQ(readFile(dir.path + "log_result.txt"), "fixed\t0.4\t1\n");
@@ -66,6 +76,12 @@ TEST(Testing, LogsEveryFoldBreaksTiesBothWaysAndAppends)
     EXPECT_EQ(readFile(dir.path + "cv_log_detailed.txt"), fill(readFile(data + "ties_detailed.txt"), dir));
     EXPECT_EQ(readFile(dir.path + "cv_log_avr.txt"), readFile(data + "ties_avr.txt"));
     EXPECT_EQ(readFile(dir.path + "cv_log_result.txt"), "half\t0.2\t0.5\nwrong\t0.2\t1\n");
+
+    testing::internal::CaptureStdout(); // a log that cannot be opened: no log gets the run
+    const Testing lost(tx, ty, tt, 1, 1, data + "half", dir.path + "missing/", "lost");
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(lost.logError, dir.path + "missing/log_detailed.txt: cannot open the log for appending "
+                                        "(No such file or directory)");
 }
 
 TEST(OrvaneCv, ExampleFoldsLogEveryFoldAsTheModelScoresIt)
