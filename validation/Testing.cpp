@@ -83,7 +83,6 @@ void setSets(int fold, std::string fileName, std::vector<int> &testSamples,
     }
 }
 
-
 Testing::Testing(std::string xFileName, std::string yFileName, std::string tFileName, int NTests,
                  int KFold, std::string setsPrefix, std::string logPrefix, std::string resultLabel)
     : Testing(xFileName, yFileName, tFileName, NTests, KFold, setsPrefix, logPrefix, resultLabel,
