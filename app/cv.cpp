@@ -1,18 +1,28 @@
 // Orvane-cv: runs the repeated K-fold cross-validation over a grid of w and
-// lambda values from the shell. Every input is checked before the first fold
-// is fitted; the harness's progress lines are the only standard output.
+// lambda values from the shell. Every input is checked, then read once, before
+// the first fold is fitted; the harness's progress lines are the only standard
+// output. The logs gain the whole run at its end, and the summary, the
+// out-of-fold predictions, the confusion matrix and two plots are written
+// beside them.
+#include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
+#include <new>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/inputs.h"
 #include "app/version.h"
+#include "tree/newick.h"
+#include "validation/Summary.h"
 #include "validation/Testing.h"
+#include "validation/runFiles.h"
 #include "validation/options.h"
 #include "validation/setsCheck.h"
 
@@ -20,10 +30,12 @@ namespace {
 
 const char *const usage =
     "Usage: Orvane-cv -d SAMPLES -l LABELS -t TREE -n REPETITIONS -k FOLDS -s SETS_PREFIX\n"
-    "                 [-p LOG_PREFIX] [-r LABEL] [-w W1,W2,...] [-lambda L1,L2,...]\n"
+    "                 [-p LOG_PREFIX] [-r LABEL] [-w W1,W2,...] [-lambda L1,L2,...] [-j JOBS]\n"
     "Repeated K-fold cross-validation of the tree-regularised model over a grid of\n"
     "w and lambda values. Repetition i reads its folds from SETS_PREFIXi.txt\n"
-    "(written by Orvane-folds).\n"
+    "(written by Orvane-folds). Beside the logs it writes LOG_PREFIXcv_summary.tsv,\n"
+    "LOG_PREFIXcv_predictions.tsv, LOG_PREFIXcv_confusion.tsv, LOG_PREFIXcv_curve.svg\n"
+    "and LOG_PREFIXcv_confusion.svg.\n"
     "\n"
     "-d\t\tSample table.\n"
     "-l\t\tClass labels file.\n"
@@ -36,6 +48,8 @@ const char *const usage =
     "-r\t\tLabel of this run in the result log (default: the sample table's name).\n"
     "-w\t\tComma-separated weight values, each from 0 to 1, or -1 or -2 (default 0.4).\n"
     "-lambda\t\tComma-separated regularization values (default 1).\n"
+    "-j\t\tNumber of fits run at once, on as many threads (default 1; 0: one per\n"
+    "\t\tprocessor). The outputs do not depend on it.\n"
     "-h, --help\tPrint this help message.\n"
     "--version\tPrint the program's name and version.\n"
     "\n"
@@ -55,6 +69,7 @@ struct Settings {
     std::string resultLabel;
     std::vector<float> ws{0.4f};
     std::vector<float> lambdas{1.0f};
+    int jobs = 1;
 };
 
 // Reads a comma-separated list, each item through `parse`.
@@ -94,6 +109,14 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
     if (!message.empty())
         return message;
 
+    if (values.count("-j")) {
+        long long jobs = 0;
+        message = readWholeNumber("-j", values["-j"], 0, 1024, jobs);
+        if (!message.empty())
+            return message;
+        settings.jobs = jobs > 0 ? static_cast<int>(jobs)
+                                 : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    }
     if (values.count("-w")) {
         message = readGrid(values["-w"], parseWeight, settings.ws);
         if (!message.empty())
@@ -102,6 +125,17 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
     if (values.count("-lambda"))
         return readGrid(values["-lambda"], parseLambda, settings.lambdas);
     return "";
+}
+
+// Removes the logs this run created, if they are still empty.
+void removeEmpty(const std::vector<std::string> &created)
+{
+    for (const std::string &file : created) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(file, error) &&
+            std::filesystem::file_size(file, error) == 0)
+            std::filesystem::remove(file, error);
+    }
 }
 
 std::string checkInputs(const Settings &settings)
@@ -123,24 +157,78 @@ std::string checkInputs(const Settings &settings)
 
 // Makes sure every log can be opened for appending. Logs this check had to
 // create are removed again when a later one fails, so a failed run leaves
-// no trace.
-std::string checkLogs(const std::string &logPrefix)
+// no trace; `created` names them for a failure after the check.
+std::string checkLogs(const std::string &logPrefix, std::vector<std::string> &created)
 {
-    std::vector<std::string> created;
     for (const char *name : {"log_detailed.txt", "log_avr.txt", "log_result.txt"}) {
         const std::string path = logPrefix + name;
         std::error_code error;
         const bool existed = std::filesystem::exists(path, error);
         std::ofstream log(path, std::ios::app);
         if (!log) {
-            for (const std::string &file : created)
-                std::filesystem::remove(file, error);
+            removeEmpty(created);
             return path + ": cannot open the file for appending";
         }
         if (!existed)
             created.push_back(path);
     }
     return "";
+}
+
+// The folder of a file path, with its final '/' ("" for the current folder).
+std::string folderOf(const std::string &path)
+{
+    const std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// Writes the summary, the predictions and confusion matrix at the point of
+// least mean error, and the two plots, each file whole or not at all.
+std::string writeRunFiles(const Testing &search, const CvSummary &summary, const Data &all,
+                          const StudyNames &names, const std::string &logPrefix)
+{
+    const std::vector<std::vector<long>> counts = confusionCounts(search, summary.minPoint, all);
+    const std::vector<LogText> files = {
+        {logPrefix + "cv_summary.tsv", summaryTable(summary)},
+        {logPrefix + "cv_predictions.tsv", predictionsTable(search, summary.minPoint, all, names)},
+        {logPrefix + "cv_confusion.tsv", confusionTable(counts, names)},
+        {logPrefix + "cv_curve.svg", curveSvg(summary)},
+        {logPrefix + "cv_confusion.svg", confusionSvg(counts, names)},
+    };
+    for (const LogText &file : files) {
+        const std::string message = replaceFile(file.path, file.text);
+        if (!message.empty())
+            return message;
+    }
+    return "";
+}
+
+// Runs the search from inputs read once and writes everything it found.
+// Returns the message to print after "error: " when something cannot be written.
+std::string crossValidate(const Settings &settings, const std::vector<std::string> &createdLogs)
+{
+    Data all(settings.samples, settings.labels, {});
+    std::unique_ptr<vessik::Tree> tree(vessik::readNewickTree(settings.tree.c_str()));
+    StudyNames names;
+    std::string message = readStudyNames(folderOf(settings.samples), all.N, all.C, names);
+    if (message.empty()) {
+        const Testing search(all, tree.get(), settings.samples, settings.labels, settings.tree,
+                             settings.repetitions, settings.folds, settings.setsPrefix,
+                             settings.logPrefix, settings.resultLabel, settings.ws,
+                             settings.lambdas, settings.jobs, &std::cerr);
+        const CvSummary summary = summarise(search);
+        message = search.appendLogs();
+        if (message.empty()) {
+            std::cerr << edgeWarnings(summary);
+            message = writeRunFiles(search, summary, all, names, settings.logPrefix);
+        }
+    }
+    if (!message.empty())
+        removeEmpty(createdLogs);
+    delete[] all.X;
+    delete[] all.classes;
+    delete[] all.Y;
+    return message;
 }
 
 } // namespace
@@ -158,7 +246,7 @@ int main(int argc, char **argv)
     bool help = false;
     bool version = false;
     std::string message = scanOptions(
-        argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda"}, values,
+        argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda", "-j"}, values,
         help, version);
     if (version) {
         std::cout << "Orvane-cv " ORVANE_VERSION << std::endl;
@@ -173,14 +261,18 @@ int main(int argc, char **argv)
         message = readSettings(values, settings);
     if (message.empty())
         message = checkInputs(settings);
+    std::vector<std::string> createdLogs;
     if (message.empty())
-        message = checkLogs(settings.logPrefix);
+        message = checkLogs(settings.logPrefix, createdLogs);
+    if (message.empty()) {
+        try {
+            message = crossValidate(settings, createdLogs);
+        } catch (const std::bad_alloc &) {
+            removeEmpty(createdLogs);
+            message = "out of memory while fitting the folds (try a smaller -j)";
+        }
+    }
     if (!message.empty())
         return fail(message);
-
-    // Constructing the harness runs the whole search and completes the logs.
-    const Testing search(settings.samples, settings.labels, settings.tree, settings.repetitions,
-                         settings.folds, settings.setsPrefix, settings.logPrefix,
-                         settings.resultLabel, settings.ws, settings.lambdas);
     return 0;
 }

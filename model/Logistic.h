@@ -39,6 +39,14 @@ public:
     int C;
 };
 
+// Building from data already in memory (cross-validation reads its inputs
+// once per run and fits every fold from them).
+// The rows of `all` at the given zero-based line indices, in ascending line
+// order, with their classes: the data set that reading the same files with
+// the list `lines` gives, since rows are scaled one by one. An empty list
+// keeps every row; repeated and out-of-range indices are dropped.
+Data selectRows(const Data &all, std::vector<int> lines);
+
 class Logistic {
 public:
     // Training: samples, labels and tree.
@@ -46,6 +54,9 @@ public:
              std::vector<int> samples);
     // Classification: samples only; the coefficients come from `input`.
     Logistic(std::string samplePath, std::vector<int> samples);
+    // A data set and a tree already read and checked; the model takes both
+    // over (the tree may be null, as for classification).
+    Logistic(const Data &data, vessik::Tree *tree);
     // Frees the vector members only; `del` frees the arrays and the tree.
     ~Logistic() = default;
 
@@ -75,6 +86,13 @@ public:
     float compute(int k, int j);
     float eval(int k, int j, float step);
     void dl1(int k, int j, float &g, float &h);
+
+    // Cross-validation from data in memory: build with the constructor from a
+    // data set and a tree (selectRows(...) and a copy of a tree read once).
+    // Error rate on the rows `rows` of a data set in memory (an empty list:
+    // every row), as Test gives on the same lines; the predicted class of each
+    // row, in ascending row order, goes to `predicted`.
+    float TestRows(const Data &set, std::vector<int> rows, std::vector<int> &predicted) const;
 
     // Model file.
     void output(std::string fileName);

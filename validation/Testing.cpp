@@ -1,5 +1,9 @@
+// The cross-validation harness: reads every fold's lists once, fits each fold
+// at each grid point (on several threads if asked), and writes the logs from
+// the results in grid order, so that they do not depend on the threads.
 #include "validation/Testing.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -7,7 +11,8 @@
 #include <limits>
 #include <sstream>
 
-#include "model/Logistic.h"
+#include "tree/newick.h"
+#include "validation/runFiles.h"
 
 namespace {
 
@@ -40,6 +45,15 @@ void appendIndices(const std::string &line, std::vector<int> &indices)
     std::string word;
     while (words >> word)
         indices.push_back(wordToInt(word));
+}
+
+// Releases the arrays of a data set read here.
+void freeArrays(Data &set)
+{
+    delete[] set.X;
+    delete[] set.classes;
+    delete[] set.Y;
+    set = Data();
 }
 
 // First value of a grid; NaN stands in for the value of an empty grid.
@@ -79,45 +93,117 @@ Testing::Testing(std::string xFileName, std::string yFileName, std::string tFile
 Testing::Testing(std::string xFileName, std::string yFileName, std::string tFileName, int NTests,
                  int KFold, std::string setsPrefix, std::string logPrefix, std::string resultLabel,
                  std::vector<float> ws, std::vector<float> lambdas)
-    : xFileName(xFileName), yFileName(yFileName), tFileName(tFileName), NTests(NTests),
-      KFold(KFold), setsFileNames(NTests > 0 ? NTests : 0), NW(static_cast<int>(ws.size())),
-      NLambdas(static_cast<int>(lambdas.size())), Ws(ws), Lambdas(lambdas),
-      detailedLogName(logPrefix + "log_detailed.txt"), resultLogName(logPrefix + "log_result.txt"),
-      avrLogName(logPrefix + "log_avr.txt")
 {
+    setUp(xFileName, yFileName, tFileName, NTests, KFold, setsPrefix, logPrefix, ws, lambdas);
+    readData = Data(xFileName, yFileName, {});
+    readTree.reset(vessik::readNewickTree(tFileName.c_str()));
+    all = &readData;
+    tree = readTree.get();
+    readFolds();
+    runGrid(1, nullptr, resultLabel);
+    logError = appendLogs();
+}
+
+Testing::~Testing()
+{
+    freeArrays(readData);
+}
+
+Testing::Testing(const Data &all, vessik::Tree *tree, std::string xFileName,
+                 std::string yFileName, std::string tFileName, int NTests, int KFold,
+                 std::string setsPrefix, std::string logPrefix, std::string resultLabel,
+                 std::vector<float> ws, std::vector<float> lambdas, int jobs,
+                 std::ostream *progress)
+    : all(&all), tree(tree), jobs(jobs)
+{
+    setUp(xFileName, yFileName, tFileName, NTests, KFold, setsPrefix, logPrefix, ws, lambdas);
+    readFolds();
+    runGrid(jobs, progress, resultLabel);
+}
+
+void Testing::setUp(const std::string &x, const std::string &y, const std::string &t, int nTests,
+                    int kFold, const std::string &setsPrefix, const std::string &logPrefix,
+                    const std::vector<float> &ws, const std::vector<float> &lambdas)
+{
+    xFileName = x;
+    yFileName = y;
+    tFileName = t;
+    NTests = nTests;
+    KFold = kFold;
+    setsFileNames.assign(NTests > 0 ? NTests : 0, "");
     for (int i = 0; i < NTests; i++)
         setsFileNames[i] = setsPrefix + std::to_string(i) + ".txt";
     std::cout << NTests << std::endl;
+    detailedLogName = logPrefix + "log_detailed.txt";
+    resultLogName = logPrefix + "log_result.txt";
+    avrLogName = logPrefix + "log_avr.txt";
     std::cout << detailedLogName << std::endl;
-
-    std::ofstream resultLog(resultLogName, std::ios::app);
-    float bestError = 1.0f;
-    float bestW = firstOf(Ws);
-    for (int v = 0; v < NW; v++) {
-        const float error = Test(xFileName, yFileName, tFileName, Ws[v]);
-        // Strictly less: ties keep the earlier w, and a NaN never wins.
-        if (error < bestError) {
-            bestError = error;
-            bestW = Ws[v];
-        }
-    }
-    resultLog << resultLabel << '\t' << bestW << '\t' << bestError << std::endl;
+    Ws = ws;
+    Lambdas = lambdas;
+    NW = static_cast<int>(Ws.size());
+    NLambdas = static_cast<int>(Lambdas.size());
 }
 
-float Testing::Test(std::string xFileName, std::string yFileName, std::string /*tFileName*/,
-                    float w)
+void Testing::readFolds()
+{
+    const int nFolds = NTests > 0 && KFold > 0 ? NTests * KFold : 0;
+    testLines.assign(nFolds, {});
+    trainLines.assign(nFolds, {});
+    for (int i = 0; i < NTests; i++)
+        for (int j = 0; j < KFold; j++) {
+            std::vector<int> &test = testLines[i * KFold + j];
+            setSets(j, setsFileNames[i], test, trainLines[i * KFold + j]);
+            // The held-out rows as the model scores them: ascending and distinct,
+            // every row when the list is empty.
+            if (test.empty())
+                for (int s = 0; s < all->N; s++)
+                    test.push_back(s);
+            std::sort(test.begin(), test.end());
+            test.erase(std::unique(test.begin(), test.end()), test.end());
+            test.erase(std::remove_if(test.begin(), test.end(),
+                                      [this](int s) { return s < 0 || s >= all->N; }),
+                       test.end());
+        }
+}
+
+FitResult Testing::fitFold(const FitTask &task) const
+{
+    const int f = task.repetition * KFold + task.fold;
+    // Each fit has its own rows and its own copy of the tree: nothing it
+    // changes is shared with the other threads.
+    Logistic model(selectRows(*all, trainLines[f]), tree != nullptr ? tree->copy() : nullptr);
+    model.Train(task.lambda);
+    model.Learn(task.w);
+    FitResult result;
+    result.error = model.TestRows(*all, testLines[f], result.predicted);
+    model.del();
+    return result;
+}
+
+std::vector<FitTask> Testing::tasksAt(float w) const
+{
+    std::vector<FitTask> tasks;
+    for (int l = 0; l < NLambdas; l++)
+        for (int i = 0; i < NTests; i++)
+            for (int j = 0; j < KFold; j++)
+                tasks.push_back({w, Lambdas[l], i, j});
+    return tasks;
+}
+
+float Testing::logW(const std::string &x, const std::string &y, float w, const FitOf &fitOf,
+                    int &bestLambda, std::vector<float> &averagesAtW)
 {
     float bestError = 1.0f;
-    float bestLambda = firstOf(Lambdas);
+    bestLambda = 0;
+    averagesAtW.assign(NLambdas, 0.0f);
 
-    std::ofstream detailedLog(detailedLogName, std::ios::app);
-    std::ofstream avrLog(avrLogName, std::ios::app);
-    detailedLog << "xFileName:\t" << xFileName << std::endl;
-    detailedLog << "yFileName:\t" << yFileName << std::endl;
-    detailedLog << "tFileName:\t" << tFileName << std::endl;
-    detailedLog << "NTests:\t" << NTests << std::endl;
-    detailedLog << "KFold:\t" << KFold << std::endl;
-    detailedLog << "W\tLambda\ti\tj\terror" << std::endl;
+    std::ostringstream detailed, avr;
+    detailed << "xFileName:\t" << x << '\n';
+    detailed << "yFileName:\t" << y << '\n';
+    detailed << "tFileName:\t" << tFileName << '\n';
+    detailed << "NTests:\t" << NTests << '\n';
+    detailed << "KFold:\t" << KFold << '\n';
+    detailed << "W\tLambda\ti\tj\terror\n";
 
     for (int l = 0; l < NLambdas; l++) {
         const float lambda = Lambdas[l];
@@ -127,31 +213,91 @@ float Testing::Test(std::string xFileName, std::string yFileName, std::string /*
         for (int i = 0; i < NTests; i++) {
             std::cout << "i " << i << std::endl;
             for (int j = 0; j < KFold; j++) {
-                std::vector<int> testSamples;
-                std::vector<int> trainSamples;
-                setSets(j, setsFileNames[i], testSamples, trainSamples);
-
-                Logistic model(xFileName, yFileName, tFileName, trainSamples);
-                model.Train(lambda);
-                model.Learn(w);
-                const float error = model.Test(xFileName, yFileName, testSamples);
-                model.del();
-
+                const float error = fitOf(l, i, j).error;
                 sum += error;
                 count++;
-                detailedLog << w << '\t' << lambda << '\t' << i << '\t' << j << '\t' << error
-                            << std::endl;
+                detailed << w << '\t' << lambda << '\t' << i << '\t' << j << '\t' << error << '\n';
             }
         }
         const float average = sum / static_cast<float>(count);
-        detailedLog << "Avr:\t" << w << '\t' << lambda << '\t' << average << std::endl;
-        avrLog << w << '\t' << lambda << '\t' << average << std::endl;
+        averagesAtW[l] = average;
+        detailed << "Avr:\t" << w << '\t' << lambda << '\t' << average << '\n';
+        avr << w << '\t' << lambda << '\t' << average << '\n';
         // Less or equal: ties go to the later lambda; a NaN never wins.
         if (average <= bestError) {
             bestError = average;
-            bestLambda = lambda;
+            bestLambda = l;
         }
     }
-    detailedLog << "Best Lambda:\t" << w << '\t' << bestLambda << '\t' << bestError << std::endl;
+    const float shownLambda = NLambdas > 0 ? Lambdas[bestLambda] : firstOf(Lambdas);
+    detailed << "Best Lambda:\t" << w << '\t' << shownLambda << '\t' << bestError << '\n';
+    detailedText += detailed.str();
+    avrText += avr.str();
     return bestError;
+}
+
+void Testing::runGrid(int jobs, std::ostream *progress, const std::string &resultLabel)
+{
+    std::vector<FitTask> tasks;
+    for (const float w : Ws) {
+        const std::vector<FitTask> atW = tasksAt(w);
+        tasks.insert(tasks.end(), atW.begin(), atW.end());
+    }
+    FitQueue::Done done;
+    if (progress != nullptr)
+        done = [progress](const FitTask &task, std::size_t n, std::size_t total) {
+            *progress << "fit " << n << " of " << total << " done: w " << task.w << ", lambda "
+                      << task.lambda << ", repetition " << task.repetition << ", fold "
+                      << task.fold << std::endl;
+        };
+    FitQueue queue(tasks, jobs, [this](const FitTask &task) { return fitFold(task); }, done);
+
+    const std::size_t perW = tasks.size() / (Ws.empty() ? 1 : Ws.size());
+    fits.assign(tasks.size(), {});
+    averages.assign(static_cast<std::size_t>(NW) * NLambdas, 0.0f);
+    bestLambdaIndex.assign(NW, 0);
+    float bestError = 1.0f;
+    bestWIndex = 0;
+    for (int v = 0; v < NW; v++) {
+        std::vector<float> averagesAtW;
+        const float error = logW(
+            xFileName, yFileName, Ws[v],
+            [&](int l, int i, int j) -> const FitResult & {
+                const std::size_t t = v * perW + (static_cast<std::size_t>(l) * NTests + i) * KFold + j;
+                fits[t] = queue.result(t);
+                return fits[t];
+            },
+            bestLambdaIndex[v], averagesAtW);
+        std::copy(averagesAtW.begin(), averagesAtW.end(), averages.begin() + point(v, 0));
+        // Strictly less: ties keep the earlier w, and a NaN never wins.
+        if (error < bestError) {
+            bestError = error;
+            bestWIndex = v;
+        }
+    }
+    std::ostringstream result;
+    result << resultLabel << '\t' << (NW > 0 ? Ws[bestWIndex] : firstOf(Ws)) << '\t' << bestError
+           << '\n';
+    resultText += result.str();
+}
+
+float Testing::Test(std::string xFileName, std::string yFileName, std::string /*tFileName*/,
+                    float w)
+{
+    FitQueue queue(tasksAt(w), jobs, [this](const FitTask &task) { return fitFold(task); },
+                   nullptr);
+    int bestLambda = 0;
+    std::vector<float> averagesAtW;
+    return logW(
+        xFileName, yFileName, w,
+        [&](int l, int i, int j) -> const FitResult & {
+            return queue.result((static_cast<std::size_t>(l) * NTests + i) * KFold + j);
+        },
+        bestLambda, averagesAtW);
+}
+
+std::string Testing::appendLogs() const
+{
+    return appendWholeRun(
+        {{detailedLogName, detailedText}, {avrLogName, avrText}, {resultLogName, resultText}});
 }

@@ -5,8 +5,14 @@
 #ifndef ORVANE_TESTING_H
 #define ORVANE_TESTING_H
 
+#include <functional>
+#include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "model/Logistic.h"
+#include "validation/FitQueue.h"
 
 // Appends to testSamples and trainSamples the sample indices of every block
 // of fold `fold` in the sets file fileName (a ">" header whose second word is
@@ -17,18 +23,38 @@ void setSets(int fold, std::string fileName, std::vector<int> &testSamples,
 
 class Testing {
 public:
-    // Runs the whole search over the fixed grid w = {0.4}, lambda = {1.0}.
+    // Run the whole search over the fixed grid w = {0.4}, lambda = {1.0}, or
+    // over the given grids, on one thread, and append to the logs. The sample
+    // table, labels and tree are read once; every fold's model is built from
+    // them in memory.
     Testing(std::string xFileName, std::string yFileName, std::string tFileName, int NTests,
             int KFold, std::string setsPrefix, std::string logPrefix, std::string resultLabel);
-    // Runs the whole search over the given grids.
     Testing(std::string xFileName, std::string yFileName, std::string tFileName, int NTests,
             int KFold, std::string setsPrefix, std::string logPrefix, std::string resultLabel,
             std::vector<float> ws, std::vector<float> lambdas);
+    // Runs the whole search from inputs already in memory (`all`: every line
+    // of the sample table with its class; `tree`: read from tFileName, copied
+    // for each fold and not changed), fitting on `jobs` threads, and keeps the
+    // logs' lines in detailedText, avrText and resultText for appendLogs().
+    // The file names only name the inputs in the logs. With `progress`, a line
+    // per finished fit goes there.
+    Testing(const Data &all, vessik::Tree *tree, std::string xFileName, std::string yFileName,
+            std::string tFileName, int NTests, int KFold, std::string setsPrefix,
+            std::string logPrefix, std::string resultLabel, std::vector<float> ws,
+            std::vector<float> lambdas, int jobs, std::ostream *progress);
 
-    // Cross-validates every lambda of the grid at weight w, appends to the
-    // detailed and averages logs and returns the best average error. The tree
-    // is always the object's tFileName.
+    ~Testing();
+    Testing(const Testing &) = delete;
+    Testing &operator=(const Testing &) = delete;
+
+    // Cross-validates every lambda of the grid at weight w, adds to the
+    // detailed and averages logs' lines and returns the best average error.
+    // The inputs are those of the constructor.
     float Test(std::string xFileName, std::string yFileName, std::string tFileName, float w);
+
+    // Appends this run's lines to the three logs, whole or not at all; returns
+    // the message to print after "error: " when that fails.
+    std::string appendLogs() const;
 
     std::string xFileName;
     std::string yFileName;
@@ -43,6 +69,41 @@ public:
     std::string detailedLogName;
     std::string resultLogName;
     std::string avrLogName;
+
+    // What the run found, for the summary: fits[point(v, l) * NTests * KFold
+    // + i * KFold + j] is fold j of repetition i at w Ws[v], lambda Lambdas[l].
+    int point(int v, int l) const { return v * NLambdas + l; }
+    std::vector<FitResult> fits;
+    std::vector<float> averages;        // per grid point, as logged
+    std::vector<int> bestLambdaIndex;   // per w, as the detailed log names it
+    int bestWIndex = 0;                 // as the result log names it
+    std::vector<std::vector<int>> testLines; // [i * KFold + j], ascending
+    std::string detailedText;
+    std::string avrText;
+    std::string resultText;
+    std::string logError; // the constructors that append: what went wrong, if anything
+
+private:
+    using FitOf = std::function<const FitResult &(int l, int i, int j)>;
+    void setUp(const std::string &x, const std::string &y, const std::string &t, int nTests,
+               int kFold, const std::string &setsPrefix, const std::string &logPrefix,
+               const std::vector<float> &ws, const std::vector<float> &lambdas);
+    void readFolds();
+    FitResult fitFold(const FitTask &task) const;
+    std::vector<FitTask> tasksAt(float w) const;
+    // Adds the lines of one w to the logs' texts, from the fits of its grid
+    // points in log order; returns its best average error.
+    float logW(const std::string &x, const std::string &y, float w, const FitOf &fitOf,
+               int &bestLambda, std::vector<float> &averagesAtW);
+    void runGrid(int jobs, std::ostream *progress, const std::string &resultLabel);
+
+    const Data *all = nullptr;
+    vessik::Tree *tree = nullptr;
+    // What the constructors from file names read, kept for Test.
+    Data readData;
+    std::unique_ptr<vessik::Tree> readTree;
+    std::vector<std::vector<int>> trainLines; // [i * KFold + j]
+    int jobs = 1;
 };
 
 #endif

@@ -15,46 +15,9 @@
 
 #include "model/Logistic.h"
 #include "validation/Testing.h"
+#include "validation_test_util.h"
 
 namespace {
-
-using List = std::vector<int>;
-using Outcome = std::tuple<int, std::string, std::string>; // exit status, stdout, stderr
-const std::string data = TEST_DATA_DIR "/", cv = ORVANE_CV, folds = ORVANE_FOLDS;
-const std::string example = " -d " + data + "samples.txt -l " + data + "labels.txt";
-const std::string tx = data + "tiny_samples.txt", ty = data + "tiny_labels.txt", tt = data + "tiny_tree.tre";
-const std::string tiny = cv + " -d " + tx + " -l " + ty + " -t " + tt + " -n 1 -k 2";
-
-// A fresh folder under the system's temporary folder, removed afterwards.
-struct TempDir {
-    std::string path = std::filesystem::temp_directory_path() / "orvane-cv-XXXXXX";
-    TempDir() { path = mkdtemp(path.data()) ? path + "/" : ""; }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
-
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// `text` with "{dir}" standing for the scratch folder and "{data}" for the data folder.
-std::string fill(std::string text, const TempDir &dir)
-{
-    for (const std::string key : {"{dir}", "{data}"})
-        for (auto at = text.find(key); at != std::string::npos; at = text.find(key))
-            text.replace(at, key.size(), key == "{dir}" ? dir.path : data);
-    return text;
-}
-
-Outcome run(const std::string &command, const TempDir &dir)
-{
-    const std::string out = dir.path + "stdout.capture", err = dir.path + "stderr.capture";
-    const int status = std::system((command + " >" + out + " 2>" + err).c_str());
-    Outcome result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
-    std::filesystem::remove(out), std::filesystem::remove(err);
-    return result;
-}
 
 // Both lists start as {7}, which must stay first: setSets appends.
 TEST(SetSets, ReadsEveryBlockOfAFoldAndAppendsToTheLists)
@@ -88,8 +51,18 @@ TEST(Testing, LogsEveryFoldBreaksTiesBothWaysAndAppends)
 {
     TempDir dir;
     testing::internal::CaptureStdout();
-    Testing(tx, ty, tt, 2, 2, data + "bonly", dir.path, "fixed"); // the fixed grid
+    Testing fixed(tx, ty, tt, 2, 2, data + "bonly", dir.path, "fixed"); // the fixed grid
     EXPECT_EQ(testing::internal::GetCapturedStdout(), fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir));
+    EXPECT_EQ(fixed.logError, "");
+    // Test at one more w: its lines follow the run's in the kept text, not in the logs.
+    const std::string kept = fixed.detailedText;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fixed.Test(tx, ty, tt, 0.7f), 1.0f);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "2\ni 0\ni 1\n");
+    std::string atW = fill(readFile(data + "fixed_detailed.txt"), dir);
+    for (auto at = atW.find("0.4\t"); at != std::string::npos; at = atW.find("0.4\t"))
+        atW.replace(at, 4, "0.7\t");
+    EXPECT_EQ(fixed.detailedText, kept + atW);
     EXPECT_EQ(readFile(dir.path + "log_detailed.txt"), fill(readFile(data + "fixed_detailed.txt"), dir));
     EXPECT_EQ(readFile(dir.path + "log_avr.txt"), "0.4\t1\t1\n");
     EXPECT_EQ(readFile(dir.path + "log_result.txt"), "fixed\t0.4\t1\n");
@@ -103,6 +76,12 @@ TEST(Testing, LogsEveryFoldBreaksTiesBothWaysAndAppends)
     EXPECT_EQ(readFile(dir.path + "cv_log_detailed.txt"), fill(readFile(data + "ties_detailed.txt"), dir));
     EXPECT_EQ(readFile(dir.path + "cv_log_avr.txt"), readFile(data + "ties_avr.txt"));
     EXPECT_EQ(readFile(dir.path + "cv_log_result.txt"), "half\t0.2\t0.5\nwrong\t0.2\t1\n");
+
+    testing::internal::CaptureStdout(); // a log that cannot be opened: no log gets the run
+    const Testing lost(tx, ty, tt, 1, 1, data + "half", dir.path + "missing/", "lost");
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(lost.logError, dir.path + "missing/log_detailed.txt: cannot open the log for appending "
+                                        "(No such file or directory)");
 }
 
 TEST(OrvaneCv, ExampleFoldsLogEveryFoldAsTheModelScoresIt)
@@ -110,9 +89,8 @@ TEST(OrvaneCv, ExampleFoldsLogEveryFoldAsTheModelScoresIt)
     TempDir dir;
     const std::string x = data + "samples.txt", y = data + "labels.txt", t = data + "tree.tre";
     ASSERT_EQ(run(folds + example + " -n 2 -k 5 -s " + dir.path + "sets -seed 11", dir), (Outcome{0, "", ""}));
-    ASSERT_EQ(run(cv + example + " -t " + t + " -n 2 -k 5 -s " + dir.path + "sets -p " + dir.path + " -r example", dir),
-              (Outcome{0, fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir), ""}));
-    std::ostringstream detailed, average, result; // every fold refitted here from the sets files
+    const Outcome outcome = run(cv + example + " -t " + t + " -n 2 -k 5 -s " + dir.path + "sets -p " + dir.path + " -r example", dir);
+    std::ostringstream detailed, average, result, progress; // every fold refitted here from the sets files
     detailed << "xFileName:\t" << x << "\nyFileName:\t" << y << "\ntFileName:\t" << t
              << "\nNTests:\t2\nKFold:\t5\nW\tLambda\ti\tj\terror\n";
     float sum = 0.0f;
@@ -127,7 +105,9 @@ TEST(OrvaneCv, ExampleFoldsLogEveryFoldAsTheModelScoresIt)
             model.del();
             sum += error;
             detailed << "0.4\t1\t" << i << '\t' << j << '\t' << error << '\n';
+            progress << "fit " << i * 5 + j + 1 << " of 10 done: w 0.4, lambda 1, repetition " << i << ", fold " << j << '\n';
         }
+    EXPECT_EQ(outcome, (Outcome{0, fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir), progress.str()}));
     average << "0.4\t1\t" << sum / 10.0f << '\n';
     detailed << "Avr:\t" << average.str() << "Best Lambda:\t" << average.str();
     result << "example\t0.4\t" << std::min(sum / 10.0f, 1.0f) << '\n';
@@ -170,7 +150,13 @@ TEST(OrvaneCv, AcceptsSoundSetsAndRejectsUnsoundInputsBeforeWritingAnyLog)
     TempDir dir; // blocks in any order, carriage returns and no final newline are sound
     std::ofstream(dir.path + "sets0.txt") << "# two folds\r\n> 1\r\n1 3\r\n0 2\r\n> 0\r\n0 2\r\n1 3";
     EXPECT_EQ(run(tiny + " -s " + dir.path + "sets -p " + dir.path + " -w 0.2 -lambda 0.5,2", dir),
-              (Outcome{0, fill("1\n{dir}log_detailed.txt\n1\ni 0\n1\ni 0\n", dir), ""}));
+              (Outcome{0, fill("1\n{dir}log_detailed.txt\n1\ni 0\n1\ni 0\n", dir),
+                       "fit 1 of 4 done: w 0.2, lambda 0.5, repetition 0, fold 0\n"
+                       "fit 2 of 4 done: w 0.2, lambda 0.5, repetition 0, fold 1\n"
+                       "fit 3 of 4 done: w 0.2, lambda 2, repetition 0, fold 0\n"
+                       "fit 4 of 4 done: w 0.2, lambda 2, repetition 0, fold 1\n"
+                       "warning: the min,1se choice (w 0.2, lambda 0.5) is the smallest lambda of the grid: "
+                       "a better value may lie beyond it\n"}));
 }
 
 TEST(OrvaneFolds, FixedSeedGivesPinnedStratifiedFilesAndTooManyFoldsAreRefused)

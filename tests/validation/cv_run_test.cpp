@@ -1,0 +1,299 @@
+// Tests of a cross-validation run as a whole: folds fitted from inputs read
+// once, the same outputs on any number of threads, the summary and its two
+// choices, predictions, confusion matrix, plots, and logs that only ever gain
+// whole runs.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "model/Logistic.h"
+#include "tree/newick.h"
+#include "validation/Summary.h"
+#include "validation/Testing.h"
+#include "validation_test_util.h"
+
+namespace {
+
+const std::string x = data + "samples.txt", y = data + "labels.txt", t = data + "tree.tre";
+
+void freeData(Data &set)
+{
+    delete[] set.X, delete[] set.classes, delete[] set.Y;
+}
+
+template <class T>
+bool sameBytes(const T *a, const T *b, int n)
+{
+    return n == 0 || std::memcmp(a, b, sizeof(T) * n) == 0;
+}
+
+std::vector<std::string> linesOf(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// Checks an SVG file with xmllint when the machine has it.
+void expectWellFormedXml(const std::string &path)
+{
+    if (std::system("command -v xmllint >/dev/null 2>&1") != 0) {
+        std::cout << "xmllint not found (Debian package libxml2-utils): " << path << " not checked\n";
+        return;
+    }
+    EXPECT_EQ(std::system(("xmllint --noout '" + path + "'").c_str()), 0) << readFile(path);
+}
+
+TEST(InMemory, RowsAndFoldModelsEqualThoseReadFromTheFilesBitForBit)
+{
+    Data all(x, y, {});
+    const std::unique_ptr<vessik::Tree> tree(vessik::readNewickTree(t.c_str()));
+    ASSERT_TRUE(tree);
+    for (const List &lines : {List{25, 3, 0, 7, 12}, List{}, List{5}}) {
+        Data fromFile(x, y, lines), fromMemory = selectRows(all, lines);
+        ASSERT_EQ(std::make_tuple(fromMemory.N, fromMemory.M, fromMemory.C),
+                  std::make_tuple(fromFile.N, fromFile.M, fromFile.C));
+        EXPECT_TRUE(sameBytes(fromMemory.X, fromFile.X, fromFile.N * fromFile.M));
+        EXPECT_TRUE(sameBytes(fromMemory.classes, fromFile.classes, fromFile.N));
+        EXPECT_TRUE(sameBytes(fromMemory.Y, fromFile.Y, fromFile.N * fromFile.C));
+        freeData(fromFile), freeData(fromMemory);
+    }
+    const List train = {0, 1, 2, 4, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18, 20, 21, 22, 24, 25};
+    const List test = {23, 3, 7, 10, 13, 16, 19}; // in no particular order, as a sets file may hold it
+    for (const auto &[w, lambda] : {std::pair{0.4f, 0.5f}, std::pair{-1.0f, 0.05f}}) {
+        Logistic fromFiles(x, y, t, train), fromMemory(selectRows(all, train), tree->copy());
+        fromFiles.Train(lambda), fromMemory.Train(lambda);
+        fromFiles.Learn(w), fromMemory.Learn(w);
+        EXPECT_TRUE(sameBytes(fromFiles.beta, fromMemory.beta, fromFiles.nClasses * fromFiles.nFeatures)) << w;
+        List predicted;
+        const float error = fromMemory.TestRows(all, test, predicted);
+        EXPECT_EQ(error, fromFiles.Test(x, y, test)) << w;
+        List wrong;
+        for (int k = 0; k < 7; k++) // rows in ascending line order
+            if (predicted[k] != all.classes[List{3, 7, 10, 13, 16, 19, 23}[k]])
+                wrong.push_back(k);
+        EXPECT_EQ(error, wrong.size() / 7.0f);
+        fromFiles.del(), fromMemory.del();
+    }
+    freeData(all);
+}
+
+// Six points, four fold errors each, worked by hand: standard error = sample
+// standard deviation / sqrt(4). The least mean error is 0.25 at (0.2, 0.1) with
+// standard error 0.144338, so every point up to 0.394338 qualifies for 1se; of
+// those, lambda 1 is the largest, held by both w, and w 1 comes first in the grid.
+TEST(Summary, StandardErrorsBothChoicesAndEdgesOfAHandWorkedGrid)
+{
+    const std::vector<std::vector<float>> errors = {
+        {0.5f, 0, 0.5f, 0.5f}, {0.25f, 0.5f, 0.25f, 0.5f}, {1, 1, 1, 1},  // w 1
+        {0, 0.5f, 0, 0.5f}, {0.5f, 0.25f, 0.25f, 0.5f}, {1, 1, 1, 1}}; // w 0.2
+    const CvSummary summary = summarise({1.0f, 0.2f}, {0.1f, 1.0f, 10.0f}, errors,
+                                        {0.375f, 0.375f, 1, 0.25f, 0.375f, 1}, 3);
+    EXPECT_EQ(summaryTable(summary), "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n"
+                                     "1\t0.1\t0.375\t0.125\t-\t-\n"
+                                     "1\t1\t0.375\t0.0721688\t1se\t-\n" // w 1 is a bound, not an edge
+                                     "1\t10\t1\t0\t-\t-\n"
+                                     "0.2\t0.1\t0.25\t0.144338\tmin\tyes\n"
+                                     "0.2\t1\t0.375\t0.0721688\t-\t-\n"
+                                     "0.2\t10\t1\t0\t-\t-\n");
+    EXPECT_EQ(edgeWarnings(summary), "warning: the min choice (w 0.2, lambda 0.1) is the smallest lambda and "
+                                     "the smallest w of the grid: a better value may lie beyond it\n");
+
+    // Largest lambda (10, mean 1) within reach once the least error's spread is wide.
+    const CvSummary wide = summarise({0.5f}, {0.0f, 1.0f, 10.0f}, {{0, 1}, {0.5f, 0.5f}, {1, 1}},
+                                     {0.5f, 0.5f, 1}, 0);
+    EXPECT_EQ(summaryTable(wide), "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n"
+                                  "0.5\t0\t0.5\t0.5\tmin\t-\n" // lambda 0 is a bound, not an edge
+                                  "0.5\t1\t0.5\t0\t-\t-\n"
+                                  "0.5\t10\t1\t0\t1se\tyes\n");
+    EXPECT_EQ(edgeWarnings(wide), "warning: the 1se choice (w 0.5, lambda 10) is the largest lambda of the grid: "
+                                  "a better value may lie beyond it\n");
+
+    // Texts that -w and -lambda read back to the same float, and no longer than needed.
+    for (const auto &[value, text] : std::vector<std::pair<float, std::string>>{
+             {0.1f, "0.1"}, {1e-5f, "1e-05"}, {1.0f / 3, "0.33333334"}, {-2.0f, "-2"}, {3.4028235e38f, "3.4028235e+38"}})
+        EXPECT_EQ(shortestText(value), text);
+}
+
+// Trained on class A alone, every fold calls its held-out B samples A (see
+// bonly0.txt): 2 samples x 2 folds x 2 repetitions, all B taken for A.
+TEST(OrvaneCv, PredictionsConfusionAndPlotsUseTheStudysNames)
+{
+    TempDir dir;
+    for (const std::string name : {"tiny_samples.txt", "tiny_labels.txt", "tiny_tree.tre", "bonly0.txt", "bonly1.txt"})
+        std::filesystem::copy_file(data + name, dir.path + name);
+    const std::string command = cv + " -d " + dir.path + "tiny_samples.txt -l " + dir.path + "tiny_labels.txt -t " +
+                                dir.path + "tiny_tree.tre -n 2 -k 2 -s " + dir.path + "bonly -p " + dir.path + "out_";
+    ASSERT_EQ(std::get<0>(run(command, dir)), 0);
+    EXPECT_EQ(readFile(dir.path + "out_cv_summary.tsv"), "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n"
+                                                         "0.4\t1\t1\t0\tmin,1se\t-\n");
+    EXPECT_EQ(readFile(dir.path + "out_cv_confusion.tsv"), "true\\predicted\t1\t2\n1\t0\t0\n2\t8\t0\n");
+    EXPECT_EQ(linesOf(readFile(dir.path + "out_cv_predictions.tsv"))[1], "3\t0\t0\t2\t1");
+
+    std::ofstream(dir.path + "classes.tsv") << "class\tname\n1\tA & <co>\n2\tB\n";
+    std::ofstream(dir.path + "samples.tsv") << "line\tsample-id\tclass\n1\ts1\tA\n2\ts2\tA\n3\ts3\tB\n4\ts4\tB\n";
+    ASSERT_EQ(std::get<0>(run(command, dir)), 0);
+    EXPECT_EQ(readFile(dir.path + "out_cv_predictions.tsv"),
+              "sample-id\trepetition\tfold\ttrue_class\tpredicted_class\n"
+              "s3\t0\t0\tB\tA & <co>\ns3\t0\t1\tB\tA & <co>\ns4\t0\t0\tB\tA & <co>\ns4\t0\t1\tB\tA & <co>\n"
+              "s3\t1\t0\tB\tA & <co>\ns3\t1\t1\tB\tA & <co>\ns4\t1\t0\tB\tA & <co>\ns4\t1\t1\tB\tA & <co>\n");
+    EXPECT_EQ(readFile(dir.path + "out_cv_confusion.tsv"), "true\\predicted\tA & <co>\tB\nA & <co>\t0\t0\nB\t8\t0\n");
+    for (const std::string plot : {"out_cv_curve.svg", "out_cv_confusion.svg"})
+        expectWellFormedXml(dir.path + plot);
+    EXPECT_NE(readFile(dir.path + "out_cv_confusion.svg").find("A &amp; &lt;co&gt;"), std::string::npos);
+
+    // Names of other classes than the labels file's stop the run before any log gains a line.
+    std::ofstream(dir.path + "classes.tsv") << "class\tname\n1\tA\n2\tB\n3\tC\n";
+    EXPECT_EQ(run(command + "bad_", dir),
+              (Outcome{1, "", "error: " + dir.path + "classes.tsv: names 3 classes, the labels file has 2\n"}));
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "out_bad_log_detailed.txt"));
+}
+
+TEST(OrvaneCv, ThreeThreadsWriteWhatOneWritesByteForByte)
+{
+    TempDir dir;
+    ASSERT_EQ(run(folds + example + " -n 2 -k 3 -s " + dir.path + "sets -seed 3", dir), (Outcome{0, "", ""}));
+    const std::string command = cv + example + " -t " + t + " -n 2 -k 3 -s " + dir.path +
+                                "sets -w 0,0.5,-1 -lambda 0.05,0.5,5 -r grid -p " + dir.path;
+    const Outcome one = run(command + "one_ -j 1", dir), three = run(command + "three_ -j 3", dir);
+    ASSERT_EQ(std::get<0>(one), 0) << std::get<2>(one);
+    EXPECT_EQ(std::get<0>(three), 0);
+    EXPECT_EQ(std::get<1>(three), std::regex_replace(std::get<1>(one), std::regex("one_"), "three_"));
+    for (const std::string name : {"log_detailed.txt", "log_avr.txt", "log_result.txt", "cv_summary.tsv",
+                                   "cv_predictions.tsv", "cv_confusion.tsv", "cv_curve.svg", "cv_confusion.svg"})
+        EXPECT_EQ(readFile(dir.path + "three_" + name), readFile(dir.path + "one_" + name)) << name;
+    // Standard error: one progress line per fit, in any order, then the same warnings.
+    const auto progress = [](const std::string &err) {
+        std::vector<std::string> fits, rest;
+        for (const std::string &line : linesOf(err))
+            if (line.rfind("fit ", 0) == 0)
+                fits.push_back(line.substr(line.find("done")));
+            else
+                rest.push_back(line);
+        std::sort(fits.begin(), fits.end());
+        return std::make_pair(fits, rest);
+    };
+    EXPECT_EQ(progress(std::get<2>(three)), progress(std::get<2>(one)));
+    EXPECT_EQ(progress(std::get<2>(one)).first.size(), 54u);
+
+    // The confusion matrix holds every held-out sample of both repetitions at the
+    // point of least mean error, and its diagonal matches that error.
+    long total = 0, right = 0;
+    const std::vector<std::string> rows = linesOf(readFile(dir.path + "one_cv_confusion.tsv"));
+    ASSERT_EQ(rows.size(), 10u); // nine classes
+    for (std::size_t r = 1; r < rows.size(); r++) {
+        std::istringstream cells(rows[r]);
+        std::string label;
+        cells >> label;
+        long n = 0;
+        for (std::size_t c = 1; cells >> n; c++)
+            total += n, right += c == r ? n : 0;
+    }
+    EXPECT_EQ(total, 52);
+    float minError = -1;
+    for (const std::string &line : linesOf(readFile(dir.path + "one_cv_summary.tsv")))
+        if (line.find("\tmin") != std::string::npos)
+            minError = std::stof(linesOf(std::regex_replace(line, std::regex("\t"), "\n"))[2]);
+    EXPECT_NEAR(1.0 - right / 52.0, minError, 0.02); // folds of 8 or 9 samples: a mean of fold rates
+    EXPECT_EQ(linesOf(readFile(dir.path + "one_cv_predictions.tsv")).size(), 53u);
+    expectWellFormedXml(dir.path + "one_cv_curve.svg");
+}
+
+// A log on a full disk: the run is an error, and no log keeps any of its lines.
+TEST(OrvaneCv, FailedLogWriteIsAnErrorAndEveryLogKeepsItsOldContent)
+{
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full on this machine";
+    TempDir dir;
+    std::ofstream(dir.path + "log_detailed.txt") << "earlier run\n";
+    std::ofstream(dir.path + "log_result.txt") << "earlier\n";
+    std::filesystem::create_symlink("/dev/full", dir.path + "log_avr.txt"); // a link of our own
+    const Outcome outcome = run(cv + " -d " + tx + " -l " + ty + " -t " + tt + " -n 2 -k 2 -s " + data +
+                                    "bonly -p " + dir.path, dir);
+    EXPECT_EQ(std::get<0>(outcome), 1);
+    EXPECT_NE(std::get<2>(outcome).find("error: " + dir.path +
+                                        "log_avr.txt: cannot append this run to the log, so no log got it "
+                                        "(No space left on device)\n"),
+              std::string::npos)
+        << std::get<2>(outcome);
+    EXPECT_EQ(readFile(dir.path + "log_detailed.txt"), "earlier run\n");
+    EXPECT_EQ(readFile(dir.path + "log_result.txt"), "earlier\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "cv_summary.tsv"));
+}
+
+// A table of 60 samples x 200 features in 3 classes, a caterpillar tree over
+// the features and 3 folds: enough fits for the run to be killed in the middle.
+void writeSlowStudy(const std::string &folder)
+{
+    std::mt19937 random(5);
+    std::ofstream samples(folder + "samples.txt"), labels(folder + "labels.txt"), sets(folder + "sets0.txt");
+    for (int i = 0; i < 60; i++) {
+        samples << i;
+        for (int j = 0; j < 200; j++)
+            samples << '\t' << random() % 20 + (j % 3 == i % 3 ? 10 : 0);
+        samples << '\n';
+    }
+    for (int c = 0; c < 3; c++) {
+        labels << ">c" << c << '\n';
+        for (int i = c; i < 60; i += 3)
+            labels << i + 1 << ' ';
+        labels << '\n';
+    }
+    for (int f = 0; f < 3; f++) {
+        std::string test, train;
+        for (int i = 0; i < 60; i++)
+            (i % 5 % 3 == f ? test : train) += std::to_string(i) + ' ';
+        sets << "> " << f << '\n' << test << '\n' << train << '\n';
+    }
+    std::string tree = "0:1";
+    for (int j = 1; j < 200; j++)
+        tree = "(" + tree + "," + std::to_string(j) + ":1):1";
+    std::ofstream(folder + "tree.tre") << tree << ";\n";
+}
+
+TEST(OrvaneCv, KilledRunLeavesNoLineInTheLogs)
+{
+    TempDir dir;
+    writeSlowStudy(dir.path);
+    for (const std::string log : {"log_detailed.txt", "log_avr.txt", "log_result.txt"})
+        std::ofstream(dir.path + log) << "earlier\n";
+    std::string lambdas = "0.001";
+    for (int l = 2; l <= 40; l++)
+        lambdas += ",0.00" + std::to_string(l);
+    const std::string err = dir.path + "stderr.capture";
+    const pid_t child = fork();
+    if (child == 0) {
+        const int out = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), null = open("/dev/null", O_WRONLY);
+        dup2(out, 2), dup2(null, 1);
+        const std::string d = dir.path;
+        execl(cv.c_str(), cv.c_str(), "-d", (d + "samples.txt").c_str(), "-l", (d + "labels.txt").c_str(), "-t",
+              (d + "tree.tre").c_str(), "-n", "1", "-k", "3", "-s", (d + "sets").c_str(), "-p", d.c_str(), "-w",
+              "0.5", "-lambda", lambdas.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    for (int waited = 0; waited < 60000 && readFile(err).find("fit 2 of") == std::string::npos; waited++)
+        usleep(1000);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::filesystem::remove(err);
+    if (!WIFSIGNALED(status))
+        GTEST_SKIP() << "the run ended before it could be killed";
+    for (const std::string log : {"log_detailed.txt", "log_avr.txt", "log_result.txt"})
+        EXPECT_EQ(readFile(dir.path + log), "earlier\n") << log;
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "cv_summary.tsv"));
+}
+
+} // namespace

@@ -1,0 +1,78 @@
+// What a cross-validation run tells a person and a script: the mean error of
+// each grid point with its standard error, the point of least mean error and
+// the one-standard-error point, the out-of-fold predictions at the point of
+// least mean error and their confusion matrix, as tab-separated text.
+#ifndef ORVANE_SUMMARY_H
+#define ORVANE_SUMMARY_H
+
+#include <string>
+#include <vector>
+
+#include "model/Logistic.h"
+#include "validation/Testing.h"
+
+// Class names and sample IDs of a study, when the data folder has them:
+// empty vectors otherwise, and a name missing from them falls back to its number.
+struct StudyNames {
+    std::vector<std::string> classes; // class k is classes[k - 1]
+    std::vector<std::string> samples; // sample-table line n (from 1) is samples[n - 1]
+
+    std::string className(int k) const;
+    std::string sampleName(int line) const;
+};
+
+// Reads classes.tsv and samples.tsv from `folder` (ending in '/', or empty for
+// the current folder) when both exist there; names stay empty otherwise.
+// Returns the message to print after "error: " for a malformed file or one
+// that names another number of classes or samples than the inputs have.
+std::string readStudyNames(const std::string &folder, int nSamples, int nClasses,
+                           StudyNames &names);
+
+struct PointSummary {
+    float w;
+    float lambda;
+    float meanError;  // the average of the logs
+    double stdError;  // sample standard deviation of the fold errors / sqrt(their number)
+    std::vector<std::string> edges; // the grid edges the point lies on
+};
+
+struct CvSummary {
+    std::vector<PointSummary> points; // w outer, lambda inner, as in the logs
+    int minPoint = 0;
+    int oneSePoint = 0;
+};
+
+// The summary of a grid: foldErrors[p] holds the fold errors of all
+// repetitions at point p (w outer, lambda inner), averages[p] the average the
+// logs give, and minPoint the point of least mean error as the logs choose it.
+// The one-standard-error point is, among the points whose mean error is at
+// most the least one plus its standard error, the one of largest lambda, then
+// the first in grid order (so the earliest w).
+CvSummary summarise(const std::vector<float> &ws, const std::vector<float> &lambdas,
+                    const std::vector<std::vector<float>> &foldErrors,
+                    const std::vector<float> &averages, int minPoint);
+// The same for a finished run.
+CvSummary summarise(const Testing &run);
+
+// Shortest decimal text that reads back (strtod, then narrowed) to the same float.
+std::string shortestText(float value);
+
+std::string summaryTable(const CvSummary &summary);
+// One "warning: ..." line for each chosen line on an edge of the grid.
+std::string edgeWarnings(const CvSummary &summary);
+
+// Out-of-fold prediction of every held-out sample at grid point `point`, by
+// repetition, then sample line, then fold.
+std::string predictionsTable(const Testing &run, int point, const Data &all,
+                             const StudyNames &names);
+// counts[t - 1][p - 1]: held-out samples of class t predicted as p, over all
+// repetitions at grid point `point`.
+std::vector<std::vector<long>> confusionCounts(const Testing &run, int point, const Data &all);
+std::string confusionTable(const std::vector<std::vector<long>> &counts, const StudyNames &names);
+
+// The error curve against lambda, one line per w with standard-error bars and
+// both choices marked, and the confusion matrix as a heat map, in SVG.
+std::string curveSvg(const CvSummary &summary);
+std::string confusionSvg(const std::vector<std::vector<long>> &counts, const StudyNames &names);
+
+#endif
