@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/inputs.h"
+#include "app/outputs.h"
 #include "model/Logistic.h"
 
 void printHelp()
