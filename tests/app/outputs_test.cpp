@@ -274,7 +274,7 @@ TEST_F(Outputs, SigtermEndsTrainingWithItsStatusAndLeavesNothing)
     const pid_t child = start({ORVANE_PROGRAM, "-train", "-d", path("samples.txt"), "-l",
                                path("labels.txt"), "-t", path("tree.tre"), "-lambda", "0.001",
                                "-o", path("model.txt")});
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
     kill(child, SIGTERM);
     int status = 0;
     waitpid(child, &status, 0);
