@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/inputs.h"
+#include "app/outputs.h"
 #include "app/version.h"
 #include "tree/newick.h"
 #include "validation/Summary.h"
@@ -183,24 +184,24 @@ std::string folderOf(const std::string &path)
 }
 
 // Writes the summary, the predictions and confusion matrix at the point of
-// least mean error, and the two plots, each file whole or not at all.
+// least mean error, and the two plots: all five files whole, or none.
 std::string writeRunFiles(const Testing &search, const CvSummary &summary, const Data &all,
                           const StudyNames &names, const std::string &logPrefix)
 {
     const std::vector<std::vector<long>> counts = confusionCounts(search, summary.minPoint, all);
-    const std::vector<LogText> files = {
-        {logPrefix + "cv_summary.tsv", summaryTable(summary)},
-        {logPrefix + "cv_predictions.tsv", predictionsTable(search, summary.minPoint, all, names)},
-        {logPrefix + "cv_confusion.tsv", confusionTable(counts, names)},
-        {logPrefix + "cv_curve.svg", curveSvg(summary)},
-        {logPrefix + "cv_confusion.svg", confusionSvg(counts, names)},
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"cv_summary.tsv", summaryTable(summary)},
+        {"cv_predictions.tsv", predictionsTable(search, summary.minPoint, all, names)},
+        {"cv_confusion.tsv", confusionTable(counts, names)},
+        {"cv_curve.svg", curveSvg(summary)},
+        {"cv_confusion.svg", confusionSvg(counts, names)},
     };
-    for (const LogText &file : files) {
-        const std::string message = replaceFile(file.path, file.text);
-        if (!message.empty())
-            return message;
+    std::vector<OutputFile> outputs;
+    for (const auto &file : files) {
+        const std::string &text = file.second;
+        outputs.push_back({logPrefix + file.first, [&text](std::ostream &out) { out << text; }});
     }
-    return "";
+    return writeFilesAtomically(outputs);
 }
 
 // Runs the search from inputs read once and writes everything it found.

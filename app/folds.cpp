@@ -13,6 +13,7 @@
 
 #include "app/inputs.h"
 #include "app/version.h"
+#include "app/outputs.h"
 #include "validation/options.h"
 
 namespace {
@@ -174,16 +175,17 @@ int main(int argc, char **argv)
     if (!message.empty())
         return fail(message);
 
+    // Each writer draws its repetition's folds when called; they are called in
+    // order, so the files are those of one generator run from the seed. The
+    // files are written all or none: a partial set would look complete.
     std::mt19937 generator(settings.seed);
-    for (int r = 0; r < settings.repetitions; r++) {
-        const std::vector<int> foldOfSample =
-            drawFolds(classOfSample, nClasses, settings.folds, generator);
-        message = writeFileAtomically(settings.prefix + std::to_string(r) + ".txt",
-                                      [&](std::ostream &out) {
-                                          writeSets(out, foldOfSample, settings.folds);
-                                      });
-        if (!message.empty())
-            return fail(message);
-    }
-    return 0;
+    const Writer writeRepetition = [&](std::ostream &out) {
+        writeSets(out, drawFolds(classOfSample, nClasses, settings.folds, generator),
+                  settings.folds);
+    };
+    std::vector<OutputFile> files;
+    for (int r = 0; r < settings.repetitions; r++)
+        files.push_back({settings.prefix + std::to_string(r) + ".txt", writeRepetition});
+    message = writeFilesAtomically(files);
+    return message.empty() ? 0 : fail(message);
 }

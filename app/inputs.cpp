@@ -11,9 +11,6 @@
 #include <memory>
 #include <sstream>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "tree/Tree.h"
 #include "tree/newick.h"
 
@@ -128,26 +125,6 @@ std::string checkLeaves(const vessik::Node *node, int nFeatures, std::vector<boo
             return problem;
     }
     return "";
-}
-
-// Permission bits for the finished file: those of the file it replaces, or
-// what creating it afresh would give (mkstemp itself creates it as 0600).
-mode_t finishedFileMode(const std::string &path)
-{
-    struct stat existing;
-    if (stat(path.c_str(), &existing) == 0)
-        return existing.st_mode & 07777;
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
-std::string writeFailure(const std::string &path, int error)
-{
-    std::string message = path + ": cannot write the file";
-    if (error != 0)
-        message += std::string(" (") + std::strerror(error) + ")";
-    return message;
 }
 
 } // namespace
@@ -299,35 +276,6 @@ std::string checkModelFile(const std::string &path, int nFeatures)
                    std::to_string(nClasses) + " the first line declares";
     }
     return "";
-}
-
-std::string writeFileAtomically(const std::string &path,
-                                const std::function<void(std::ostream &)> &write)
-{
-    // The temporary file sits beside the target, so that renaming it over the
-    // target replaces the target in one step (rename does not cross file systems).
-    std::string tempPath = path + ".XXXXXX";
-    const int fd = mkstemp(&tempPath[0]);
-    if (fd < 0)
-        return writeFailure(path, errno);
-    (void)fchmod(fd, finishedFileMode(path));
-    errno = 0;
-    std::ofstream out(tempPath, std::ios::binary | std::ios::trunc);
-    write(out);
-    out.close();
-    bool written = !out.fail();
-    // Only bytes that reached the disk may replace the target.
-    if (written)
-        written = fsync(fd) == 0;
-    int error = errno;
-    close(fd);
-    if (written) {
-        if (std::rename(tempPath.c_str(), path.c_str()) == 0)
-            return "";
-        error = errno;
-    }
-    std::remove(tempPath.c_str());
-    return writeFailure(path, error);
 }
 
 int fail(const std::string &message)

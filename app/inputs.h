@@ -1,10 +1,7 @@
-// Checks of the command-line programs' inputs, made before any model is
-// built, and the all-or-nothing writing of their output files.
+// Checks of the command-line programs' inputs, made before any model is built.
 #ifndef ORVANE_INPUTS_H
 #define ORVANE_INPUTS_H
 
-#include <functional>
-#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -19,10 +16,6 @@ std::string checkTree(const std::string &path, int nFeatures);
 std::string parseWeight(const std::string &text, float &w);       // the -w value
 std::string parseLambda(const std::string &text, float &lambda);  // the -lambda value
 std::string checkModelFile(const std::string &path, int nFeatures);
-// Writes through `write` into a temporary file in the folder of `path`, then renames it over `path`
-// only when every byte was written; on failure removes the temporary file and returns the message.
-std::string writeFileAtomically(const std::string &path,
-                                const std::function<void(std::ostream &)> &write);
 
 // Prints "error: " and the message on standard error; returns the failure exit status, 1.
 int fail(const std::string &message);

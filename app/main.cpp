@@ -8,6 +8,7 @@
 
 #include "app/inputs.h"
 #include "app/version.h"
+#include "app/outputs.h"
 #include "model/Logistic.h"
 
 void printHelp()

@@ -26,6 +26,7 @@
 #include <unistd.h>
 
 #include "app/inputs.h"
+#include "app/outputs.h"
 #include "app/version.h"
 #include "io/metadata.h"
 #include "io/names.h"

@@ -74,31 +74,3 @@ std::string appendWholeRun(const std::vector<LogText> &logs)
     closeAll(open);
     return "";
 }
-
-std::string replaceFile(const std::string &path, const std::string &text)
-{
-    const std::string::size_type slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = folder + "." + name + ".orvane-tmp-XXXXXX";
-    const int fd = mkstemp(&temp[0]);
-    if (fd < 0)
-        return withReason(path + ": cannot write the file", errno);
-    const mode_t mask = umask(0);
-    umask(mask);
-    (void)fchmod(fd, 0666 & ~mask);
-    errno = 0;
-    bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                   fsync(fd) == 0;
-    int error = errno;
-    if (close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (written && std::rename(temp.c_str(), path.c_str()) == 0)
-        return "";
-    if (written)
-        error = errno;
-    std::remove(temp.c_str());
-    return withReason(path + ": cannot write the file", error);
-}

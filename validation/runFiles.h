@@ -1,6 +1,5 @@
-// How a cross-validation run reaches the disk: its lines are appended to the
-// logs in full or not at all, and its summary files replace older ones in
-// one step.
+// How a cross-validation run reaches its logs: its lines are appended in
+// full or not at all.
 #ifndef ORVANE_RUNFILES_H
 #define ORVANE_RUNFILES_H
 
@@ -17,9 +16,5 @@ struct LogText {
 // a write fails or falls short, every log is cut back to the size it had
 // before and the message to print after "error: " is returned.
 std::string appendWholeRun(const std::vector<LogText> &logs);
-
-// Writes `text` to a temporary file beside `path` and renames it over `path`,
-// so that readers see the old file or the whole new one.
-std::string replaceFile(const std::string &path, const std::string &text);
 
 #endif

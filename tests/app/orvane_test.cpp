@@ -189,22 +189,4 @@ TEST_F(Orvane, FailuresOfTheTreeReaderAndOfWriting)
                   "error: nodir/out.txt: cannot write the file (No such file or directory)\n");
 }
 
-TEST_F(Orvane, FailedWriteLeavesTheTargetAndNoTemporaryFile)
-{
-    // A full disk leaves the stream failed; the program cannot provoke that here.
-    const std::string target = (dir / "old.txt").string();
-    std::ofstream(target) << "previous\n";
-    const std::set<fs::path> before = files();
-    EXPECT_EQ(writeFileAtomically(target, [](std::ostream &out) {
-                  out << "half";
-                  out.setstate(std::ios::badbit);
-              }),
-              target + ": cannot write the file");
-    EXPECT_EQ(readFile(target), "previous\n");
-    EXPECT_EQ(files(), before);
-    EXPECT_EQ(writeFileAtomically(target, [](std::ostream &out) { out << "new\n"; }), "");
-    EXPECT_EQ(readFile(target), "new\n");
-    EXPECT_EQ(files(), before);
-}
-
 } // namespace
