@@ -104,18 +104,12 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
 
 std::string checkInputs(const Settings &settings)
 {
-    int nSamples = 0;
-    int nFeatures = 0;
-    int nClasses = 0;
-    std::vector<int> classOfSample;
-    std::string message = checkSampleTable(settings.samples, nSamples, nFeatures);
-    if (message.empty())
-        message = checkLabels(settings.labels, nSamples, classOfSample, nClasses);
-    if (message.empty())
-        message = checkTree(settings.tree, nFeatures);
+    TrainingInputs inputs;
+    std::string message = readTrainingInputs(settings.samples, settings.labels, settings.tree,
+                                             settings.ws, inputs);
     for (int i = 0; i < settings.repetitions && message.empty(); i++)
         message = checkSetsFile(settings.setsPrefix + std::to_string(i) + ".txt", settings.folds,
-                                nSamples);
+                                inputs.data.N);
     return message;
 }
 

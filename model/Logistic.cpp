@@ -17,6 +17,12 @@ Logistic::Logistic(std::string samplePath, std::vector<int> samples)
 {
 }
 
+Logistic::Logistic(const Data &data, vessik::Tree *tree)
+    : data(data), root(tree != nullptr ? tree->root : nullptr), tree(tree), nSamples(data.N),
+      nFeatures(data.M), nClasses(data.C)
+{
+}
+
 void Logistic::freeData(Data &set)
 {
     delete[] set.X;

@@ -46,6 +46,9 @@ public:
              std::vector<int> samples);
     // Classification: samples only; the coefficients come from `input`.
     Logistic(std::string samplePath, std::vector<int> samples);
+    // A data set and a tree already read and checked; the model takes both
+    // over (the tree may be null, as for classification).
+    Logistic(const Data &data, vessik::Tree *tree);
     // Frees the vector members only; `del` frees the arrays and the tree.
     ~Logistic() = default;
 
