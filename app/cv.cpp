@@ -138,7 +138,7 @@ std::string checkLogs(const std::string &logPrefix)
 } // namespace
 
 int main(int argc, char **argv)
-{
+try {
     std::map<std::string, std::string> values;
     bool help = false;
     std::string message = scanOptions(
@@ -163,4 +163,4 @@ int main(int argc, char **argv)
                          settings.folds, settings.setsPrefix, settings.logPrefix,
                          settings.resultLabel, settings.ws, settings.lambdas);
     return 0;
-}
+} catch (const std::bad_alloc &) { return outOfMemory(); } // one error line, not an abort

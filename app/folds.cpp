@@ -133,7 +133,7 @@ void writeSets(std::ostream &out, const std::vector<int> &foldOfSample, int nFol
 } // namespace
 
 int main(int argc, char **argv)
-{
+try {
     std::map<std::string, std::string> values;
     bool help = false;
     std::string message =
@@ -172,4 +172,4 @@ int main(int argc, char **argv)
             return fail(message);
     }
     return 0;
-}
+} catch (const std::bad_alloc &) { return outOfMemory(); } // one error line, not an abort

@@ -123,7 +123,9 @@ std::string readModelFile(const std::string &path, int nFeatures, Logistic &mode
         return fileLine(path, 1) + tooLarge(nClasses, "classes", nModelFeatures, "features");
     finishLine(in);
 
-    std::vector<float> beta(static_cast<std::size_t>(nClasses) * nModelFeatures);
+    // Rows are added as their lines arrive: a short file claiming many
+    // classes allocates only for the lines it holds.
+    std::vector<float> beta;
     long long lineNumber = 1;
     for (int k = 0; k < nClasses; k++) {
         if (in.peek() == -1)
@@ -132,6 +134,7 @@ std::string readModelFile(const std::string &path, int nFeatures, Logistic &mode
                                              " coefficient lines, the first line declares " +
                                              std::to_string(nClasses);
         lineNumber++;
+        beta.resize(beta.size() + nModelFeatures);
         const std::string problem =
             readCoefficientLine(in, nModelFeatures, beta.data() + k * nModelFeatures);
         if (in.readError() != 0)
