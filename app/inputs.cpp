@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "model/ModelFile.h"
 #include "model/SampleTable.h"
 #include "model/TextReader.h"
 #include "tree/newick.h"
@@ -135,6 +136,20 @@ std::string readTree(const std::string &path, int nFeatures, std::unique_ptr<ves
         return path + ": not a readable tree in the Newick format";
     const std::string problem = checkLeaves(tree->root, nFeatures);
     return problem.empty() ? "" : path + ": " + problem;
+}
+
+std::string checkTree(const std::string &path, int nFeatures)
+{
+    std::unique_ptr<vessik::Tree> tree;
+    return readTree(path, nFeatures, tree);
+}
+
+std::string checkModelFile(const std::string &path, int nFeatures)
+{
+    Logistic model(Data(), nullptr);
+    const std::string problem = readModelFile(path, nFeatures, model);
+    model.del();
+    return problem;
 }
 
 TrainingInputs::~TrainingInputs()

@@ -21,6 +21,9 @@ std::string checkLabels(const std::string &path, int nSamples, std::vector<int> 
 // Reads the tree and checks that its leaves name distinct feature columns.
 // The tree reader prints its own "error: ..." lines to stderr before this returns its message.
 std::string readTree(const std::string &path, int nFeatures, std::unique_ptr<vessik::Tree> &tree);
+std::string checkTree(const std::string &path, int nFeatures);
+// A model file for a sample table of nFeatures features (see readModelFile).
+std::string checkModelFile(const std::string &path, int nFeatures);
 
 // Everything a training run reads: the data set of every line of the sample
 // table, with its classes, and the tree. Owns the data set's arrays until
