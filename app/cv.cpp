@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/inputs.h"
+#include "app/version.h"
 #include "validation/Testing.h"
 #include "validation/options.h"
 #include "validation/setsCheck.h"
@@ -35,7 +36,8 @@ const char *const usage =
     "-r\t\tLabel of this run in the result log (default: the sample table's name).\n"
     "-w\t\tComma-separated weight values, each from 0 to 1, or -1 or -2 (default 0.4).\n"
     "-lambda\t\tComma-separated regularization values (default 1).\n"
-    "--help\t\tPrint this help message.\n"
+    "-h, --help\tPrint this help message.\n"
+    "--version\tPrint the program's name and version.\n"
     "\n"
     "Example:\n"
     "./Orvane-folds -d example/samples.txt -l example/labels.txt -n 2 -k 5 -s sets\n"
@@ -139,11 +141,23 @@ std::string checkLogs(const std::string &logPrefix)
 
 int main(int argc, char **argv)
 try {
+    // Run bare, the program was not asked for anything: the usage goes to
+    // standard error with status 1, so that a script that lost its arguments
+    // stops here instead of carrying on as if a run had succeeded.
+    if (argc < 2) {
+        std::cerr << usage;
+        return 1;
+    }
     std::map<std::string, std::string> values;
     bool help = false;
+    bool version = false;
     std::string message = scanOptions(
         argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda"}, values,
-        help);
+        help, version);
+    if (version) {
+        std::cout << "Orvane-cv " ORVANE_VERSION << std::endl;
+        return 0;
+    }
     if (help) {
         std::cout << usage;
         return 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/inputs.h"
+#include "app/version.h"
 #include "validation/options.h"
 
 namespace {
@@ -28,7 +29,8 @@ const char *const usage =
     "-k\t\tNumber of folds, from 2 to the number of samples.\n"
     "-s\t\tPrefix of the sets files.\n"
     "-seed\t\tSeed of the random draws, from 0 to 4294967295 (default 1).\n"
-    "--help\t\tPrint this help message.\n"
+    "-h, --help\tPrint this help message.\n"
+    "--version\tPrint the program's name and version.\n"
     "\n"
     "Example:\n"
     "./Orvane-folds -d example/samples.txt -l example/labels.txt -n 2 -k 5 -s sets\n";
@@ -134,10 +136,22 @@ void writeSets(std::ostream &out, const std::vector<int> &foldOfSample, int nFol
 
 int main(int argc, char **argv)
 try {
+    // Run bare, the program was not asked for anything: the usage goes to
+    // standard error with status 1, so that a script that lost its arguments
+    // stops here instead of carrying on as if a run had succeeded.
+    if (argc < 2) {
+        std::cerr << usage;
+        return 1;
+    }
     std::map<std::string, std::string> values;
     bool help = false;
+    bool version = false;
     std::string message =
-        scanOptions(argc, argv, {"-d", "-l", "-n", "-k", "-s", "-seed"}, values, help);
+        scanOptions(argc, argv, {"-d", "-l", "-n", "-k", "-s", "-seed"}, values, help, version);
+    if (version) {
+        std::cout << "Orvane-folds " ORVANE_VERSION << std::endl;
+        return 0;
+    }
     if (help) {
         std::cout << usage;
         return 0;

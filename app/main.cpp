@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/inputs.h"
+#include "app/version.h"
 #include "model/Logistic.h"
 #include "model/ModelFile.h"
 #include "model/SampleTable.h"
@@ -173,9 +174,15 @@ int main(int argc, char **argv)
             if (!settings.mode.empty() && settings.mode != "help" && settings.mode != mode)
                 return commandLineError("Please, use either training or testing mode.");
             settings.mode = mode;
-        } else if (arg == "--help") {
-            std::cout << 123 << std::endl;
+        } else if (arg == "--help" || arg == "-h") {
+            // "--help" has always announced itself with a line "123"; the
+            // short form prints the usage text alone.
+            if (arg == "--help")
+                std::cout << 123 << std::endl;
             settings.mode = "help";
+        } else if (arg == "--version") {
+            std::cout << "Orvane " ORVANE_VERSION << std::endl;
+            return 0;
         } else {
             std::string *setting = valueSetting(settings, arg);
             // An unknown argument, or a value option with no value after it.

@@ -5,16 +5,22 @@
 
 #include "model/Logistic.h"
 
-int Logistic::predictRow(const float *row, int rowLength) const
+float Logistic::classScore(const float *row, int rowLength, int k) const
 {
     // Never read past the row, even if the model was fitted on more features.
     const int features = nFeatures < rowLength ? nFeatures : rowLength;
+    float s = 0.0f;
+    for (int j = 0; j < features; j++)
+        s += beta[k * nFeatures + j] * row[j];
+    return s;
+}
+
+int Logistic::predictRow(const float *row, int rowLength) const
+{
     int best = 0;
     float bestScore = 0.0f;
     for (int k = 0; k < nClasses; k++) {
-        float s = 0.0f;
-        for (int j = 0; j < features; j++)
-            s += beta[k * nFeatures + j] * row[j];
+        const float s = classScore(row, rowLength, k);
         // Compared after exponentiation: an underflow to 0 never wins, and the
         // lower class wins a tie.
         const float p = expf(s);

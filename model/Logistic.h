@@ -86,6 +86,9 @@ public:
 
     // Classification.
     int pred(int i);
+    // Score of class k (0-based) for one row of `rowLength` values: the sum
+    // whose exponential the prediction compares across classes.
+    float classScore(const float *row, int rowLength, int k) const;
     void Classify(std::string fileName);
     void Classify(std::ostream &out);
     float Test(std::string xFileName, std::string yFileName, std::vector<int> samples);

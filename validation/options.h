@@ -8,18 +8,25 @@
 #include <string>
 #include <vector>
 
-// Collects "-option value" pairs into `values` (a later occurrence wins) and
-// sets `help` when "--help" appears. Returns the message to print after
-// "error: " for an unknown option or one whose value is missing.
+// Collects "-option value" pairs into `values` (a later occurrence wins).
+// "--help" or "-h" sets `help`, "--version" sets `version`; the first of them
+// ends the scan, so what follows it is not looked at. Returns the message to
+// print after "error: " for an unknown option or one whose value is missing.
 inline std::string scanOptions(int argc, char **argv, const std::vector<std::string> &known,
-                               std::map<std::string, std::string> &values, bool &help)
+                               std::map<std::string, std::string> &values, bool &help,
+                               bool &version)
 {
     help = false;
+    version = false;
     for (int a = 1; a < argc; a++) {
         const std::string option = argv[a];
-        if (option == "--help") {
+        if (option == "--help" || option == "-h") {
             help = true;
-            continue;
+            return "";
+        }
+        if (option == "--version") {
+            version = true;
+            return "";
         }
         bool isKnown = false;
         for (const std::string &name : known)

@@ -95,7 +95,7 @@ TEST_F(Orvane, HelpAndArgumentScan)
     const std::string help = readFile(dir / "help.txt");
     EXPECT_EQ(run(""), (Result{0, help, ""}));
     EXPECT_EQ(run("--help"), (Result{0, "123\n" + help, ""}));
-    EXPECT_EQ(run("-h"), (Result{1, kInvalid, ""}));
+    EXPECT_EQ(run("-h"), (Result{0, help, ""}));
     EXPECT_EQ(run("help"), (Result{1, kInvalid, ""}));
     EXPECT_EQ(run("--help -x"), (Result{1, "123\n" + kInvalid, ""}));
     EXPECT_EQ(run("-o"), (Result{1, kInvalid, ""}));

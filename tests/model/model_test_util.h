@@ -6,7 +6,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <system_error>
 #include <vector>
 #include <unistd.h>
 
@@ -17,24 +16,23 @@ inline std::string dataFile(const std::string &name)
     return std::string(MODEL_DATA_DIR) + name;
 }
 
-// The files scratchFile made, removed when the test program ends.
+// The scratch files of this test program, removed when it ends.
 struct ScratchFiles {
-    std::vector<std::filesystem::path> paths;
     ~ScratchFiles()
     {
-        std::error_code ignored;
-        for (const auto &path : paths)
-            std::filesystem::remove(path, ignored);
+        for (const std::filesystem::path &path : paths)
+            std::filesystem::remove(path);
     }
+    std::vector<std::filesystem::path> paths;
 };
 
 // A file path of its own for each test, in the system's temporary folder.
 inline std::string scratchFile(const std::string &name, const std::string &text)
 {
-    static ScratchFiles made;
+    static ScratchFiles files;
     const auto path = std::filesystem::temp_directory_path() / ("orvane_model_test_" + std::to_string(getpid()) + "_" + name);
     std::ofstream(path, std::ios::binary) << text;
-    made.paths.push_back(path);
+    files.paths.push_back(path);
     return path.string();
 }
 

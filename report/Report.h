@@ -1,0 +1,101 @@
+// What Orvane-report computes from a fitted model and a data folder: class
+// probabilities, the nonzero coefficients ranked by class, the clades of the
+// tree that hold them, and a drawing of the tree; and the tab-separated files
+// that carry them, with the study's names in place of numbers.
+#ifndef ORVANE_REPORT_H
+#define ORVANE_REPORT_H
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "io/names.h"
+#include "tree/Tree.h"
+
+// A fitted model's coefficients: beta[k * nFeatures + j] is feature j's for class k + 1.
+struct Coefficients {
+    int nClasses = 0;
+    int nFeatures = 0;
+    const float *beta = nullptr;
+    float at(int k, int j) const { return beta[k * nFeatures + j]; }
+};
+
+// Class probabilities from the scores a prediction compares: exp(s_k) / sum_c exp(s_c),
+// computed in double after subtracting the largest score, so no score overflows.
+std::vector<double> softmax(const std::vector<float> &scores);
+
+struct SamplePrediction {
+    int predicted = 1;                  // class number, from 1
+    std::vector<double> probabilities;  // one per class
+};
+
+// predictions.tsv: "sample-id", "prediction", then one column per class name.
+void writePredictions(std::ostream &out, const SampleNames &samples, const ClassNames &classes,
+                      const std::vector<SamplePrediction> &predictions);
+
+struct RankedTaxon {
+    int klass;  // from 0
+    int feature;
+    float coefficient;
+};
+
+// Every nonzero coefficient, by class, then by magnitude from the largest,
+// then by feature column.
+std::vector<RankedTaxon> rankTaxa(const Coefficients &model);
+
+// taxa.tsv: "class", "feature-id", ["taxonomy",] "coefficient".
+void writeTaxa(std::ostream &out, const std::vector<RankedTaxon> &taxa, const FeatureNames &features,
+               const ClassNames &classes);
+
+// The tree, indexed in pre-order: node 0 is the root, children follow the
+// file's order, and the nodes below node v are v + 1 to v + size - 1.
+struct TreeView {
+    std::vector<int> parent;                 // -1 for the root
+    std::vector<std::vector<int>> children;  // in the file's order
+    std::vector<int> feature;                // a leaf's feature column; -1 for an internal node
+    std::vector<std::string> name;           // an internal node's name in the tree file, or empty
+    std::vector<double> length;              // branch length to the parent
+    std::vector<std::string> id;             // "node1", "node2", ... for internal nodes in pre-order
+    std::vector<int> leafOrder;              // leaves' feature columns, top to bottom
+    std::vector<int> firstLeaf, endLeaf;     // node v's leaves: leafOrder[firstLeaf[v] .. endLeaf[v] - 1]
+    int nodes() const { return static_cast<int>(parent.size()); }
+    int leaves(int v) const { return endLeaf[v] - firstLeaf[v]; }
+};
+
+// Leaves must name feature columns (as the tree checks of the programs ensure).
+TreeView viewOf(const vessik::Tree &tree);
+
+// The levels of a lineage such as "k__Bacteria; p__Firmicutes; g__", cut
+// at its first empty rank ("", or a prefix like "g__" with nothing after it).
+std::vector<std::string> lineageLevels(const std::string &lineage);
+
+struct Clade {
+    int klass;  // from 0
+    int node;
+    int leaves;
+    int nonzero;  // leaves with a nonzero coefficient of the class
+    double norm;  // Euclidean norm of the class's coefficients below the node
+    std::string lineage;
+};
+
+// For every class, the internal nodes with at least one nonzero coefficient
+// of that class below them, in pre-order.
+std::vector<Clade> selectedClades(const TreeView &tree, const Coefficients &model,
+                                  const FeatureNames &features);
+
+// clades.tsv: "class", "node", "label", "parent", "leaves", "nonzero", "norm", ["taxonomy"].
+void writeClades(std::ostream &out, const std::vector<Clade> &clades, const TreeView &tree,
+                 const FeatureNames &features, const ClassNames &classes);
+
+// Above this many leaves, subtrees without any nonzero coefficient are drawn
+// as one collapsed row each.
+constexpr int kCollapseAboveLeaves = 500;
+// Above this many rows, tip labels are left out.
+constexpr int kLabelRowLimit = 2000;
+
+// tree.svg: the tree with each class's selected clades coloured, a lane of
+// bars per class beside the tips, and a legend.
+void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model,
+              const FeatureNames &features, const ClassNames &classes);
+
+#endif

@@ -1,0 +1,200 @@
+// What every program offers a new user: --version, -h and --help, the run
+// without arguments, a build without GoogleTest, and `make install`'s files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+
+#include "app/version.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path &path)
+{
+    std::ostringstream content;
+    content << std::ifstream(path, std::ios::binary).rdbuf();
+    return content.str();
+}
+
+std::vector<std::string> builtPrograms()
+{
+    std::vector<std::string> names;
+    std::istringstream list(ORVANE_PROGRAMS);
+    for (std::string name; std::getline(list, name, ',');)
+        names.push_back(name);
+    return names;
+}
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+// A fresh folder under the system's temporary directory, removed with
+// everything in it when the test ends.
+class InTemporaryFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string name = (fs::temp_directory_path() / "orvane-programs-XXXXXX").string();
+        ASSERT_NE(mkdtemp(name.data()), nullptr);
+        dir = name;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Runs a shell command in the folder, with its output captured there.
+    Result shell(const std::string &command) const
+    {
+        const std::string full = "cd '" + dir.string() + "' && " + command +
+                                 " >stdout.log 2>stderr.log </dev/null";
+        const int status = std::system(full.c_str());
+        Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir / "stdout.log"),
+                      readFile(dir / "stderr.log")};
+        fs::remove(dir / "stdout.log");
+        fs::remove(dir / "stderr.log");
+        return result;
+    }
+
+    Result program(const std::string &name, const std::string &args) const
+    {
+        return shell("'" ORVANE_PROGRAM_DIR "/" + name + "' " + args);
+    }
+
+    fs::path dir;
+};
+
+using Programs = InTemporaryFolder;
+
+TEST_F(Programs, VersionAndHelpAnswerWithStatusZero)
+{
+    const std::vector<std::string> names = builtPrograms();
+    ASSERT_GE(names.size(), 3u);
+    for (const std::string &name : names) {
+        const Result version = program(name, "--version");
+        EXPECT_EQ(version.status, 0) << name;
+        EXPECT_EQ(version.out, name + " " ORVANE_VERSION "\n") << name;
+        EXPECT_EQ(version.err, "") << name;
+
+        const Result shortHelp = program(name, "-h");
+        EXPECT_EQ(shortHelp.status, 0) << name;
+        EXPECT_NE(shortHelp.out.find("Usage"), std::string::npos) << name;
+        EXPECT_EQ(shortHelp.err, "") << name;
+        if (name != "Orvane") {
+            const Result longHelp = program(name, "--help");
+            EXPECT_EQ(longHelp.status, 0) << name;
+            EXPECT_EQ(longHelp.out, shortHelp.out) << name;
+        }
+    }
+}
+
+TEST_F(Programs, HelpAndVersionEndTheScanWhereTheyStand)
+{
+    const std::string help = readFile(fs::path(ORVANE_SOURCE_DIR) / "tests/data/app/help.txt");
+    // Orvane's -h is --help without its leading "123" line; a later mode still wins.
+    EXPECT_EQ(program("Orvane", "-h").out, help);
+    EXPECT_EQ(program("Orvane", "-h -train").status, 1);
+    EXPECT_EQ(program("Orvane", "-x --version").out, "Invalid arguments, please try again\n");
+    EXPECT_EQ(program("Orvane", "--version -x").out, "Orvane " ORVANE_VERSION "\n");
+    // A value option takes "--version" as its value.
+    EXPECT_EQ(program("Orvane", "-d --version").out, "");
+
+    for (const std::string name : {"Orvane-cv", "Orvane-folds"}) {
+        const std::string usage = program(name, "--help").out;
+        EXPECT_EQ(program(name, "-s prefix -h -q").out, usage) << name;
+        const Result versionFirst = program(name, "--version -h");
+        EXPECT_EQ(versionFirst.out, name + " " ORVANE_VERSION "\n") << name;
+        const Result asValue = program(name, "-s --version");
+        EXPECT_EQ(asValue.status, 1) << name;
+        EXPECT_EQ(asValue.out, "") << name;
+        EXPECT_EQ(asValue.err, "error: missing option -d (see --help)\n") << name;
+        const Result unknownFirst = program(name, "-q --version");
+        EXPECT_EQ(unknownFirst.status, 1) << name;
+        EXPECT_EQ(unknownFirst.err, "error: unknown option \"-q\" (see --help)\n") << name;
+    }
+}
+
+TEST_F(Programs, RunWithoutArgumentsPrintsTheUsage)
+{
+    const std::string help = readFile(fs::path(ORVANE_SOURCE_DIR) / "tests/data/app/help.txt");
+    const Result orvane = program("Orvane", "");
+    EXPECT_EQ(orvane.status, 0);
+    EXPECT_EQ(orvane.out, help);
+    EXPECT_EQ(orvane.err, "");
+    // The helpers did nothing that was asked for: the usage is the error.
+    for (const std::string name : {"Orvane-cv", "Orvane-folds"}) {
+        const Result bare = program(name, "");
+        EXPECT_EQ(bare.status, 1) << name;
+        EXPECT_EQ(bare.out, "") << name;
+        EXPECT_EQ(bare.err, program(name, "--help").out) << name;
+    }
+    EXPECT_EQ(std::set<fs::path>(fs::directory_iterator(dir), fs::directory_iterator()),
+              std::set<fs::path>());
+}
+
+TEST_F(InTemporaryFolder, ConfiguringWithoutGoogleTestSaysWhatToInstall)
+{
+    const Result configure = shell("'" CMAKE_PROGRAM "' -S '" ORVANE_SOURCE_DIR
+                                   "' -B build -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON");
+    ASSERT_EQ(configure.status, 0) << configure.out << configure.err;
+    EXPECT_NE(configure.err.find("libgtest-dev"), std::string::npos) << configure.err;
+    // The test suite is then one failing test that repeats the advice.
+    const Result tests = shell("(cd build && '" CTEST_PROGRAM "' --output-on-failure)");
+    EXPECT_NE(tests.status, 0);
+    EXPECT_NE(tests.out.find("googletest_missing"), std::string::npos) << tests.out;
+    EXPECT_NE(tests.out.find("apt-get install libgtest-dev"), std::string::npos) << tests.out;
+}
+
+TEST_F(InTemporaryFolder, InstallPutsProgramsAndManualPagesUnderThePrefix)
+{
+    const Result install = shell("DESTDIR='" + dir.string() + "/stage' '" CMAKE_PROGRAM
+                                 "' --install '" ORVANE_BUILD_DIR "' --prefix /opt/orvane");
+    ASSERT_EQ(install.status, 0) << install.out << install.err;
+
+    const fs::path prefix = dir / "stage/opt/orvane";
+    std::set<fs::path> expected;
+    for (const std::string &name : builtPrograms()) {
+        const fs::path binary = prefix / "bin" / name;
+        const fs::path page = prefix / "share/man/man1" / (name + ".1");
+        expected.insert(binary);
+        expected.insert(page);
+        ASSERT_TRUE(fs::is_regular_file(binary)) << binary;
+        EXPECT_NE(fs::status(binary).permissions() & fs::perms::others_exec, fs::perms::none);
+        EXPECT_EQ(shell("'" + binary.string() + "' --version").out,
+                  name + " " ORVANE_VERSION "\n");
+        EXPECT_EQ(readFile(page), readFile(fs::path(ORVANE_SOURCE_DIR) / "man" / (name + ".1")))
+            << page;
+    }
+    std::set<fs::path> installed;
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(dir / "stage"))
+        if (entry.is_regular_file())
+            installed.insert(entry.path());
+    EXPECT_EQ(installed, expected);
+}
+
+TEST_F(InTemporaryFolder, ManualPagesRenderWithoutWarnings)
+{
+    if (shell("command -v man").status != 0)
+        GTEST_SKIP() << "man is not installed (Debian package man-db)";
+    const fs::path pages = fs::path(ORVANE_SOURCE_DIR) / "man";
+    for (const std::string &name : builtPrograms())
+        EXPECT_TRUE(fs::exists(pages / (name + ".1"))) << name;
+    for (const fs::directory_entry &page : fs::directory_iterator(pages)) {
+        const std::string name = page.path().stem().string();
+        const Result shown = shell("MANWIDTH=80 man --warnings -l '" + page.path().string() + "'");
+        EXPECT_EQ(shown.status, 0) << name;
+        EXPECT_EQ(shown.err, "") << name;
+        // The NAME section starts with the program's own name.
+        EXPECT_NE(shown.out.find("NAME\n       " + name + " "), std::string::npos) << shown.out;
+    }
+}
+
+} // namespace

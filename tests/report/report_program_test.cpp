@@ -1,0 +1,222 @@
+// Black-box tests of Orvane-report: outputs byte for byte on a small data
+// folder, agreement with Orvane -test, and every refusal.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path &path)
+{
+    std::ostringstream content;
+    content << std::ifstream(path, std::ios::binary).rdbuf();
+    return content.str();
+}
+
+void writeFile(const fs::path &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+// Runs in a fresh copy of tests/data/report.
+class Report : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string name = (fs::temp_directory_path() / "orvane-report-XXXXXX").string();
+        ASSERT_NE(mkdtemp(name.data()), nullptr);
+        dir = name;
+        fs::copy(REPORT_DATA_DIR, dir, fs::copy_options::recursive);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    Result run(const std::string &program, const std::string &args) const
+    {
+        const std::string command =
+            "cd '" + dir.string() + "' && '" + program + "' " + args + " >stdout.log 2>stderr.log";
+        const int status = std::system(command.c_str());
+        Result result{WEXITSTATUS(status), readFile(dir / "stdout.log"), readFile(dir / "stderr.log")};
+        fs::remove(dir / "stdout.log");
+        fs::remove(dir / "stderr.log");
+        return result;
+    }
+    Result report(const std::string &args) const { return run(REPORT_PROGRAM, args); }
+
+    std::set<fs::path> files() const
+    {
+        return {fs::recursive_directory_iterator(dir), fs::recursive_directory_iterator()};
+    }
+
+    fs::path dir;
+};
+
+// The class names of predictions.tsv, one per line, as Orvane -test numbers them.
+std::string predictedNumbers(const std::string &predictions)
+{
+    const std::vector<std::string> classes = {"gut", "skin", "soil"};
+    std::istringstream lines(predictions);
+    std::string line;
+    std::string numbers;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string id, name;
+        fields >> id >> name;
+        double sum = 0, p = 0;
+        while (fields >> p)
+            sum += p;
+        EXPECT_NEAR(sum, 1.0, 1e-8) << line;
+        for (std::size_t k = 0; k < classes.size(); k++)
+            if (classes[k] == name)
+                numbers += std::to_string(k + 1) + "\n";
+    }
+    return numbers;
+}
+
+} // namespace
+
+TEST_F(Report, HelpOnStandardOutput)
+{
+    for (const char *option : {"--help", "-h", "-data dir -h"}) {
+        const Result result = report(option);
+        EXPECT_EQ(result.status, 0) << option;
+        EXPECT_EQ(result.out.rfind("Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR]\n", 0), 0u);
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+TEST_F(Report, TrainedModelOutputsByteForByte)
+{
+    // The fixture's model is what Orvane -train fits on the folder.
+    ASSERT_EQ(run(ORVANE_PROGRAM, "-train -d dir/samples.txt -l dir/labels.txt -t dir/tree.tre -w 0.5 -lambda 0.1 "
+                                  "-o trained.txt")
+                  .status,
+              0);
+    EXPECT_EQ(readFile(dir / "trained.txt"), readFile(dir / "model.txt"));
+
+    const Result result = report("-data dir -c model.txt -o out");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out + result.err, "");
+    for (const char *name : {"predictions.tsv", "taxa.tsv", "clades.tsv", "tree.svg"})
+        EXPECT_EQ(readFile(dir / "out" / name), readFile(dir / "expected" / name)) << name;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 4);
+
+    ASSERT_EQ(run(ORVANE_PROGRAM, "-test -d dir/samples.txt -c model.txt -o classes.txt").status, 0);
+    EXPECT_EQ(predictedNumbers(readFile(dir / "out/predictions.tsv")), readFile(dir / "classes.txt"));
+}
+
+TEST_F(Report, HandModelOnNewSamples)
+{
+    // Classes gut (1, 0, 0, 0), skin (0, -2, 2, 0), soil (0, 0, 2, 0) over
+    // otuA..otuD. New samples N1..N4 have relative abundances (1, 0, 0, 0),
+    // (0.5, 0.5, 0, 0), (0, 0, 1, 0), (0, 0, 0, 1): scores (1, 0, 0),
+    // (0.5, -1, 0), (0, 2, 2) where skin and soil tie and skin wins, and
+    // (0, 0, 0) where gut wins. hand_predictions.tsv holds exp(s_k) / sum exp(s_c).
+    const Result result = report("-data dir -c hand_model.txt -o out -samples new/");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile(dir / "out/predictions.tsv"), readFile(dir / "hand_predictions.tsv"));
+    ASSERT_EQ(run(ORVANE_PROGRAM, "-test -d new/samples.txt -c hand_model.txt -o classes.txt").status, 0);
+    EXPECT_EQ(readFile(dir / "classes.txt"), "1\n1\n2\n1\n");
+    EXPECT_EQ(predictedNumbers(readFile(dir / "out/predictions.tsv")), "1\n1\n2\n1\n");
+
+    // Equal magnitudes keep the column order: otuB before otuC.
+    EXPECT_EQ(readFile(dir / "out/taxa.tsv"),
+              "class\tfeature-id\ttaxonomy\tcoefficient\n"
+              "gut\totuA\tk__Bacteria; p__Firmicutes; c__Bacilli\t1\n"
+              "skin\totuB\tk__Bacteria; p__Firmicutes; c__Clostridia\t-2\n"
+              "skin\totuC\tk__Bacteria; p__Bacteroidetes; c__Bacteroidia\t2\n"
+              "soil\totuC\tk__Bacteria; p__Bacteroidetes; c__Bacteroidia\t2\n");
+    // Tree ((otuA, otuB)Firmicutes, (otuC, otuD)): node1 the root, node2
+    // Firmicutes, node3 the other pair; otuD's lineage ends at p__Bacteroidetes.
+    EXPECT_EQ(readFile(dir / "out/clades.tsv"),
+              "class\tnode\tlabel\tparent\tleaves\tnonzero\tnorm\ttaxonomy\n"
+              "gut\tnode1\t\t-\t4\t1\t1\tk__Bacteria\n"
+              "gut\tnode2\tFirmicutes\tnode1\t2\t1\t1\tk__Bacteria; p__Firmicutes\n"
+              "skin\tnode1\t\t-\t4\t2\t2.82843\tk__Bacteria\n"
+              "skin\tnode2\tFirmicutes\tnode1\t2\t1\t2\tk__Bacteria; p__Firmicutes\n"
+              "skin\tnode3\t\tnode1\t2\t1\t2\tk__Bacteria; p__Bacteroidetes\n"
+              "soil\tnode1\t\t-\t4\t1\t2\tk__Bacteria\n"
+              "soil\tnode3\t\tnode1\t2\t1\t2\tk__Bacteria; p__Bacteroidetes\n");
+}
+
+TEST_F(Report, RefusalsWriteNothing)
+{
+    struct Case {
+        std::function<void(const fs::path &)> prepare;  // edits a copy of the data folder, "bad"
+        std::string args;
+        std::string err;
+    };
+    const auto none = [](const fs::path &) {};
+    const Case cases[] = {
+        {none, "", "missing option -data (data folder)"},
+        {none, "-data dir -c model.txt", "missing option -o (output folder)"},
+        {none, "-data dir -c model.txt -o out -x 1", "unknown option '-x' (see Orvane-report --help)"},
+        {none, "-data dir -data dir -c model.txt -o out", "option -data given twice"},
+        {none, "-data dir -c model.txt -o", "option -o needs a value"},
+        {none, "-data nowhere -c model.txt -o out", "nowhere/features.tsv: cannot open the file"},
+        {[](const fs::path &bad) { fs::remove(bad / "classes.tsv"); }, "-data bad -c model.txt -o out",
+         "bad/classes.tsv: cannot open the file"},
+        {[](const fs::path &bad) { writeFile(bad / "features.tsv", "column\tfeature-id\n0\ta\n1\tb\n2\tc\n"); },
+         "-data bad -c model.txt -o out", "bad/features.tsv: names 3 features, bad/samples.txt holds 4"},
+        {[](const fs::path &bad) { writeFile(bad / "samples.tsv", "line\tsample-id\tclass\n1\tS1\tgut\n"); },
+         "-data bad -c model.txt -o out", "bad/samples.tsv: names 1 samples, bad/samples.txt holds 6"},
+        {[](const fs::path &bad) {
+             writeFile(bad / "samples.tsv", "line\tsample-id\tclass\n1\tS1\tgut\n2\tS2\tsky\n3\tS3\tskin\n"
+                                            "4\tS4\tskin\n5\tS5\tsoil\n6\tS6\tsoil\n");
+         },
+         "-data bad -c model.txt -o out", "bad/samples.tsv:3: class 'sky' is not in bad/classes.tsv"},
+        {[](const fs::path &bad) { writeFile(bad / "tree.tre", "((0,1),(2,7));"); }, "-data bad -c model.txt -o out",
+         "bad/tree.tre: leaf '7' does not name a feature column from 0 to 3"},
+        {[](const fs::path &bad) { writeFile(bad / "m.txt", "3 5\n1 0 0 0 0 \n0 1 0 0 0 \n0 0 1 0 0 \n"); },
+         "-data dir -c bad/m.txt -o out", "bad/m.txt: the model has 5 features, the sample table 4"},
+        {[](const fs::path &bad) { writeFile(bad / "m.txt", "2 4\n1 0 0 0 \n0 1 0 0 \n"); },
+         "-data dir -c bad/m.txt -o out", "bad/m.txt: the model has 2 classes, dir/classes.tsv names 3"},
+        {[](const fs::path &bad) { writeFile(bad / "samples.txt", "1 1 2 3 4 5\n"); },
+         "-data dir -c model.txt -o out -samples bad",
+         "bad/samples.txt: holds 5 features, dir/samples.txt holds 4 (make new samples with Orvane-prepare -like DIR)"},
+        {[](const fs::path &) {}, "-data dir -c model.txt -o model.txt", "model.txt: exists and is not a folder"},
+    };
+    for (const Case &c : cases) {
+        fs::copy(dir / "dir", dir / "bad");
+        c.prepare(dir / "bad");
+        const std::set<fs::path> before = files();
+        const Result result = report(c.args);
+        EXPECT_EQ(result.status, 1) << c.args;
+        EXPECT_EQ(result.out, "") << c.args;
+        EXPECT_EQ(result.err, "error: " + c.err + "\n") << c.args;
+        EXPECT_EQ(files(), before) << c.args;
+        fs::remove_all(dir / "bad");
+    }
+}
+
+TEST_F(Report, ExistingFolderChangesOnlyOnSuccess)
+{
+    fs::create_directory(dir / "out");
+    writeFile(dir / "out/predictions.tsv", "old\n");
+    writeFile(dir / "out/notes.txt", "mine\n");
+    writeFile(dir / "empty.txt", "");
+    const std::set<fs::path> before = files();
+    EXPECT_EQ(report("-data dir -c empty.txt -o out").status, 1);
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(readFile(dir / "out/predictions.tsv"), "old\n");
+
+    ASSERT_EQ(report("-data dir -c model.txt -o out/").status, 0);
+    EXPECT_EQ(readFile(dir / "out/predictions.tsv"), readFile(dir / "expected/predictions.tsv"));
+    EXPECT_EQ(readFile(dir / "out/notes.txt"), "mine\n");
+    // Nothing is left beside the folder: only the four reports were added.
+    EXPECT_EQ(files().size(), before.size() + 3);
+}

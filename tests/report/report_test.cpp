@@ -1,0 +1,176 @@
+// Orvane-report's computations on small trees and models worked out by hand,
+// and the tree drawing of a 20,000-tip tree.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <unistd.h>
+
+#include "report/Report.h"
+#include "tree/newick.h"
+
+namespace {
+
+TreeView viewOfText(const std::string &newick)
+{
+    FILE *in = fmemopen(const_cast<char *>(newick.data()), newick.size(), "r");
+    const std::unique_ptr<vessik::Tree> tree(vessik::readNewickTree(in));
+    std::fclose(in);
+    return viewOf(*tree);
+}
+
+FeatureNames namesOf(std::vector<std::string> ids, std::vector<std::string> taxonomy = {})
+{
+    FeatureNames names;
+    names.ids = std::move(ids);
+    names.hasTaxonomy = !taxonomy.empty();
+    names.taxonomy = std::move(taxonomy);
+    return names;
+}
+
+std::string cladesText(const std::string &newick, const Coefficients &model, const FeatureNames &features,
+                       const ClassNames &classes)
+{
+    const TreeView tree = viewOfText(newick);
+    std::ostringstream out;
+    writeClades(out, selectedClades(tree, model, features), tree, features, classes);
+    return out.str();
+}
+
+} // namespace
+
+TEST(Softmax, HandComputedAndSafeFromOverflow)
+{
+    // e / (e + 1) and 1 / (e + 1).
+    const std::vector<double> two = softmax({1.0f, 0.0f});
+    EXPECT_NEAR(two[0], 0.7310585786300049, 1e-15);
+    EXPECT_NEAR(two[1], 0.2689414213699951, 1e-15);
+    // Scores far beyond what exp can hold give the same answer as their differences.
+    const std::vector<double> large = softmax({1000.0f, 999.0f});
+    EXPECT_NEAR(large[0], 0.7310585786300049, 1e-15);
+    const std::vector<double> low = softmax({-1000.0f, -1000.0f, -1000.0f});
+    for (const double p : low)
+        EXPECT_NEAR(p, 1.0 / 3, 1e-15);
+}
+
+TEST(Taxa, ByClassThenMagnitudeThenColumn)
+{
+    const float beta[] = {0.5f, -3, 0, 3, 0.25f,  // class 1: -3 and 3 tie in magnitude
+                          0, 0, 0, 0, 0,          // class 2: nothing selected
+                          0, 0, -1e-05f, 0, 2};
+    const Coefficients model{3, 5, beta};
+    ClassNames classes;
+    classes.names = {"a", "b", "c"};
+    std::ostringstream out;
+    writeTaxa(out, rankTaxa(model), namesOf({"f0", "f1", "f2", "f3", "f4"}), classes);
+    EXPECT_EQ(out.str(), "class\tfeature-id\tcoefficient\n"
+                         "a\tf1\t-3\na\tf3\t3\na\tf0\t0.5\na\tf4\t0.25\n"
+                         "c\tf4\t2\nc\tf2\t-1e-05\n");
+}
+
+TEST(Clades, HandWorkedTreeWithNamesAndTaxonomy)
+{
+    // Leaves in drawing order: 3, 0, 1, 2, 4. Internal nodes in pre-order:
+    // node1 the root, node2 "Bact" over (3, (0, 1)), node3 over (0, 1), node4 over (2, 4).
+    const std::string newick = "((3:1,(0:1,1:1):1)Bact:1,(2:1,4:1)95:1);";
+    const float beta[] = {0, 3, 0, 4, 0,   // class x: leaves 1 and 3
+                          0, 0, 0, 0, -2}; // class y: leaf 4 alone
+    const Coefficients model{2, 5, beta};
+    ClassNames classes;
+    classes.names = {"x", "y"};
+    const FeatureNames features = namesOf({"f0", "f1", "f2", "f3", "f4"},
+                                          {"k__B; p__F; c__C1", "k__B; p__F; c__C2", "", "k__B; p__F; c__C1; o__", "k__A"});
+    // The support value 95 is not kept by the tree reader, so node4 has no label.
+    // Leaf 2 has no taxonomy and is passed over; o__ is an empty rank.
+    EXPECT_EQ(cladesText(newick, model, features, classes),
+              "class\tnode\tlabel\tparent\tleaves\tnonzero\tnorm\ttaxonomy\n"
+              "x\tnode1\t\t-\t5\t2\t5\t\n"
+              "x\tnode2\tBact\tnode1\t3\t2\t5\tk__B; p__F\n"
+              "x\tnode3\t\tnode2\t2\t1\t3\tk__B; p__F\n"
+              "y\tnode1\t\t-\t5\t1\t2\t\n"
+              "y\tnode4\t\tnode1\t2\t1\t2\tk__A\n");
+    EXPECT_EQ(lineageLevels(" k__B ;p__F;  ; c__X"), (std::vector<std::string>{"k__B", "p__F"}));
+    EXPECT_EQ(lineageLevels(""), std::vector<std::string>{});
+}
+
+namespace {
+
+// A random binary tree over leaves 0 .. n-1, written as Newick.
+std::string randomTree(int n, unsigned seed)
+{
+    std::vector<std::string> parts;
+    for (int i = 0; i < n; i++)
+        parts.push_back(std::to_string(i) + ":0.1");
+    while (parts.size() > 1) {
+        seed = seed * 1103515245u + 12345u;
+        const std::size_t a = (seed >> 8) % parts.size();
+        std::string first = parts[a];
+        parts[a] = parts.back();
+        parts.pop_back();
+        seed = seed * 1103515245u + 12345u;
+        const std::size_t b = (seed >> 8) % parts.size();
+        parts[b] = "(" + first + "," + parts[b] + "):0." + std::to_string(seed % 9 + 1);
+    }
+    return parts[0] + ";";
+}
+
+// Checks the drawing with xmllint when the machine has it.
+void expectWellFormed(const std::string &svg)
+{
+    if (std::system("command -v xmllint >/dev/null 2>&1") != 0)
+        return;
+    const auto path = std::filesystem::temp_directory_path() / ("orvane_report_test_" + std::to_string(getpid()) + ".svg");
+    std::ofstream(path, std::ios::binary) << svg;
+    EXPECT_EQ(std::system(("xmllint --noout '" + path.string() + "'").c_str()), 0);
+    std::filesystem::remove(path);
+}
+
+} // namespace
+
+TEST(TreeDrawing, LargeTreesStayBoundedAndWellFormed)
+{
+    const int n = 20000;
+    const TreeView tree = viewOfText(randomTree(n, 7));
+    std::vector<std::string> ids;
+    for (int j = 0; j < n; j++)
+        ids.push_back("ASV<" + std::to_string(j) + ">&");  // names XML must escape
+    const FeatureNames features = namesOf(ids);
+    ClassNames classes;
+    // Latin-1 bytes and a control character cannot stand in XML; UTF-8 can.
+    classes.names = {"gut & \"skin\"", "s\xF6il\x01 \xC3\xB6"};
+    std::vector<float> beta(2 * n, 0.0f);
+    for (int j = 0; j < n; j += 97)
+        beta[j] = 1.5f;
+    beta[n + 5] = -0.5f;
+    const Coefficients sparse{2, n, beta.data()};
+    std::ostringstream out;
+    drawTree(out, tree, sparse, features, classes);
+    const std::string svg = out.str();
+    // Subtrees without a selected leaf collapse, so about one row per selected leaf.
+    EXPECT_LT(svg.size(), 400000u);
+    EXPECT_NE(svg.find("subtrees without one are collapsed"), std::string::npos);
+    EXPECT_NE(svg.find("gut &amp; &quot;skin&quot;"), std::string::npos);
+    EXPECT_NE(svg.find("ASV&lt;97&gt;&amp;"), std::string::npos);
+    EXPECT_NE(svg.find("lane 2: s?il? \xC3\xB6<"), std::string::npos);
+    expectWellFormed(svg);
+
+    // Every leaf selected: nothing collapses, and the labels are left out.
+    std::fill(beta.begin(), beta.end(), 1.0f);
+    std::ostringstream dense;
+    drawTree(dense, tree, sparse, features, classes);
+    EXPECT_LT(dense.str().size(), 2500000u);
+    EXPECT_EQ(dense.str().find("ASV"), std::string::npos);
+    expectWellFormed(dense.str());
+
+    // A few hundred tips: every tip is labelled, nothing collapses.
+    const TreeView small = viewOfText(randomTree(300, 3));
+    std::ostringstream readable;
+    drawTree(readable, small, Coefficients{2, 300, beta.data()}, features, classes);
+    EXPECT_NE(readable.str().find(">ASV&lt;299&gt;&amp;</text>"), std::string::npos);
+    EXPECT_EQ(readable.str().find("collapsed"), std::string::npos);
+    expectWellFormed(readable.str());
+}

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Runs the model-selection workflow on example/study/ with two cores and
+# checks what it chose and trained:
+# - its combined cv_summary.tsv, made from one Orvane-cv job per w, is the
+#   file one Orvane-cv run over the whole grid writes, byte for byte, and its
+#   min point is the one the logs of that run name;
+# - its final model is byte-identical to Orvane -train at the chosen point;
+# - the report was written.
+# Needs the programs built in the repository root (make); installs snakemake
+# with apt-get when it is missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+
+if ! command -v snakemake >/dev/null 2>&1; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends snakemake
+fi
+for program in Orvane Orvane-folds Orvane-cv Orvane-prepare Orvane-report; do
+  if [ ! -x "$repo/$program" ]; then
+    echo "error: $repo/$program was not built: run make first" >&2
+    exit 1
+  fi
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/orvane-workflow-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+# The example config, with its study files and programs found from the
+# temporary folder the workflow runs in.
+sed -e "s#^\(table\|metadata\|tree\|taxonomy\): *example/#\1: $repo/example/#" \
+    -e "s|^programs: .*|programs: \"$repo\"|" \
+    workflow/config.yaml >"$work/config.yaml"
+snakemake -s workflow/Snakefile -d "$work" --configfile "$work/config.yaml" --cores 2 --quiet
+
+results=$(sed -n 's/^results: *//p' "$work/config.yaml")
+results="$work/$results"
+choice=$(sed -n 's/^choice: *\([a-z0-9]*\).*/\1/p' "$work/config.yaml")
+data="$results/data"
+fail() { echo "error: $*" >&2; exit 1; }
+
+# One Orvane-cv run over the grid the jobs covered, on the same folds.
+ws=$(awk -F '\t' 'NR > 1 && !seen[$1]++ { printf "%s%s", sep, $1; sep = "," }' "$results/cv/cv_summary.tsv")
+lambdas=$(awk -F '\t' 'NR > 1 && !seen[$2]++ { printf "%s%s", sep, $2; sep = "," }' "$results/cv/cv_summary.tsv")
+repetitions=$(ls "$results/folds" | wc -l)
+folds=$(grep -c '^>' "$results/folds/sets0.txt")
+mkdir "$work/whole"
+"$repo/Orvane-cv" -d "$data/samples.txt" -l "$data/labels.txt" -t "$data/tree.tre" \
+  -n "$repetitions" -k "$folds" -s "$results/folds/sets" -p "$work/whole/" -r whole \
+  -w "$ws" -lambda "$lambdas" >/dev/null 2>"$work/whole.err" ||
+  fail "Orvane-cv over the whole grid failed: $(cat "$work/whole.err")"
+cmp "$work/whole/cv_summary.tsv" "$results/cv/cv_summary.tsv" ||
+  fail "the workflow's cv_summary.tsv differs from one Orvane-cv run over the grid"
+
+point() { awk -F '\t' -v c="$1" 'NR > 1 && $5 ~ "(^|,)" c "(,|$)" { print $1, $2 }' "$2"; }
+read -r best_w best_lambda_of_logs < <(
+  best_w=$(cut -f 2 "$work/whole/log_result.txt")
+  awk -F '\t' -v w="$best_w" '$1 == "Best Lambda:" && $2 == w { print $2, $3 }' \
+    "$work/whole/log_detailed.txt") || fail "no best point in the logs of the whole grid"
+read -r min_w min_lambda < <(point min "$results/cv/cv_summary.tsv") ||
+  fail "no min point in the workflow's cv_summary.tsv"
+awk -v a="$best_w" -v b="$min_w" -v c="$best_lambda_of_logs" -v d="$min_lambda" \
+  'BEGIN { exit !(a + 0 == b + 0 && c + 0 == d + 0) }' ||
+  fail "min point $min_w, $min_lambda is not the logs' best $best_w, $best_lambda_of_logs"
+
+read -r w lambda < <(point "$choice" "$results/cv/cv_summary.tsv") ||
+  fail "no $choice point in the workflow's cv_summary.tsv"
+"$repo/Orvane" -train -d "$data/samples.txt" -l "$data/labels.txt" -t "$data/tree.tre" \
+  -w "$w" -lambda "$lambda" -o "$work/direct.txt"
+cmp "$work/direct.txt" "$results/model.txt" ||
+  fail "the workflow's model differs from Orvane -train -w $w -lambda $lambda"
+[ -s "$results/report/predictions.tsv" ] || fail "the report has no predictions.tsv"
+echo "workflow: $choice point w = $w, lambda = $lambda; model identical to Orvane -train"
