@@ -174,6 +174,23 @@ TEST_F(Inputs, UnreadableFilesAndTheHeightsRuleRefuseTheSameInBothPrograms)
     EXPECT_EQ(run(ORVANE_CV, "-d samples.txt -l labels.txt -t tree.tre -n 1 -k 2 -s sets -w 0.5,-2,-1").status, 0);
 }
 
+TEST_F(Inputs, ALineIsJudgedByItsCountBeforeItsValues)
+{
+    // Read in one pass, a line's problems still come in the order: count, first bad value.
+    write("count.txt", "1 3 1 1\n2 x 1\n");
+    expectBothRefuse("-d count.txt -l labels.txt -t tree.tre",
+                     "count.txt:2: holds 2 values, the first sample 3");
+    write("first.txt", "1 3 1 1\n2 -1 x 1\n3 1 1 1\n4 1 1 1\n");
+    expectBothRefuse("-d first.txt -l labels.txt -t tree.tre", "first.txt:2: value '-1' is negative");
+    write("three.txt", "1 1 1 1\n");
+    write("model.txt", "1 3\n1 x\n");
+    EXPECT_EQ(run(ORVANE_PROGRAM, "-test -d three.txt -c model.txt -o result.txt"),
+              (Outcome{1, "error: model.txt:2: 2 coefficients, the first line declares 3\n"}));
+    write("model.txt", "1 3\nnan 1 x\n");
+    EXPECT_EQ(run(ORVANE_PROGRAM, "-test -d three.txt -c model.txt -o result.txt"),
+              (Outcome{1, "error: model.txt:2: coefficient 'nan' is not a finite number\n"}));
+}
+
 TEST_F(Inputs, AnAllocationThatFailsEndsWithOneErrorLine)
 {
     // 16384 classes x 16384 features is within bounds, but each coefficient
