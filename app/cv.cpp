@@ -20,7 +20,6 @@
 #include "app/inputs.h"
 #include "app/outputs.h"
 #include "app/version.h"
-#include "tree/newick.h"
 #include "validation/Summary.h"
 #include "validation/Testing.h"
 #include "validation/runFiles.h"
@@ -139,20 +138,14 @@ void removeEmpty(const std::vector<std::string> &created)
     }
 }
 
-std::string checkInputs(const Settings &settings)
+// Reads and checks every input once; `inputs` keeps what the folds are fitted on.
+std::string checkInputs(const Settings &settings, TrainingInputs &inputs)
 {
-    int nSamples = 0;
-    int nFeatures = 0;
-    int nClasses = 0;
-    std::vector<int> classOfSample;
-    std::string message = checkSampleTable(settings.samples, nSamples, nFeatures);
-    if (message.empty())
-        message = checkLabels(settings.labels, nSamples, classOfSample, nClasses);
-    if (message.empty())
-        message = checkTree(settings.tree, nFeatures);
+    std::string message = readTrainingInputs(settings.samples, settings.labels, settings.tree,
+                                             settings.ws, inputs);
     for (int i = 0; i < settings.repetitions && message.empty(); i++)
         message = checkSetsFile(settings.setsPrefix + std::to_string(i) + ".txt", settings.folds,
-                                nSamples);
+                                inputs.data.N);
     return message;
 }
 
@@ -206,14 +199,14 @@ std::string writeRunFiles(const Testing &search, const CvSummary &summary, const
 
 // Runs the search from inputs read once and writes everything it found.
 // Returns the message to print after "error: " when something cannot be written.
-std::string crossValidate(const Settings &settings, const std::vector<std::string> &createdLogs)
+std::string crossValidate(const Settings &settings, const TrainingInputs &inputs,
+                          const std::vector<std::string> &createdLogs)
 {
-    Data all(settings.samples, settings.labels, {});
-    std::unique_ptr<vessik::Tree> tree(vessik::readNewickTree(settings.tree.c_str()));
+    const Data &all = inputs.data;
     StudyNames names;
     std::string message = readStudyNames(folderOf(settings.samples), all.N, all.C, names);
     if (message.empty()) {
-        const Testing search(all, tree.get(), settings.samples, settings.labels, settings.tree,
+        const Testing search(all, inputs.tree.get(), settings.samples, settings.labels, settings.tree,
                              settings.repetitions, settings.folds, settings.setsPrefix,
                              settings.logPrefix, settings.resultLabel, settings.ws,
                              settings.lambdas, settings.jobs, &std::cerr);
@@ -226,16 +219,13 @@ std::string crossValidate(const Settings &settings, const std::vector<std::strin
     }
     if (!message.empty())
         removeEmpty(createdLogs);
-    delete[] all.X;
-    delete[] all.classes;
-    delete[] all.Y;
     return message;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
-{
+try {
     // Run bare, the program was not asked for anything: the usage goes to
     // standard error with status 1, so that a script that lost its arguments
     // stops here instead of carrying on as if a run had succeeded.
@@ -260,14 +250,15 @@ int main(int argc, char **argv)
     Settings settings;
     if (message.empty())
         message = readSettings(values, settings);
+    TrainingInputs inputs;
     if (message.empty())
-        message = checkInputs(settings);
+        message = checkInputs(settings, inputs);
     std::vector<std::string> createdLogs;
     if (message.empty())
         message = checkLogs(settings.logPrefix, createdLogs);
     if (message.empty()) {
         try {
-            message = crossValidate(settings, createdLogs);
+            message = crossValidate(settings, inputs, createdLogs);
         } catch (const std::bad_alloc &) {
             removeEmpty(createdLogs);
             message = "out of memory while fitting the folds (try a smaller -j)";
@@ -276,4 +267,4 @@ int main(int argc, char **argv)
     if (!message.empty())
         return fail(message);
     return 0;
-}
+} catch (const std::bad_alloc &) { return outOfMemory(); } // one error line, not an abort

@@ -136,7 +136,7 @@ void writeSets(std::ostream &out, const std::vector<int> &foldOfSample, int nFol
 } // namespace
 
 int main(int argc, char **argv)
-{
+try {
     // Run bare, the program was not asked for anything: the usage goes to
     // standard error with status 1, so that a script that lost its arguments
     // stops here instead of carrying on as if a run had succeeded.
@@ -188,4 +188,4 @@ int main(int argc, char **argv)
         files.push_back({settings.prefix + std::to_string(r) + ".txt", writeRepetition});
     message = writeFilesAtomically(files);
     return message.empty() ? 0 : fail(message);
-}
+} catch (const std::bad_alloc &) { return outOfMemory(); } // one error line, not an abort

@@ -1,8 +1,8 @@
 // Orvane: learns a tree-regularised multinomial logistic regression from a
 // sample table, a labels file and a tree (-train), and classifies samples
 // with a learnt model (-test).
-#include <cmath>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -10,6 +10,8 @@
 #include "app/version.h"
 #include "app/outputs.h"
 #include "model/Logistic.h"
+#include "model/ModelFile.h"
+#include "model/SampleTable.h"
 
 void printHelp()
 {
@@ -91,25 +93,6 @@ std::string missingOption(std::initializer_list<RequiredOption> options)
     return "";
 }
 
-// -w -1 and -2 divide node heights by the largest one. A node's height comes
-// from the branch lengths above internal nodes (a leaf's own length is not
-// used), so a tree without them, such as a root holding only leaves, gives
-// weights that are not numbers, and training would silently end with every
-// coefficient 0.
-std::string weightsProblem(const Logistic &model, const Settings &settings)
-{
-    bool finite = true;
-    for (int v = 0; v < model.nNodes; v++)
-        finite = finite && std::isfinite(model.groupWeight[v]);
-    for (int j : model.leafFeatures)
-        finite = finite && std::isfinite(model.leafWeight[j]);
-    if (finite)
-        return "";
-    return settings.treeFile + ": with -w " + settings.weightText +
-           " the penalty weights are not numbers: the node heights, made from the branch"
-           " lengths above the internal nodes, are all 0";
-}
-
 int runTraining(const Settings &settings)
 {
     std::string problem = missingOption({{"-d", "sample table", settings.sampleFile},
@@ -118,30 +101,22 @@ int runTraining(const Settings &settings)
                                          {"-o", "output file", settings.outputFile}});
     float w = 0.0f;
     float lambda = 0.0f;
-    int nSamples = 0;
-    int nFeatures = 0;
-    int nClasses = 0;
-    std::vector<int> classOfSample;
+    TrainingInputs inputs;
     if (problem.empty())
         problem = parseWeight(settings.weightText, w);
     if (problem.empty())
         problem = parseLambda(settings.lambdaText, lambda);
     if (problem.empty())
-        problem = checkSampleTable(settings.sampleFile, nSamples, nFeatures);
-    if (problem.empty())
-        problem = checkLabels(settings.labelsFile, nSamples, classOfSample, nClasses);
-    if (problem.empty())
-        problem = checkTree(settings.treeFile, nFeatures);
+        problem = readTrainingInputs(settings.sampleFile, settings.labelsFile, settings.treeFile,
+                                     {w}, inputs);
     if (!problem.empty())
         return fail(problem);
 
-    Logistic model(settings.sampleFile, settings.labelsFile, settings.treeFile, {});
+    Logistic model(inputs.takeData(), inputs.tree.release());
     model.Train(lambda);
     model.Learn(w);
-    problem = weightsProblem(model, settings);
-    if (problem.empty())
-        problem = writeFileAtomically(settings.outputFile,
-                                      [&model](std::ostream &out) { model.output(out); });
+    problem = writeFileAtomically(settings.outputFile,
+                                  [&model](std::ostream &out) { model.output(out); });
     model.del();
     return problem.empty() ? 0 : fail(problem);
 }
@@ -151,21 +126,30 @@ int runTesting(const Settings &settings)
     std::string problem = missingOption({{"-d", "sample table", settings.sampleFile},
                                          {"-c", "model file", settings.modelFile},
                                          {"-o", "output file", settings.outputFile}});
-    int nSamples = 0;
-    int nFeatures = 0;
+    SampleTable table;
     if (problem.empty())
-        problem = checkSampleTable(settings.sampleFile, nSamples, nFeatures);
-    if (problem.empty())
-        problem = checkModelFile(settings.modelFile, nFeatures);
+        problem = readSampleTable(settings.sampleFile, table);
     if (!problem.empty())
         return fail(problem);
 
-    Logistic model(settings.sampleFile, {});
-    model.input(settings.modelFile);
-    problem = writeFileAtomically(settings.outputFile,
-                                  [&model](std::ostream &out) { model.Classify(out); });
+    Logistic model(dataOf(table), nullptr);
+    problem = readModelFile(settings.modelFile, model.nFeatures, model);
+    if (problem.empty())
+        problem = writeFileAtomically(settings.outputFile,
+                                      [&model](std::ostream &out) { model.Classify(out); });
     model.del();
     return problem.empty() ? 0 : fail(problem);
+}
+
+// Runs a training or testing run; an allocation that fails (a machine short
+// of memory) ends it with one error line instead of an abort.
+int guarded(int (*run)(const Settings &), const Settings &settings)
+{
+    try {
+        return run(settings);
+    } catch (const std::bad_alloc &) {
+        return outOfMemory();
+    }
 }
 
 // Command-line errors go to standard output and end the process with status 1.
@@ -213,8 +197,8 @@ int main(int argc, char **argv)
         return 0;
     }
     if (settings.mode == "train")
-        return runTraining(settings);
+        return guarded(runTraining, settings);
     if (settings.mode == "test")
-        return runTesting(settings);
+        return guarded(runTesting, settings);
     return 0;
 }

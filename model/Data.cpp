@@ -1,17 +1,31 @@
-// Sample table and labels file: counting, reading and row scaling.
+// Sample table and labels file read leniently for any list of lines:
+// counting, reading and row scaling. (The programs read them through
+// SampleTable.h, which checks them in the same pass.)
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 
 #include "model/Logistic.h"
+#include "model/TextReader.h"
 
 namespace {
 
-// True when line index `line` is kept: an empty list keeps every line.
-bool isSelected(const std::vector<int> &samples, int line)
-{
-    return samples.empty() || std::find(samples.begin(), samples.end(), line) != samples.end();
-}
+// The lines a sample index list keeps, for lookups in logarithmic time.
+class Selection {
+public:
+    explicit Selection(std::vector<int> samples) : lines(std::move(samples))
+    {
+        std::sort(lines.begin(), lines.end());
+    }
+    // An empty list keeps every line.
+    bool keeps(int line) const
+    {
+        return lines.empty() || std::binary_search(lines.begin(), lines.end(), line);
+    }
+
+private:
+    std::vector<int> lines;
+};
 
 // Array sizes come from file contents; a negative count allocates nothing.
 int atLeastZero(int n)
@@ -82,22 +96,24 @@ void Data::GetData(std::string samplePath, std::vector<int> samples)
     // Cells that no value reaches (short or unreadable lines) stay 0.
     X = new float[cells]();
 
-    std::ifstream in(samplePath);
-    std::string line;
+    const Selection selection(std::move(samples));
+    TextReader in(samplePath);
     int L = 0;
     int k = 0;
-    while (std::getline(in, line)) {
-        if (isSelected(samples, L)) {
-            // The values of all selected lines form one stream filling X cell by cell.
-            std::istringstream fields(line);
-            float value = 0.0f;
-            fields >> value; // the sample's own label, not used
-            while (fields >> value) {
+    // Each line is read as formatted extraction from that line alone would
+    // read it: values up to the first field that is not a number.
+    while (in.peek() != -1) {
+        float value = 0.0f;
+        // The values of all selected lines form one stream filling X cell by
+        // cell; the line's leading field is the sample's own label, not used.
+        if (selection.keeps(L) && extractFloat(in, value)) {
+            while (extractFloat(in, value)) {
                 if (k < cells)
                     X[k] = value;
                 k++;
             }
         }
+        finishLine(in);
         L++;
     }
     NLines = L;
@@ -109,25 +125,26 @@ void Data::getClasses(std::string labelsPath, std::vector<int> samples)
     int *lineClass = new int[atLeastZero(NLines)]();
     classes = new int[atLeastZero(N)]();
 
-    std::ifstream in(labelsPath);
-    std::string line;
+    TextReader in(labelsPath);
     int c = 0;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] != '>')
+    while (in.peek() != -1) {
+        const bool opensClass = in.peek() == '>';
+        finishLine(in);
+        if (!opensClass)
             continue;
-        std::string members;
-        std::getline(in, members);
+        // The next line, whatever it holds, is the member list.
         c++;
-        std::istringstream list(members);
         int s = 0;
-        while (list >> s)
+        while (extractInt(in, s))
             if (s >= 1 && s <= NLines)
                 lineClass[s - 1] = c;
+        finishLine(in);
     }
 
+    const Selection selection(std::move(samples));
     int k = 0;
     for (int i = 0; i < NLines; i++) {
-        if (!isSelected(samples, i))
+        if (!selection.keeps(i))
             continue;
         if (k < N)
             classes[k] = lineClass[i];

@@ -1,104 +1,136 @@
 #include "validation/setsCheck.h"
 
-#include <fstream>
-#include <set>
-#include <sstream>
-#include <vector>
+#include <algorithm>
+#include <cstring>
+#include <map>
 
-#include "validation/options.h"
+#include "model/TextReader.h"
 
 namespace {
 
 // Where a sets-file problem sits, as the start of its message.
-std::string place(const std::string &path, int lineNumber)
+std::string place(const std::string &path, long long lineNumber)
 {
     return path + ":" + std::to_string(lineNumber) + ": ";
 }
 
-// Reads a word of decimal digits only as a value below `limit`.
-bool readBelow(const std::string &word, int limit, int &value)
+// Reads a field of decimal digits only (no sign) as a value below `limit`;
+// `text` gets the field as messages show it.
+bool readBelow(TextReader &in, long long limit, int &value, FieldText &text)
 {
+    bool sound = true;
     long long number = 0;
-    if (!readDigits(word, static_cast<long long>(limit) - 1, number))
-        return false;
+    for (int c = in.peek(); c != -1 && c != '\n' && !isFieldSpace(c); c = in.peek()) {
+        text.add(static_cast<char>(c));
+        in.advance();
+        if (!sound)
+            continue;
+        sound = c >= '0' && c <= '9';
+        number = number * 10 + (c - '0');
+        sound = sound && number < limit;
+    }
     value = static_cast<int>(number);
-    return true;
+    return sound;
 }
 
-// Membership of each sample in the block being checked.
+// Membership of each sample in the block being read.
 enum Membership : char { NONE, IN_TEST, IN_TRAINING };
 
-// Checks one index line of a block and marks its samples as `list`.
-std::string checkIndexLine(const std::string &line, const std::string &where, Membership list,
-                           int fold, int nSamples, std::vector<char> &membership)
+// Reads one index line of a block into `indices` and marks its samples as `list`.
+std::string readIndexLine(TextReader &in, const std::string &where, Membership list, int fold,
+                          int nSamples, std::vector<char> &membership, std::vector<int> &indices)
 {
     const char *name = list == IN_TEST ? "test" : "training";
-    std::istringstream words(line);
-    std::string word;
-    int count = 0;
-    while (words >> word) {
+    while (true) {
+        skipFieldSpace(in);
+        if (atLineEnd(in))
+            break;
+        FieldText word;
         int index = 0;
-        if (!readBelow(word, nSamples, index))
-            return where + "\"" + word + "\" is not a sample index from 0 to " +
+        if (!readBelow(in, nSamples, index, word))
+            return where + "\"" + word.shown() + "\" is not a sample index from 0 to " +
                    std::to_string(nSamples - 1);
         if (membership[index] == list)
-            return where + "sample index " + word + " appears twice in the " + name + " list";
+            return where + "sample index " + word.shown() + " appears twice in the " + name +
+                   " list";
         if (membership[index] != NONE)
-            return where + "sample index " + word + " is in both the test and the training list";
+            return where + "sample index " + word.shown() +
+                   " is in both the test and the training list";
         membership[index] = list;
-        count++;
+        indices.push_back(index);
     }
-    if (count == 0)
+    finishLine(in);
+    if (indices.empty())
         return where + "the " + name + " list of fold " + std::to_string(fold) + " is empty";
     return "";
 }
 
 } // namespace
 
-std::string checkSetsFile(const std::string &path, int KFold, int nSamples)
+std::string readSetsFile(const std::string &path, int KFold, int nSamples,
+                         std::vector<FoldSamples> &folds)
 {
-    std::ifstream in(path);
-    if (!in)
+    folds.clear();
+    TextReader in(path);
+    if (!in.opened())
         return path + ": cannot open the file";
-    std::set<int> foldsSeen; // a set: KFold may be large, the file is what is read
-    std::string line;
-    int lineNumber = 0;
-    while (std::getline(in, line)) {
+    // A map: KFold may be large, the file is what is read.
+    std::map<int, FoldSamples> blocks;
+    std::vector<char> membership(nSamples > 0 ? nSamples : 0, NONE);
+    long long lineNumber = 0;
+    while (in.peek() != -1) {
         lineNumber++;
-        if (line.empty() || line[0] != '>')
+        if (in.peek() != '>') {
+            finishLine(in);
             continue;
+        }
         const std::string header = place(path, lineNumber);
-        std::istringstream words(line);
-        std::string marker, foldWord;
-        words >> marker;
+        FieldText marker;
+        marker.addRest(in);
+        skipFieldSpace(in);
         // A header such as ">3" would be read as fold 0: insist on a separate word.
-        if (!(words >> foldWord))
+        if (atLineEnd(in))
             return header + "the block header has no fold number (write \"> FOLD\")";
+        FieldText foldWord;
         int fold = 0;
-        if (!readBelow(foldWord, KFold, fold))
-            return header + "fold number \"" + foldWord + "\" is not from 0 to " +
+        if (!readBelow(in, KFold, fold, foldWord))
+            return header + "fold number \"" + foldWord.shown() + "\" is not from 0 to " +
                    std::to_string(KFold - 1);
-        if (!foldsSeen.insert(fold).second)
-            return header + "a second block for fold " + foldWord;
+        if (blocks.count(fold))
+            return header + "a second block for fold " + foldWord.shown();
+        finishLine(in);
 
-        std::vector<char> membership(nSamples > 0 ? nSamples : 0, NONE);
+        FoldSamples &block = blocks[fold];
         for (const Membership list : {IN_TEST, IN_TRAINING}) {
-            if (!std::getline(in, line))
-                return header + "the block of fold " + foldWord + " has no " +
+            if (in.peek() == -1)
+                return header + "the block of fold " + foldWord.shown() + " has no " +
                        (list == IN_TEST ? "test" : "training") + " line";
             lineNumber++;
-            const std::string message = checkIndexLine(line, place(path, lineNumber), list, fold,
-                                                       nSamples, membership);
+            const std::string message =
+                readIndexLine(in, place(path, lineNumber), list, fold, nSamples, membership,
+                              list == IN_TEST ? block.test : block.training);
             if (!message.empty())
                 return message;
         }
+        for (const std::vector<int> *list : {&block.test, &block.training})
+            for (const int index : *list)
+                membership[index] = NONE;
     }
-    if (in.bad())
-        return path + ": cannot read the file";
-    if (static_cast<int>(foldsSeen.size()) == KFold)
-        return "";
-    int missing = 0;
-    while (foldsSeen.count(missing))
-        missing++;
-    return path + ": no block for fold " + std::to_string(missing);
+    if (in.readError() != 0)
+        return path + ": cannot read the file (" + std::strerror(in.readError()) + ")";
+    if (static_cast<long long>(blocks.size()) != KFold) {
+        int missing = 0;
+        while (blocks.count(missing))
+            missing++;
+        return path + ": no block for fold " + std::to_string(missing);
+    }
+    for (auto &entry : blocks)
+        folds.push_back(std::move(entry.second));
+    return "";
+}
+
+std::string checkSetsFile(const std::string &path, int KFold, int nSamples)
+{
+    std::vector<FoldSamples> folds;
+    return readSetsFile(path, KFold, nSamples, folds);
 }
