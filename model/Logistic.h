@@ -74,6 +74,8 @@ public:
     void Learn(float w);
     float compute(int k, int j);
     float eval(int k, int j, float step);
+    // eval (k, j, sUp) then eval (k, j, sDown), with the same results and effects.
+    void evalUpDown(int k, int j, float sUp, float sDown, float &fUp, float &fDown);
     void dl1(int k, int j, float &g, float &h);
     // Rebuilds the fit's caches from `margin`, `sumExp` and `fitSum`; needed
     // only after changing those fields from outside the optimiser.
@@ -131,6 +133,7 @@ public:
     std::vector<std::vector<float>> featureValues; // M: X[i*M + j] for i in featureRows[j]
     std::vector<float> expMargin;  // C x N: expf(margin)
     std::vector<float> logSumExp;  // N: logf(sumExp)
+    std::vector<float> logSumExpTwin; // N: the same again, so that two trial steps sum side by side
     // logPrefix[0] = -(0 + fitSum), then logPrefix[i + 1] = logPrefix[i] + logSumExp[i]:
     // the partial sums of the objective with no step. Entries 0..prefixValid are current.
     std::vector<float> logPrefix;

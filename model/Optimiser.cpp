@@ -45,10 +45,19 @@ float zeroStepStart(float fitSum)
     return -(acc + fitSum);
 }
 
-// The logarithm of sample i's normaliser changed: partial sums past i are stale.
-void logChanged(Logistic &m, int i)
+// Sample i's normaliser takes the value S, with bits other than before.
+void setSumExp(Logistic &m, int i, float S)
 {
-    m.prefixValid = std::min(m.prefixValid, i);
+    m.sumExp[i] = S;
+    m.logSumExp[i] = m.logSumExpTwin[i] = logf(S);
+    m.prefixValid = std::min(m.prefixValid, i); // partial sums past i are stale
+}
+
+// The objective from its loss part v, for coefficient p of feature j moved by s.
+float objective(const Logistic &m, int p, int j, float s, float v)
+{
+    const float bNew = m.beta[p] + s;
+    return ((std::fabs(bNew) - std::fabs(bNew - s)) * m.leafWeight[j] + m.penaltySum) * m.lambda + v;
 }
 
 // Brings the partial sums of the objective with no step up to date through
@@ -107,15 +116,88 @@ float trialLoss(Logistic &m, int k, int j, float s)
     for (int r = 0; r < count; r++) {
         const int i = rows[r];
         const float undone = (scratch[3 * r + 1] + expMargin[i]) - scratch[3 * r];
-        if (sameBits(undone, m.sumExp[i])) {
+        if (sameBits(undone, m.sumExp[i]))
             m.logSumExp[i] = scratch[3 * r + 2];
-        } else {
-            m.sumExp[i] = undone;
-            m.logSumExp[i] = logf(undone);
-            logChanged(m, i);
-        }
+        else
+            setSumExp(m, i, undone);
     }
     return v;
+}
+
+// The loss parts of an upward and then a downward trial step (neither 0),
+// exactly as two evaluations in a row give them: the downward step sees the
+// normalisers that undoing the upward one left. The two sums of N
+// logarithms are independent and run side by side, one over logSumExp and
+// one over its twin, each holding its own trial's logarithms.
+void trialLossPair(Logistic &m, int k, int j, float sUp, float sDown, float &vUp, float &vDown)
+{
+    const int N = m.nSamples;
+    const int C = m.nClasses;
+    const std::vector<int> &rows = m.featureRows[j];
+    const float *values = m.featureValues[j].data();
+    const int count = (int)rows.size();
+    const float *expMargin = m.expMargin.data() + (std::size_t)k * N;
+    const float *margin = m.margin + (std::size_t)k * N;
+    float *scratch = m.trialRows.data();
+
+    float accUp = 0;
+    float accDown = 0;
+    for (int r = 0; r < count; r++) {
+        const int i = rows[r];
+        const float x = values[r];
+        const float y = (float)m.data.Y[i * C + k];
+        const float e = expMargin[i];
+        accUp += y * (sUp * x);
+        const float movedUp = expf(sUp * x + margin[i]);
+        const float trialUp = movedUp + (m.sumExp[i] - e);
+        const float afterUp = (trialUp + e) - movedUp;
+        accDown += y * (sDown * x);
+        const float movedDown = expf(sDown * x + margin[i]);
+        const float trialDown = movedDown + (afterUp - e);
+        scratch[2 * r] = (trialDown + e) - movedDown;
+        scratch[2 * r + 1] = m.logSumExp[i];
+        m.logSumExp[i] = logf(trialUp);
+        m.logSumExpTwin[i] = logf(trialDown);
+    }
+
+    // A sum that starts like the one with no step shares its partial sums up
+    // to the first moved sample.
+    const float zeroStart = zeroStepStart(m.fitSum);
+    const int first = count > 0 ? rows[0] : N;
+    vUp = -(accUp + m.fitSum);
+    vDown = -(accDown + m.fitSum);
+    int fromUp = 0;
+    int fromDown = 0;
+    if (sameBits(vUp, zeroStart) || sameBits(vDown, zeroStart))
+        extendPrefix(m, first);
+    if (sameBits(vUp, zeroStart)) {
+        vUp = m.logPrefix[first];
+        fromUp = first;
+    }
+    if (sameBits(vDown, zeroStart)) {
+        vDown = m.logPrefix[first];
+        fromDown = first;
+    }
+    const float *logUp = m.logSumExp.data();
+    const float *logDown = m.logSumExpTwin.data();
+    int i = std::min(fromUp, fromDown);
+    for (; i < fromDown; i++)
+        vUp += logUp[i];
+    for (; i < fromUp; i++)
+        vDown += logDown[i];
+    for (; i < N; i++) {
+        vUp += logUp[i];
+        vDown += logDown[i];
+    }
+
+    for (int r = 0; r < count; r++) {
+        const int i = rows[r];
+        const float undone = scratch[2 * r];
+        if (sameBits(undone, m.sumExp[i]))
+            m.logSumExp[i] = m.logSumExpTwin[i] = scratch[2 * r + 1];
+        else
+            setSumExp(m, i, undone);
+    }
 }
 
 #ifdef ORVANE_CHECK_CACHES
@@ -135,7 +217,7 @@ void checkCaches(const Logistic &m)
         if (!sameBits(m.expMargin[q], expf(m.margin[q])))
             cacheFault("expMargin", q);
     for (int i = 0; i < N; i++)
-        if (!sameBits(m.logSumExp[i], logf(m.sumExp[i])))
+        if (!sameBits(m.logSumExp[i], logf(m.sumExp[i])) || !sameBits(m.logSumExpTwin[i], m.logSumExp[i]))
             cacheFault("logSumExp", i);
     // The partial sums hold while they start from the current fitSum.
     float v = zeroStepStart(m.fitSum);
@@ -223,6 +305,7 @@ void Logistic::refreshCaches()
     logSumExp.resize(N);
     for (int i = 0; i < N; i++)
         logSumExp[i] = logf(sumExp[i]);
+    logSumExpTwin = logSumExp;
     logPrefix.assign(N + 1, 0.0f);
     prefixValid = -1;
 }
@@ -284,11 +367,8 @@ void Logistic::Learn(float w)
                         const float moved = expf(scores[i]);
                         const float S = moved + (sumExp[i] - expScores[i]);
                         expScores[i] = moved;
-                        if (!sameBits(S, sumExp[i])) {
-                            sumExp[i] = S;
-                            logSumExp[i] = logf(S);
-                            logChanged(*this, i);
-                        }
+                        if (!sameBits(S, sumExp[i]))
+                            setSumExp(*this, i, S);
                     }
                 }
                 beta[p] = bNew;
@@ -326,8 +406,8 @@ float Logistic::compute(int k, int j)
         const float sUp = -(g + dPlus[p]) / H;
         const float sDown = -(g + dMinus[p]) / H;
         const float f0 = eval(k, j, 0.0f);
-        const float fUp = eval(k, j, sUp);
-        const float fDown = eval(k, j, sDown);
+        float fUp, fDown;
+        evalUpDown(k, j, sUp, sDown, fUp, fDown);
         if (f0 > fUp && fDown >= fUp)
             return sUp;
         if (f0 > fDown && fUp > fDown)
@@ -344,7 +424,6 @@ float Logistic::eval(int k, int j, float step)
 #endif
     const int p = k * nFeatures + j;
     const float s = clampStep(step, delta[p]);
-    const float bNew = beta[p] + s;
     float v;
     if (s != 0) {
         v = trialLoss(*this, k, j, s);
@@ -352,8 +431,7 @@ float Logistic::eval(int k, int j, float step)
         extendPrefix(*this, nSamples);
         v = logPrefix[nSamples];
     }
-    const float result =
-        ((std::fabs(bNew) - std::fabs(bNew - s)) * leafWeight[j] + penaltySum) * lambda + v;
+    const float result = objective(*this, p, j, s, v);
 #ifdef ORVANE_CHECK_CACHES
     if (!sameBits(result, fresh))
         cacheFault("objective of coefficient", p);
@@ -363,6 +441,35 @@ float Logistic::eval(int k, int j, float step)
     checkCaches(*this);
 #endif
     return result;
+}
+
+void Logistic::evalUpDown(int k, int j, float sUp, float sDown, float &fUp, float &fDown)
+{
+    const int p = k * nFeatures + j;
+    const float up = clampStep(sUp, delta[p]);
+    const float down = clampStep(sDown, delta[p]);
+    if (up == 0 || down == 0) {
+        fUp = eval(k, j, sUp);
+        fDown = eval(k, j, sDown);
+        return;
+    }
+#ifdef ORVANE_CHECK_CACHES
+    std::vector<float> freshSumExp(sumExp, sumExp + nSamples);
+    const float freshUp = freshEval(*this, k, j, sUp, freshSumExp);
+    const float freshDown = freshEval(*this, k, j, sDown, freshSumExp);
+#endif
+    float vUp, vDown;
+    trialLossPair(*this, k, j, up, down, vUp, vDown);
+    fUp = objective(*this, p, j, up, vUp);
+    fDown = objective(*this, p, j, down, vDown);
+#ifdef ORVANE_CHECK_CACHES
+    if (!sameBits(fUp, freshUp) || !sameBits(fDown, freshDown))
+        cacheFault("objectives of the two steps of coefficient", p);
+    for (int i = 0; i < nSamples; i++)
+        if (!sameBits(sumExp[i], freshSumExp[i]))
+            cacheFault("sumExp after two evaluations", i);
+    checkCaches(*this);
+#endif
 }
 
 void Logistic::dl1(int k, int j, float &g, float &h)
