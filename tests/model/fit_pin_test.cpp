@@ -78,3 +78,34 @@ TEST(PinnedFits, SameModelFilesAndStateBits)
         model.del();
     }
 }
+
+TEST(PinnedFits, PairedTrialStepsEqualTwoEvaluationsInARow)
+{
+    // Two models fitted alike hold the same bits; one evaluates each pair of
+    // trial steps at once, the other one step after the other. Results and
+    // normalisers must agree bit for bit, also when a step is 0 or clamped.
+    auto fitted = [](Logistic &m) {
+        m.Train(0.1f);
+        m.Learn(0.5f);
+    };
+    Logistic paired(dataFile("wide.txt"), dataFile("wide_labels.txt"), dataFile("wide.tre"), {});
+    Logistic single(dataFile("wide.txt"), dataFile("wide_labels.txt"), dataFile("wide.tre"), {});
+    fitted(paired);
+    fitted(single);
+    const float steps[][2] = {{0.3f, -0.2f}, {-0.7f, 5.0f}, {0.0f, 0.4f}, {0.25f, 0.0f}, {1e-3f, -1e-3f}};
+    for (int j : paired.leafFeatures) {
+        for (int k = 0; k < paired.nClasses; k++) {
+            for (const auto &step : steps) {
+                float up, down;
+                paired.evalUpDown(k, j, step[0], step[1], up, down);
+                const float upAlone = single.eval(k, j, step[0]);
+                const float downAlone = single.eval(k, j, step[1]);
+                ASSERT_EQ(hexBits("", &up, 1), hexBits("", &upAlone, 1)) << k << " " << j;
+                ASSERT_EQ(hexBits("", &down, 1), hexBits("", &downAlone, 1)) << k << " " << j;
+                ASSERT_EQ(hexBits("", paired.sumExp, paired.nSamples), hexBits("", single.sumExp, single.nSamples));
+            }
+        }
+    }
+    paired.del();
+    single.del();
+}
