@@ -279,16 +279,18 @@ void Logistic::Train(float lambda)
     beta = new float[cells]();
     featureRows = new std::vector<int>[M];
     featureValues.assign(M, {});
-    std::size_t longest = 0;
-    for (int j = 0; j < M; j++) {
-        for (int i = 0; i < N; i++) {
+    // Row by row, in memory order; each feature's samples still come ascending.
+    for (int i = 0; i < N; i++) {
+        for (int j = 0; j < M; j++) {
             if (data.X[i * M + j] != 0) {
                 featureRows[j].push_back(i);
                 featureValues[j].push_back(data.X[i * M + j]);
             }
         }
-        longest = std::max(longest, featureRows[j].size());
     }
+    std::size_t longest = 0;
+    for (int j = 0; j < M; j++)
+        longest = std::max(longest, featureRows[j].size());
     trialRows.assign(3 * longest, 0.0f);
     delta = new float[cells];
     std::fill(delta, delta + cells, 1.0f);
