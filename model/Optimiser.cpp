@@ -75,8 +75,9 @@ void extendPrefix(Logistic &m, int upTo)
 }
 
 // The objective's loss part, -(acc + fitSum) plus the N logarithms, with
-// coefficient (k, j) moved by s (not 0) in the normalisers; then the trial
-// is undone the way the normalisers have always been restored.
+// coefficient (k, j) moved by s (not 0) in the normalisers. The trial is then
+// undone as (trial + exp(score)) - exp(moved score), which need not give
+// back the old bits; the normalisers keep whatever it gives.
 float trialLoss(Logistic &m, int k, int j, float s)
 {
     const int N = m.nSamples;
