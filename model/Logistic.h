@@ -85,7 +85,12 @@ public:
     void Learn(float w);
     float compute(int k, int j);
     float eval(int k, int j, float step);
+    // eval (k, j, sUp) then eval (k, j, sDown), with the same results and effects.
+    void evalUpDown(int k, int j, float sUp, float sDown, float &fUp, float &fDown);
     void dl1(int k, int j, float &g, float &h);
+    // Rebuilds the fit's caches from `margin`, `sumExp` and `fitSum`; needed
+    // only after changing those fields from outside the optimiser.
+    void refreshCaches();
 
     // Cross-validation from data in memory: build with the constructor from a
     // data set and a tree (selectRows(...) and a copy of a tree read once).
@@ -143,6 +148,18 @@ public:
     float *sumExp = nullptr;       // N
     float *xty = nullptr;          // M x C, feature-major
     Data testData;
+
+    // Caches of the fit. Each holds exactly the bits a fresh computation from
+    // the fields it stands for would give (checked in ORVANE_CHECK_CACHES builds).
+    std::vector<std::vector<float>> featureValues; // M: X[i*M + j] for i in featureRows[j]
+    std::vector<float> expMargin;  // C x N: expf(margin)
+    std::vector<float> logSumExp;  // N: logf(sumExp)
+    std::vector<float> logSumExpTwin; // N: the same again, so that two trial steps sum side by side
+    // logPrefix[0] = -(0 + fitSum), then logPrefix[i + 1] = logPrefix[i] + logSumExp[i]:
+    // the partial sums of the objective with no step. Entries 0..prefixValid are current.
+    std::vector<float> logPrefix;
+    int prefixValid = -1;
+    std::vector<float> trialRows; // scratch of a trial step: three values per row of its feature
 
 private:
     // Frees the arrays of a data set the model holds.

@@ -87,6 +87,7 @@ TEST(Optimiser, FirstStepFromZeroWorkedByHand)
     m.lambda = 0.25f;
     std::fill(m.delta, m.delta + 4, 1.0f);
     std::fill(m.sumExp, m.sumExp + 2, 2.0f);
+    m.refreshCaches();
     m.Derivatives();
 
     // Feature 0 in class 1: g = -1 + 1/2, h = 1/2 - 1/4, lasso slope 0.25,
