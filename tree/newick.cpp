@@ -112,10 +112,16 @@ void numberLeavesFirst(Tree *tree)
         tree->nodes[i]->name = i;
 }
 
+// Two spaces per level, written in blocks: deep trees have long indents.
 void writeIndent(FILE *out, int depth)
 {
-    for (int i = 0; i < depth; i++)
-        fprintf(out, "  ");
+    static const char spaces[] = "                                                                ";
+    const size_t block = sizeof spaces - 1;
+    for (size_t left = 2 * static_cast<size_t>(depth > 0 ? depth : 0); left > 0;) {
+        const size_t now = left < block ? left : block;
+        fwrite(spaces, 1, now, out);
+        left -= now;
+    }
 }
 
 } // namespace
