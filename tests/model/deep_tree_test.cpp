@@ -1,5 +1,4 @@
 #include <cmath>
-#include <cstdio>
 
 #include <gtest/gtest.h>
 
@@ -67,7 +66,4 @@ TEST(DeepTree, IndexingAndPenaltyPassesFitAOneMegabyteStack)
         m.del();
     });
     EXPECT_TRUE(ran);
-    std::remove(samplePath.c_str());
-    std::remove(labelsPath.c_str());
-    std::remove(treePath.c_str());
 }
