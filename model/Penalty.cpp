@@ -35,20 +35,21 @@ void Logistic::PartialSquareSumsRecursion(int v)
     const int V = nNodes;
     const int M = nFeatures;
     std::vector<std::pair<int, size_t>> path; // node, next child
-    const auto enter = [&](int entered) {
-        for (int f : nodeLeaves[entered])
-            for (int k = 0; k < nClasses; k++) {
-                const float b = beta[k * M + f];
-                squareSums[k * V + entered] += b * b;
-            }
-        path.emplace_back(entered, 0);
-    };
-    enter(v);
+    int entered = v;
     while (true) {
+        if (entered >= 0) {
+            for (int f : nodeLeaves[entered])
+                for (int k = 0; k < nClasses; k++) {
+                    const float b = beta[k * M + f];
+                    squareSums[k * V + entered] += b * b;
+                }
+            path.emplace_back(entered, 0);
+            entered = -1;
+        }
         const int top = path.back().first;
         size_t &next = path.back().second;
         if (next < nodeChildren[top].size()) {
-            enter(nodeChildren[top][next++]);
+            entered = nodeChildren[top][next++];
             continue;
         }
         path.pop_back();
@@ -102,41 +103,47 @@ void Logistic::TreePassSum(int v, int k, float multiNormSum, float multiCubeSum,
     };
     struct Visit {
         int v;
-        size_t next;
+        const int *next; // the children not yet visited, up to `end`
+        const int *end;
         Sums sums;
     };
     std::vector<Visit> path;
-    const auto enter = [&](int entered, Sums sums) {
-        const float n = numBetas[entered * nClasses + k];
-        const float s = squareSums[k * nNodes + entered];
-        const float r = sqrtf(s);
-        const float inv1 = r == 0 ? 0.0f : 1 / r;
-        const float cube = s * r;
-        const float inv3 = cube == 0 ? 0.0f : 1 / cube;
-        const float w = groupWeight[entered];
+    int entered = v;
+    // The sums handed to the node being entered, which adds its own group.
+    Sums carried = {multiNormSum, multiCubeSum, singleNormSum, singleCubeSum, singleWeightSum,
+                    zeroWeightSum};
+    while (true) {
+        if (entered >= 0) {
+            const float n = numBetas[entered * nClasses + k];
+            const float s = squareSums[k * nNodes + entered];
+            const float r = sqrtf(s);
+            const float inv1 = r == 0 ? 0.0f : 1 / r;
+            const float cube = s * r;
+            const float inv3 = cube == 0 ? 0.0f : 1 / cube;
+            const float w = groupWeight[entered];
 
-        // A group with several nonzero coefficients is smooth in each of them; one
-        // with a single nonzero coefficient acts as an absolute value in it; an
-        // all-zero group sits at its kink.
-        if (n > 1) {
-            sums.multiNorm += w * inv1;
-            sums.multiCube += w * inv3;
-        } else if (n == 1) {
-            sums.singleNorm += inv1 * w;
-            sums.singleCube += inv3 * w;
-            sums.singleWeight += w;
-        } else if (n == 0) {
-            sums.zeroWeight += w;
+            // A group with several nonzero coefficients is smooth in each of them; one
+            // with a single nonzero coefficient acts as an absolute value in it; an
+            // all-zero group sits at its kink.
+            if (n > 1) {
+                carried.multiNorm += w * inv1;
+                carried.multiCube += w * inv3;
+            } else if (n == 1) {
+                carried.singleNorm += inv1 * w;
+                carried.singleCube += inv3 * w;
+                carried.singleWeight += w;
+            } else if (n == 0) {
+                carried.zeroWeight += w;
+            }
+            const std::vector<int> &children = nodeChildren[entered];
+            path.push_back({entered, children.data(), children.data() + children.size(), carried});
+            entered = -1;
         }
-        path.push_back({entered, 0, sums});
-    };
-    enter(v, {multiNormSum, multiCubeSum, singleNormSum, singleCubeSum, singleWeightSum,
-              zeroWeightSum});
-    while (!path.empty()) {
         Visit &top = path.back();
-        if (top.next < nodeChildren[top.v].size()) {
+        if (top.next != top.end) {
             // Each child starts from the sums as they stand at this node.
-            enter(nodeChildren[top.v][top.next++], top.sums);
+            entered = *top.next++;
+            carried = top.sums;
             continue;
         }
         const Sums &sums = top.sums;
@@ -158,6 +165,8 @@ void Logistic::TreePassSum(int v, int k, float multiNormSum, float multiCubeSum,
             d2[p] = (A - b * (Q * b)) * lambda;
         }
         path.pop_back();
+        if (path.empty())
+            return;
     }
 }
 
