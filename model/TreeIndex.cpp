@@ -2,6 +2,8 @@
 // penalty weights of every node group and every leaf.
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "model/Logistic.h"
 
@@ -54,63 +56,115 @@ void Logistic::LoadTheTree(float w)
         Weights(0, 0);
 }
 
+// The walks below visit the tree in the same order as a recursion would, with
+// the path from their start node kept on an explicit stack: a tree of any
+// height is indexed within a small thread stack.
+
 void Logistic::TreePass(vessik::Node *node, int depth, float dist)
 {
-    const int v = nNodes;
-    nodeChildren.emplace_back();
-    nodeLeaves.emplace_back();
-    nodeDepth.push_back(0);
-    nodeRootDist.push_back(0.0f);
-
-    std::vector<int> children;
-    std::vector<int> leaves;
-    for (int c = 0; c < node->nchildren; c++) {
-        vessik::Node *child = node->children[c];
-        if (child->nchildren > 0) {
-            nNodes += 1;
-            children.push_back(nNodes);
-            TreePass(child, depth + 1, dist + node->dist);
-        } else {
+    // An internal node being indexed, with what its children gave so far.
+    struct Visit {
+        vessik::Node *node;
+        int v;
+        int depth;
+        float dist;
+        int next;
+        std::vector<int> children;
+        std::vector<int> leaves;
+    };
+    std::vector<Visit> path;
+    const auto enter = [&](vessik::Node *entered, int level, float distance) {
+        path.push_back({entered, nNodes, level, distance, 0, {}, {}});
+        nodeChildren.emplace_back();
+        nodeLeaves.emplace_back();
+        nodeDepth.push_back(0);
+        nodeRootDist.push_back(0.0f);
+    };
+    enter(node, depth, dist);
+    while (!path.empty()) {
+        Visit &top = path.back();
+        if (top.next < top.node->nchildren) {
+            vessik::Node *child = top.node->children[top.next++];
+            if (child->nchildren > 0) {
+                nNodes += 1;
+                top.children.push_back(nNodes);
+                enter(child, top.depth + 1, top.dist + top.node->dist);
+                continue;
+            }
             const int f = std::atoi(child->longname.c_str());
             // A leaf naming no column of the table has no coefficient to penalise.
             if (f < 0 || f >= nFeatures)
                 continue;
-            leaves.push_back(f);
-            leafDepth[f] = depth + 1;
-            leafBranch[f] = node->dist;
+            top.leaves.push_back(f);
+            leafDepth[f] = top.depth + 1;
+            leafBranch[f] = top.node->dist;
+            continue;
         }
+        const int v = top.v;
+        nodeChildren[v] = std::move(top.children);
+        nodeLeaves[v] = top.leaves;
+        nodeDepth[v] = top.depth;
+        nodeRootDist[v] = top.dist;
+        leafFeatures.insert(leafFeatures.end(), top.leaves.begin(), top.leaves.end());
+        path.pop_back();
     }
-    nodeChildren[v] = children;
-    nodeLeaves[v] = leaves;
-    nodeDepth[v] = depth;
-    nodeRootDist[v] = dist;
-    leafFeatures.insert(leafFeatures.end(), leaves.begin(), leaves.end());
 }
 
 float Logistic::TreePassHeight(int v)
 {
-    bool any = false;
-    float height = 0.0f;
-    const auto consider = [&](float value) {
-        if (!any || value > height)
-            height = value;
-        any = true;
+    // The greatest of the values met so far at a node; the first value is
+    // taken whatever it is, later ones only when greater.
+    struct Visit {
+        int v;
+        size_t next;
+        bool any;
+        float height;
+        void consider(float value)
+        {
+            if (!any || value > height)
+                height = value;
+            any = true;
+        }
     };
-    for (int c : nodeChildren[v])
-        consider(TreePassHeight(c));
-    for (int f : nodeLeaves[v])
-        consider(leafBranch[f]);
-    nodeHeight[v] = height;
-    return height + nodeRootDist[v];
+    std::vector<Visit> path{{v, 0, false, 0.0f}};
+    while (true) {
+        Visit &top = path.back();
+        const std::vector<int> &children = nodeChildren[top.v];
+        if (top.next < children.size()) {
+            const int child = children[top.next++];
+            path.push_back({child, 0, false, 0.0f});
+            continue;
+        }
+        for (int f : nodeLeaves[top.v])
+            top.consider(leafBranch[f]);
+        nodeHeight[top.v] = top.height;
+        const float reached = top.height + nodeRootDist[top.v];
+        path.pop_back();
+        if (path.empty())
+            return reached;
+        path.back().consider(reached);
+    }
 }
 
-void Logistic::Weights(int v, int depth)
+void Logistic::Weights(int v, int /* depth: passed on, not used */)
 {
-    groupWeight[v] = pathWeight[v] * nodeKeep[v];
-    for (int c : nodeChildren[v]) {
-        pathWeight[c] = pathWeight[v] * nodePass[v];
-        Weights(c, depth + 1);
+    std::vector<std::pair<int, size_t>> path; // node, next child
+    const auto enter = [&](int entered) {
+        groupWeight[entered] = pathWeight[entered] * nodeKeep[entered];
+        path.emplace_back(entered, 0);
+    };
+    enter(v);
+    while (!path.empty()) {
+        const int top = path.back().first;
+        size_t &next = path.back().second;
+        if (next < nodeChildren[top].size()) {
+            const int c = nodeChildren[top][next++];
+            pathWeight[c] = pathWeight[top] * nodePass[top];
+            enter(c);
+            continue;
+        }
+        for (int f : nodeLeaves[top])
+            leafWeight[f] = pathWeight[top] * nodePass[top];
+        path.pop_back();
     }
-    for (int f : nodeLeaves[v])
-        leafWeight[f] = pathWeight[v] * nodePass[v];
 }

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace vessik {
@@ -23,13 +26,16 @@ namespace {
 
 void Node::addChild(Node *child)
 {
-    Node **grown = new Node *[nchildren + 1];
-    for (int i = 0; i < nchildren; i++)
-        grown[i] = children[i];
-    grown[nchildren] = child;
-    delete[] children;
-    children = grown;
-    nchildren++;
+    if (nchildren + 1 > childCapacity) {
+        const int capacity = grownCapacity(childCapacity, nchildren + 1, 1);
+        Node **grown = new Node *[capacity];
+        for (int i = 0; i < nchildren; i++)
+            grown[i] = children[i];
+        delete[] children;
+        children = grown;
+        childCapacity = capacity;
+    }
+    children[nchildren++] = child;
     child->parent = this;
 }
 
@@ -94,15 +100,25 @@ bool Tree::assertTree()
     return true;
 }
 
+// The walks keep their path from the start node on an explicit stack, not on
+// the call stack, so that a tree of any height fits in a small thread stack.
+
 void getTreePostOrder(Tree *tree, ExtendArray<Node *> *nodes, Node *node)
 {
     if (node == nullptr)
         node = tree->root;
     if (node == nullptr)
         return;
-    for (int i = 0; i < node->nchildren; i++)
-        getTreePostOrder(tree, nodes, node->children[i]);
-    nodes->append(node);
+    std::vector<std::pair<Node *, int>> path{{node, 0}}; // node, next child
+    while (!path.empty()) {
+        auto &[current, next] = path.back();
+        if (next < current->nchildren) {
+            path.emplace_back(current->children[next++], 0);
+            continue;
+        }
+        nodes->append(current);
+        path.pop_back();
+    }
 }
 
 void getTreePreOrder(Tree *tree, ExtendArray<Node *> *nodes, Node *node)
@@ -111,9 +127,14 @@ void getTreePreOrder(Tree *tree, ExtendArray<Node *> *nodes, Node *node)
         node = tree->root;
     if (node == nullptr)
         return;
-    nodes->append(node);
-    for (int i = 0; i < node->nchildren; i++)
-        getTreePreOrder(tree, nodes, node->children[i]);
+    std::vector<Node *> pending{node}; // children pushed last first, so they pop in order
+    while (!pending.empty()) {
+        Node *current = pending.back();
+        pending.pop_back();
+        nodes->append(current);
+        for (int i = current->nchildren - 1; i >= 0; i--)
+            pending.push_back(current->children[i]);
+    }
 }
 
 void getTreeSortedPostOrder(Tree *tree, ExtendArray<Node *> *nodes, int *ordering, Node *node)
@@ -122,16 +143,37 @@ void getTreeSortedPostOrder(Tree *tree, ExtendArray<Node *> *nodes, int *orderin
         node = tree->root;
     if (node == nullptr)
         return;
-    std::vector<int> order(node->nchildren);
-    std::vector<int> ranks(node->nchildren);
-    for (int i = 0; i < node->nchildren; i++) {
-        order[i] = i;
-        ranks[i] = ordering[node->children[i]->name];
+    // Each node on the path keeps its children in visiting order in `order`,
+    // from `first`; `next` counts the children visited so far.
+    struct Visit {
+        Node *node;
+        size_t first;
+        int next;
+    };
+    std::vector<int> order;
+    std::vector<int> ranks;
+    std::vector<Visit> path;
+    const auto enter = [&](Node *entered) {
+        const size_t first = order.size();
+        ranks.clear();
+        for (int i = 0; i < entered->nchildren; i++) {
+            order.push_back(i);
+            ranks.push_back(ordering[entered->children[i]->name]);
+        }
+        std::sort(order.begin() + first, order.end(), RankSortCmp<int>(ranks.data()));
+        path.push_back({entered, first, 0});
+    };
+    enter(node);
+    while (!path.empty()) {
+        Visit &top = path.back();
+        if (top.next < top.node->nchildren) {
+            enter(top.node->children[order[top.first + top.next++]]);
+            continue;
+        }
+        nodes->append(top.node);
+        order.resize(top.first);
+        path.pop_back();
     }
-    std::sort(order.begin(), order.end(), RankSortCmp<int>(ranks.data()));
-    for (int i = 0; i < node->nchildren; i++)
-        getTreeSortedPostOrder(tree, nodes, ordering, node->children[order[i]]);
-    nodes->append(node);
 }
 
 Tree *Tree::copy()
@@ -143,6 +185,7 @@ Tree *Tree::copy()
         node->name = i;
         node->nchildren = oldNode->nchildren;
         node->children = oldNode->nchildren > 0 ? new Node *[oldNode->nchildren]() : nullptr;
+        node->childCapacity = oldNode->nchildren;
         node->dist = oldNode->dist;
         node->longname = oldNode->longname;
     }
@@ -173,6 +216,7 @@ void Tree::setTopology(Tree *other)
         delete[] node->children;
         node->nchildren = onode->nchildren;
         node->children = onode->nchildren > 0 ? new Node *[onode->nchildren]() : nullptr;
+        node->childCapacity = onode->nchildren;
         for (int j = 0; j < onode->nchildren; j++) {
             const Node *ochild = onode->children[j];
             node->children[j] = ochild ? nodes[ochild->name] : nullptr;
@@ -262,18 +306,19 @@ void Tree::reorderLeaves(std::string *order)
     if (nleaves == 0)
         return;
 
+    // The first position of each name, as a search of the list from its start finds it.
+    std::unordered_map<std::string, int> positions;
+    positions.reserve(nleaves);
+    for (int j = 0; j < nleaves; j++)
+        positions.emplace(order[j], j);
+
     std::vector<Node *> leaves(nleaves, nullptr);
     for (int i = 0; i < nleaves; i++) {
         Node *node = nodes[i];
-        bool found = false;
-        int j = 0;
-        for (; j < nleaves; j++) {
-            if (order[j] == node->longname) {
-                found = true;
-                break;
-            }
-        }
+        const auto position = positions.find(node->longname);
+        const bool found = position != positions.end();
         VESSIK_ASSERT(found);
+        const int j = position->second;
         // A repeated name would leave a slot empty and lose a node.
         VESSIK_ASSERT(leaves[j] == NULL);
         node->name = j;
@@ -326,6 +371,7 @@ void ptree2tree(int nnodes, int *ptree, Tree *tree)
         Node *node = tree->nodes[i];
         delete[] node->children;
         node->children = new Node *[2]();
+        node->childCapacity = 2;
         node->name = i;
         node->nchildren = 0;
     }

@@ -3,11 +3,25 @@
 #ifndef VESSIK_TREE_H
 #define VESSIK_TREE_H
 
+#include <climits>
 #include <string>
 
 namespace vessik {
 
-// Growable array. Past `minsize` it grows by exactly one element per append.
+// Length for a buffer of `capacity` elements that must hold `needed`: at least
+// `minsize`, and half as long again as before (to the largest int), so that
+// growing element by element costs amortised constant time per element.
+inline int grownCapacity(int capacity, int needed, int minsize)
+{
+    const long long grown = static_cast<long long>(capacity) + capacity / 2;
+    long long result = grown > needed ? grown : needed;
+    if (result < minsize)
+        result = minsize;
+    return result > INT_MAX ? INT_MAX : static_cast<int>(result);
+}
+
+// Growable array. Its buffer is never smaller than `minsize` and, once full,
+// grows by half its length, so n appends copy O(n) elements in all.
 template <class ValueType>
 class ExtendArray {
 public:
@@ -36,7 +50,7 @@ public:
     {
         const ValueType x = value; // `value` may live in the buffer freed below
         if (size_ + 1 > capacity) {
-            const int newCapacity = minsize > size_ + 1 ? minsize : size_ + 1;
+            const int newCapacity = grownCapacity(capacity, size_ + 1, minsize);
             ValueType *grown = new ValueType[newCapacity];
             for (int i = 0; i < size_; i++)
                 grown[i] = data[i];
@@ -60,7 +74,8 @@ public:
 class Node {
 public:
     Node()
-        : name(-1), parent(nullptr), children(nullptr), nchildren(0), dist(0.0f), longname()
+        : name(-1), parent(nullptr), children(nullptr), nchildren(0), dist(0.0f), longname(),
+          childCapacity(0)
     {
     }
     ~Node() { delete[] children; }
@@ -70,7 +85,8 @@ public:
 
     bool isLeaf() const { return nchildren == 0; }
 
-    // Links `child` as the last child: the child array grows by exactly one slot.
+    // Links `child` as the last child. The child array grows like an
+    // ExtendArray, so a node of n children is built in O(n) time.
     void addChild(Node *child);
 
     int name;
@@ -79,6 +95,9 @@ public:
     int nchildren;
     float dist;
     std::string longname;
+    // Allocated length of `children` (at least `nchildren`). Code that puts
+    // another array in `children` sets it to that array's length.
+    int childCapacity;
 };
 
 // A rooted tree that owns its nodes. In a sound tree node i sits in nodes[i],

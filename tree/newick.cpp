@@ -1,6 +1,7 @@
 #include "tree/newick.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "tree/logging.h"
 #include "tree/parsing.h"
@@ -9,8 +10,10 @@ namespace vessik {
 
 namespace {
 
-// Every level of parentheses is a level of recursion here and in the functions
-// that walk the tree; deeper input would exhaust the stack.
+// Deepest nesting of parentheses accepted. The reader and the walks over a tree
+// keep their paths on the heap, so this no longer guards the call stack; it
+// bounds the height of a tree (real phylogenies stay far below it) and keeps
+// the limit that users and their scripts already meet in messages.
 const int kMaxNesting = 10000;
 
 // Bytes dropped between and inside tokens.
@@ -54,30 +57,22 @@ bool isSupportValue(const std::string &label)
     return (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
-Node *readInternalNode(FILE *infile, Tree *tree, Node *parent, int &depth)
+// Reads what follows the ')' that closes an internal node: its label and its
+// branch length. False when the node cannot be completed.
+bool finishInternalNode(FILE *infile, Node *node, bool isRoot, int &depth)
 {
-    const int ownDepth = depth;
-    Node *node = createNode(tree, parent);
-    do {
-        if (readNewickNode(infile, tree, node, depth) == nullptr)
-            return nullptr;
-    } while (depth == ownDepth);
-
     std::string label;
     const char stop = readUntil(infile, label, "):,;", depth);
     if (!label.empty() && !isSupportValue(label))
         node->longname = trim(label.c_str());
     if (stop != ':')
-        return node;
+        return true;
 
     if (!readBranchLength(infile, node))
-        return nullptr;
+        return false;
     // The root's branch length ends the tree: ";" or the end of the file close it.
-    const bool isRoot = parent == nullptr;
     std::string ignored;
-    if (readUntil(infile, ignored, isRoot ? "):,;" : "):,", depth) == 0 && !isRoot)
-        return nullptr;
-    return node;
+    return readUntil(infile, ignored, isRoot ? "):,;" : "):,", depth) != 0 || isRoot;
 }
 
 Node *readLeaf(FILE *infile, Tree *tree, Node *parent, char first, int &depth)
@@ -111,16 +106,22 @@ void numberLeavesFirst(Tree *tree)
     tree->root->name = last;
 
     Node **begin = tree->nodes.data;
-    std::stable_sort(begin, begin + tree->nodes.size(),
-                     [](Node *a, Node *b) { return nodeNameCmp(&a, &b) < 0; });
+    std::stable_partition(begin, begin + tree->nodes.size(),
+                          [](const Node *node) { return node->isLeaf(); });
     for (int i = 0; i < tree->nnodes; i++)
         tree->nodes[i]->name = i;
 }
 
+// Two spaces per level, written in blocks: deep trees have long indents.
 void writeIndent(FILE *out, int depth)
 {
-    for (int i = 0; i < depth; i++)
-        fprintf(out, "  ");
+    static const char spaces[] = "                                                                ";
+    const size_t block = sizeof spaces - 1;
+    for (size_t left = 2 * static_cast<size_t>(depth > 0 ? depth : 0); left > 0;) {
+        const size_t now = left < block ? left : block;
+        fwrite(spaces, 1, now, out);
+        left -= now;
+    }
 }
 
 } // namespace
@@ -177,21 +178,45 @@ int nodeNameCmp(const void *a, const void *b)
     return nodeB->isLeaf() ? 0 : -1;
 }
 
+// Recursive descent, with the open internal nodes on an explicit stack: an
+// internal node reads children while the depth stays at the level its '('
+// reached; the ')' that lowers the depth ends its list of children.
 Node *readNewickNode(FILE *infile, Tree *tree, Node *parent, int &depth)
 {
-    const char first = readChar(infile, depth);
-    if (first == 0) {
-        printError("unexpected end of file");
-        return nullptr;
-    }
-    if (first == '(') {
-        if (depth > kMaxNesting) {
-            printError("tree is nested more than %d levels deep", kMaxNesting);
+    struct Open {
+        Node *node;
+        int ownDepth;
+    };
+    std::vector<Open> open;
+    while (true) {
+        Node *const into = open.empty() ? parent : open.back().node;
+        const char first = readChar(infile, depth);
+        if (first == 0) {
+            printError("unexpected end of file");
             return nullptr;
         }
-        return readInternalNode(infile, tree, parent, depth);
+        if (first == '(') {
+            if (depth > kMaxNesting) {
+                printError("tree is nested more than %d levels deep", kMaxNesting);
+                return nullptr;
+            }
+            open.push_back({createNode(tree, into), depth});
+            continue; // on to its first child
+        }
+        Node *done = readLeaf(infile, tree, into, first, depth);
+        if (done == nullptr)
+            return nullptr;
+        // Close every internal node whose list of children has ended.
+        while (!open.empty() && depth != open.back().ownDepth) {
+            done = open.back().node;
+            open.pop_back();
+            const bool isRoot = open.empty() && parent == nullptr;
+            if (!finishInternalNode(infile, done, isRoot, depth))
+                return nullptr;
+        }
+        if (open.empty())
+            return done;
     }
-    return readLeaf(infile, tree, parent, first, depth);
 }
 
 Tree *readNewickTree(FILE *infile, Tree *tree)
@@ -233,34 +258,49 @@ Tree *readNewickTree(const char *filename, Tree *tree)
 
 void writeNewickNode(FILE *out, Node *node, int depth, bool oneline)
 {
-    if (node->isLeaf()) {
-        if (!oneline && depth > 0)
-            writeIndent(out, depth);
-        fprintf(out, "%s:%f", node->longname.c_str(), node->dist);
-        return;
+    // The internal nodes being written, with the number of children written so far.
+    struct Open {
+        Node *node;
+        int depth;
+        int next;
+    };
+    std::vector<Open> open;
+    const auto begin = [&](Node *begun, int level) {
+        if (begun->isLeaf()) {
+            if (!oneline && level > 0)
+                writeIndent(out, level);
+            fprintf(out, "%s:%f", begun->longname.c_str(), begun->dist);
+            return;
+        }
+        if (oneline) {
+            fprintf(out, "(");
+        } else {
+            writeIndent(out, level);
+            fprintf(out, "(\n");
+        }
+        open.push_back({begun, level, 0});
+    };
+    begin(node, depth);
+    while (!open.empty()) {
+        Open &top = open.back();
+        if (top.next < top.node->nchildren) {
+            if (top.next > 0)
+                fprintf(out, oneline ? "," : ",\n");
+            const int level = top.depth + 1;
+            begin(top.node->children[top.next++], level);
+            continue;
+        }
+        if (!oneline) {
+            fprintf(out, "\n");
+            writeIndent(out, top.depth);
+        }
+        fprintf(out, ")");
+        if (top.depth == 0)
+            fprintf(out, "%s", top.node->longname.c_str());
+        else
+            fprintf(out, "%s:%f", top.node->longname.c_str(), top.node->dist);
+        open.pop_back();
     }
-
-    if (oneline) {
-        fprintf(out, "(");
-    } else {
-        writeIndent(out, depth);
-        fprintf(out, "(\n");
-    }
-    for (int i = 0; i < node->nchildren; i++) {
-        writeNewickNode(out, node->children[i], depth + 1, oneline);
-        if (i < node->nchildren - 1)
-            fprintf(out, oneline ? "," : ",\n");
-    }
-    if (!oneline) {
-        fprintf(out, "\n");
-        writeIndent(out, depth);
-    }
-    fprintf(out, ")");
-
-    if (depth == 0)
-        fprintf(out, "%s", node->longname.c_str());
-    else
-        fprintf(out, "%s:%f", node->longname.c_str(), node->dist);
 }
 
 void writeNewickTree(FILE *out, Tree *tree, int, bool oneline)
@@ -299,23 +339,39 @@ void printTree(Tree *tree, Node *node, int depth)
         return;
     }
 
-    writeIndent(stdout, depth);
-    if (node->isLeaf()) {
-        printf("%d=%s:%f", node->name, node->longname.c_str(), node->dist);
-        return;
-    }
-    printf("%d=(\n", node->name);
-    for (int i = 0; i < node->nchildren; i++) {
-        printTree(tree, node->children[i], depth + 1);
-        if (i < node->nchildren - 1)
-            printf(",\n");
-    }
-    printf("\n");
-    if (depth > 0) {
-        writeIndent(stdout, depth);
-        printf("):%f", node->dist);
-    } else {
-        printf(")");
+    struct Open {
+        Node *node;
+        int depth;
+        int next;
+    };
+    std::vector<Open> open;
+    const auto begin = [&](Node *begun, int level) {
+        writeIndent(stdout, level);
+        if (begun->isLeaf()) {
+            printf("%d=%s:%f", begun->name, begun->longname.c_str(), begun->dist);
+            return;
+        }
+        printf("%d=(\n", begun->name);
+        open.push_back({begun, level, 0});
+    };
+    begin(node, depth);
+    while (!open.empty()) {
+        Open &top = open.back();
+        if (top.next < top.node->nchildren) {
+            if (top.next > 0)
+                printf(",\n");
+            const int level = top.depth + 1;
+            begin(top.node->children[top.next++], level);
+            continue;
+        }
+        printf("\n");
+        if (top.depth > 0) {
+            writeIndent(stdout, top.depth);
+            printf("):%f", top.node->dist);
+        } else {
+            printf(")");
+        }
+        open.pop_back();
     }
 }
 
