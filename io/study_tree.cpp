@@ -16,8 +16,8 @@
 
 namespace {
 
-// Orvane's tree reader rejects deeper nesting; refusing it here keeps the
-// recursive walks below within bounds.
+// Orvane's tree reader rejects deeper nesting, so a deeper study tree could
+// not be used; the walks below keep their own stacks and need no bound.
 const int maxDepth = 10000;
 
 const std::string structural = "()[]':;,";
@@ -217,43 +217,63 @@ void numberNodes(vessik::Tree &tree)
         }
 }
 
-// Copies the kept part of the subtree under `node` into `out`, recording each
-// new node's length (summed over merged nodes) in `lengths`.
-vessik::Node *copyPruned(const vessik::Node *node, const StudyTree &tree, vessik::Tree &out,
-                         std::unordered_map<const vessik::Node *, double> &lengths,
-                         const std::function<bool(const vessik::Node *)> &keep)
+// A new node of `out` copying `node`'s label, with `length` recorded.
+vessik::Node *copyNode(const vessik::Node *node, double length, vessik::Tree &out,
+                       std::unordered_map<const vessik::Node *, double> &lengths)
 {
-    const double length = tree.lengths[node->name];
-    if (node->isLeaf()) {
-        if (!keep(node))
-            return nullptr;
-        vessik::Node *leaf = new vessik::Node();
-        out.nodes.append(leaf);
-        out.nnodes = out.nodes.size();
-        leaf->longname = node->longname;
-        lengths[leaf] = length;
-        return leaf;
-    }
-    std::vector<vessik::Node *> kept;
-    for (int c = 0; c < node->nchildren; c++) {
-        vessik::Node *child = copyPruned(node->children[c], tree, out, lengths, keep);
-        if (child != nullptr)
-            kept.push_back(child);
-    }
-    if (kept.empty())
-        return nullptr;
-    if (kept.size() == 1) {
-        lengths[kept[0]] += length;
-        return kept[0];
-    }
     vessik::Node *copy = new vessik::Node();
     out.nodes.append(copy);
     out.nnodes = out.nodes.size();
     copy->longname = node->longname;
     lengths[copy] = length;
-    for (vessik::Node *child : kept)
-        copy->addChild(child);
     return copy;
+}
+
+// Copies the kept part of the tree under `root` into `out`, recording each
+// new node's length (summed over merged nodes) in `lengths`; returns the new
+// root, or none when no leaf is kept. A post-order walk with an explicit
+// stack, so that deep trees need no deep call stack: the copies of a node's
+// kept children wait on `kept` until the node is finished.
+vessik::Node *copyPruned(const vessik::Node *root, const StudyTree &tree, vessik::Tree &out,
+                         std::unordered_map<const vessik::Node *, double> &lengths,
+                         const std::function<bool(const vessik::Node *)> &keep)
+{
+    struct Open {
+        const vessik::Node *node;
+        int next;           // the child to copy next
+        size_t firstKept;   // where this node's kept children begin on `kept`
+    };
+    std::vector<Open> open;
+    std::vector<vessik::Node *> kept;
+    // Copies a leaf at once, or opens an internal node.
+    const auto begin = [&](const vessik::Node *node) {
+        if (!node->isLeaf())
+            open.push_back({node, 0, kept.size()});
+        else if (keep(node))
+            kept.push_back(copyNode(node, tree.lengths[node->name], out, lengths));
+    };
+    begin(root);
+    while (!open.empty()) {
+        Open &top = open.back();
+        if (top.next < top.node->nchildren) {
+            begin(top.node->children[top.next++]);
+            continue;
+        }
+        const vessik::Node *node = top.node;
+        const size_t first = top.firstKept;
+        open.pop_back();
+        const double length = tree.lengths[node->name];
+        if (kept.size() - first == 1) {
+            lengths[kept.back()] += length;
+        } else if (kept.size() - first > 1) {
+            vessik::Node *copy = copyNode(node, length, out, lengths);
+            for (size_t c = first; c < kept.size(); c++)
+                copy->addChild(kept[c]);
+            kept.resize(first);
+            kept.push_back(copy);
+        }
+    }
+    return kept.empty() ? nullptr : kept.back();
 }
 
 // Numbers the nodes and gives each its length, in the tree and in `lengths`.
@@ -281,22 +301,43 @@ std::string plainLabel(const std::string &label)
     return plain;
 }
 
-void writeNode(std::ostream &out, const vessik::Node *node, bool isRoot,
-               const std::function<std::string(const vessik::Node *)> &leafLabel)
+// Writes the tree under `root` in pre-order with an explicit stack, so that
+// deep trees need no deep call stack.
+void writeNodes(std::ostream &out, const vessik::Node *root,
+                const std::function<std::string(const vessik::Node *)> &leafLabel)
 {
-    if (node->isLeaf()) {
-        out << leafLabel(node);
-    } else {
-        out << '(';
-        for (int c = 0; c < node->nchildren; c++) {
-            if (c > 0)
-                out << ',';
-            writeNode(out, node->children[c], false, leafLabel);
+    struct Open {
+        const vessik::Node *node;
+        int next;  // the child to write next
+    };
+    std::vector<Open> open;
+    const auto writeLength = [&](const vessik::Node *node) {
+        if (node != root)
+            out << ':' << floatText(node->dist);
+    };
+    const auto begin = [&](const vessik::Node *node) {
+        if (node->isLeaf()) {
+            out << leafLabel(node);
+            writeLength(node);
+            return;
         }
+        out << '(';
+        open.push_back({node, 0});
+    };
+    begin(root);
+    while (!open.empty()) {
+        Open &top = open.back();
+        if (top.next < top.node->nchildren) {
+            if (top.next > 0)
+                out << ',';
+            begin(top.node->children[top.next++]);
+            continue;
+        }
+        const vessik::Node *node = top.node;
+        open.pop_back();
         out << ')' << plainLabel(node->longname);
+        writeLength(node);
     }
-    if (!isRoot)
-        out << ':' << floatText(node->dist);
 }
 
 } // namespace
@@ -334,6 +375,6 @@ StudyTree pruneTree(const StudyTree &tree, const std::function<bool(const vessik
 void writeOrvaneTree(std::ostream &out, const vessik::Tree &tree,
                      const std::function<std::string(const vessik::Node *)> &leafLabel)
 {
-    writeNode(out, tree.root, true, leafLabel);
+    writeNodes(out, tree.root, leafLabel);
     out << ";\n";
 }

@@ -16,6 +16,8 @@
 
 #include <sys/wait.h>
 
+#include "../deep_trees.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -49,9 +51,10 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    Result run(const std::string &args) const
+    // Runs the program with `args`, after the shell commands `setup` when given.
+    Result run(const std::string &args, const std::string &setup = "") const
     {
-        const std::string command = "cd '" + dir.string() + "' && '" PREPARE_PROGRAM "' " + args +
+        const std::string command = setup + "cd '" + dir.string() + "' && '" PREPARE_PROGRAM "' " + args +
                                     " >../" + dir.filename().string() + ".out 2>../" +
                                     dir.filename().string() + ".err";
         const int status = std::system(command.c_str());
@@ -201,3 +204,24 @@ TEST_F(Prepare, RefusalsNameTheProblemAndWriteNothing)
 }
 
 } // namespace
+
+TEST_F(Prepare, TreeAsDeepAsTheReadersTakeOnASmallStack)
+{
+    // Tips 0 .. 10000 down a 10000-level comb; the table lacks the deepest.
+    std::ofstream(dir / "deep.nwk") << combNewick(kDeepestNesting, 1);
+    std::ofstream table(dir / "deep.tsv");
+    table << "#OTU ID\tS1\tS2\tS4\n";
+    for (int tip = 0; tip < kDeepestNesting; tip++)
+        table << tip << "\t1\t2\t3\n";
+    table.close();
+    const Result result = run("-table deep.tsv -metadata metadata.tsv -column SampleType -tree deep.nwk -o deep",
+                              "ulimit -s 1024 && ");
+    EXPECT_EQ(result.status, 0) << result.err;
+    // Columns follow the table, so each tip keeps its number; the deepest
+    // tip's sibling takes their parent's branch.
+    std::string expected = combNewick(kDeepestNesting - 1, 1) + "\n";
+    for (size_t at = expected.find(".000000"); at != std::string::npos; at = expected.find(".000000", at))
+        expected.erase(at, 7);
+    expected.replace(expected.find("9999:1"), 6, "9999:2");
+    EXPECT_TRUE(readFile(dir / "deep" / "tree.tre") == expected);  // too long to print
+}

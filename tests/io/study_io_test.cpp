@@ -17,6 +17,8 @@
 #include "io/taxonomy.h"
 #include "io/text.h"
 
+#include "../deep_trees.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -112,6 +114,34 @@ TEST_F(StudyFiles, PruningMergesSingleChildNodesIntoTheirChild)
                           return leaf->longname != "b";
                       }).tree),
               "(a:0.12,c:1);\n");
+}
+
+TEST_F(StudyFiles, DeepestTreeReadPrunedAndWrittenOnASmallStack)
+{
+    // Tips 0 .. 10000, tip i at depth i + 1; every branch 1 long.
+    const std::string comb = combNewick(kDeepestNesting, 1);
+    const std::string path = write("deep.nwk", comb);
+    const auto plain = [](std::string text) {
+        for (size_t at = text.find(".000000"); at != std::string::npos; at = text.find(".000000", at))
+            text.erase(at, 7);
+        return text + "\n";
+    };
+    const bool ran = runWithStack(kOneMegabyte, [&] {
+        StudyTree tree;
+        ASSERT_EQ(readStudyTree(path, tree), "");
+        EXPECT_EQ(written(*tree.tree), plain(comb));
+        // Without the deepest tip its sibling takes its parent's length.
+        const std::string last = std::to_string(kDeepestNesting);
+        std::string expected = plain(combNewick(kDeepestNesting - 1, 1));
+        expected.replace(expected.find("9999:1"), 6, "9999:2");
+        EXPECT_EQ(written(*pruneTree(tree, [&](const vessik::Node *leaf) { return leaf->longname != last; }).tree),
+                  expected);
+        // With the two deepest tips alone, the whole chain above merges into their parent.
+        const StudyTree cherry = pruneTree(tree, [](const vessik::Node *leaf) { return std::stoi(leaf->longname) >= 9999; });
+        EXPECT_EQ(written(*cherry.tree), "(9999:1,10000:1);\n");
+        EXPECT_EQ(cherry.lengths[cherry.tree->root->name], kDeepestNesting - 1.0);
+    });
+    EXPECT_TRUE(ran);
 }
 
 TEST_F(StudyFiles, FloatTextReadsBackExactly)

@@ -1,5 +1,5 @@
 // Orvane-report's computations on small trees and models worked out by hand,
-// and the tree drawing of a 20,000-tip tree.
+// the tree drawing of a 20,000-tip tree, and a 10,000-level tree on a small stack.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,6 +12,8 @@
 
 #include "report/Report.h"
 #include "tree/newick.h"
+
+#include "../deep_trees.h"
 
 namespace {
 
@@ -173,4 +175,32 @@ TEST(TreeDrawing, LargeTreesStayBoundedAndWellFormed)
     EXPECT_NE(readable.str().find(">ASV&lt;299&gt;&amp;</text>"), std::string::npos);
     EXPECT_EQ(readable.str().find("collapsed"), std::string::npos);
     expectWellFormed(readable.str());
+}
+
+TEST(Clades, DeepestTreeOnASmallStack)
+{
+    // Tips 0 .. 10000 down a comb of 10000 internal nodes; only the two deepest are selected.
+    const int n = kDeepestNesting + 1;
+    std::vector<std::string> ids;
+    for (int j = 0; j < n; j++)
+        ids.push_back("f" + std::to_string(j));
+    const FeatureNames features = namesOf(ids);
+    ClassNames classes;
+    classes.names = {"x"};
+    std::vector<float> beta(n, 0.0f);
+    beta[n - 2] = 3;
+    beta[n - 1] = 4;
+    const Coefficients model{1, n, beta.data()};
+    const bool ran = runWithStack(kOneMegabyte, [&] {
+        const TreeView tree = viewOfText(combNewick(kDeepestNesting, 1));
+        const std::vector<Clade> clades = selectedClades(tree, model, features);
+        ASSERT_EQ(clades.size(), static_cast<size_t>(kDeepestNesting));
+        EXPECT_EQ(clades.front().leaves, n);
+        EXPECT_EQ(clades.back().leaves, 2);
+        EXPECT_EQ(clades.back().norm, 5.0);
+        std::ostringstream svg;
+        drawTree(svg, tree, model, features, classes);
+        EXPECT_NE(svg.str().find(std::to_string(n) + " tips, 2 with a nonzero coefficient</text>"), std::string::npos);
+    });
+    EXPECT_TRUE(ran);
 }
