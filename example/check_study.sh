@@ -3,7 +3,7 @@
 #
 #   example/check_study.sh [DATA_FOLDER [SUBSET_FOLDER]] [-w W -lambda L ...]
 #
-# DATA_FOLDER (default /work/shared/data/globalpatterns) holds samples.txt,
+# DATA_FOLDER (default ../shared/data/globalpatterns) holds samples.txt,
 # labels.txt, tree.tre, features.tsv, sample_names.tsv and taxonomy.tsv. The
 # script exports it as a study's files (export_study.py), prepares a data
 # folder from them, and checks that
@@ -18,7 +18,7 @@
 # Run it from the repository root after `make`. Exits 0 when every check passes.
 set -eu
 
-data=${1:-/work/shared/data/globalpatterns}
+data=${1:-../shared/data/globalpatterns}
 [ $# -gt 0 ] && shift
 subset=${data}_top300
 case ${1:-} in -*|'') ;; *) subset=$1; shift ;; esac
