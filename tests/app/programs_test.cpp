@@ -2,28 +2,16 @@
 // without arguments, a build without GoogleTest, and `make install`'s files.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
-
 #include "app/version.h"
 
-namespace fs = std::filesystem;
+#include "../test_support.h"
 
 namespace {
-
-std::string readFile(const fs::path &path)
-{
-    std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
-    return content.str();
-}
 
 std::vector<std::string> builtPrograms()
 {
@@ -34,42 +22,14 @@ std::vector<std::string> builtPrograms()
     return names;
 }
 
-struct Result {
-    int status;
-    std::string out, err;
-};
+using Result = RunResult;
 
-// A fresh folder under the system's temporary directory, removed with
-// everything in it when the test ends.
-class InTemporaryFolder : public ::testing::Test {
+class InTemporaryFolder : public InTempFolder {
 protected:
-    void SetUp() override
-    {
-        std::string name = (fs::temp_directory_path() / "orvane-programs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        dir = name;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    // Runs a shell command in the folder, with its output captured there.
-    Result shell(const std::string &command) const
-    {
-        const std::string full = "cd '" + dir.string() + "' && " + command +
-                                 " >stdout.log 2>stderr.log </dev/null";
-        const int status = std::system(full.c_str());
-        Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir / "stdout.log"),
-                      readFile(dir / "stderr.log")};
-        fs::remove(dir / "stdout.log");
-        fs::remove(dir / "stderr.log");
-        return result;
-    }
-
     Result program(const std::string &name, const std::string &args) const
     {
         return shell("'" ORVANE_PROGRAM_DIR "/" + name + "' " + args);
     }
-
-    fs::path dir;
 };
 
 using Programs = InTemporaryFolder;

@@ -58,7 +58,7 @@ std::string fitState(const Logistic &m)
 
 TEST(PinnedFits, SameModelFilesAndStateBits)
 {
-    std::istringstream expectedStates(readText(dataFile("fit_bits.txt")));
+    std::istringstream expectedStates(readFile(dataFile("fit_bits.txt")));
     for (const PinnedFit &fit : pinnedFits) {
         const std::string name = std::string(fit.set) + " w=" + fit.w + " lambda=" + fit.lambda;
         Logistic model(dataFile(std::string(fit.set) + ".txt"),
@@ -70,7 +70,7 @@ TEST(PinnedFits, SameModelFilesAndStateBits)
         std::ostringstream modelFile;
         model.output(modelFile);
         EXPECT_EQ(modelFile.str(),
-                  readText(dataFile("fit_" + std::string(fit.set) + "_" + fit.w + "_" + fit.lambda + ".txt")))
+                  readFile(dataFile("fit_" + std::string(fit.set) + "_" + fit.w + "_" + fit.lambda + ".txt")))
             << name;
         std::string expected;
         std::getline(expectedStates, expected);

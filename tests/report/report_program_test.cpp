@@ -2,57 +2,25 @@
 // folder, agreement with Orvane -test, and every refusal.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <set>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 
-namespace fs = std::filesystem;
+#include "../test_support.h"
 
 namespace {
 
-std::string readFile(const fs::path &path)
-{
-    std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
-    return content.str();
-}
-
-void writeFile(const fs::path &path, const std::string &text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-struct Result {
-    int status;
-    std::string out, err;
-};
+using Result = RunResult;
 
 // Runs in a fresh copy of tests/data/report.
-class Report : public ::testing::Test {
+class Report : public InTempFolder {
 protected:
-    void SetUp() override
-    {
-        std::string name = (fs::temp_directory_path() / "orvane-report-XXXXXX").string();
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        dir = name;
-        fs::copy(REPORT_DATA_DIR, dir, fs::copy_options::recursive);
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override { fs::copy(REPORT_DATA_DIR, dir, fs::copy_options::recursive); }
 
     Result run(const std::string &program, const std::string &args) const
     {
-        const std::string command =
-            "cd '" + dir.string() + "' && '" + program + "' " + args + " >stdout.log 2>stderr.log";
-        const int status = std::system(command.c_str());
-        Result result{WEXITSTATUS(status), readFile(dir / "stdout.log"), readFile(dir / "stderr.log")};
-        fs::remove(dir / "stdout.log");
-        fs::remove(dir / "stderr.log");
-        return result;
+        return shell("'" + program + "' " + args);
     }
     Result report(const std::string &args) const { return run(REPORT_PROGRAM, args); }
 
@@ -60,8 +28,6 @@ protected:
     {
         return {fs::recursive_directory_iterator(dir), fs::recursive_directory_iterator()};
     }
-
-    fs::path dir;
 };
 
 // The class names of predictions.tsv, one per line, as Orvane -test numbers them.

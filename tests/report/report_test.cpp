@@ -13,7 +13,7 @@
 #include "report/Report.h"
 #include "tree/newick.h"
 
-#include "../deep_trees.h"
+#include "../test_support.h"
 
 namespace {
 
@@ -125,10 +125,7 @@ void expectWellFormed(const std::string &svg)
 {
     if (std::system("command -v xmllint >/dev/null 2>&1") != 0)
         return;
-    const auto path = std::filesystem::temp_directory_path() / ("orvane_report_test_" + std::to_string(getpid()) + ".svg");
-    std::ofstream(path, std::ios::binary) << svg;
-    EXPECT_EQ(std::system(("xmllint --noout '" + path.string() + "'").c_str()), 0);
-    std::filesystem::remove(path);
+    EXPECT_EQ(std::system(("xmllint --noout '" + scratchFile("drawing.svg", svg) + "'").c_str()), 0);
 }
 
 } // namespace

@@ -10,7 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "../deep_trees.h"
+#include "../test_support.h"
 #include "tree/newick.h"
 
 using namespace vessik;

@@ -1,0 +1,177 @@
+// Helpers shared by the tests: whole files, scratch files and folders that
+// leave nothing behind, program runs with their output captured, and deep
+// trees with a thread of a small stack to walk them in.
+#ifndef ORVANE_TEST_SUPPORT_H
+#define ORVANE_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <pthread.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+inline std::string readFile(const fs::path &path)
+{
+    std::ostringstream content;
+    content << std::ifstream(path, std::ios::binary).rdbuf();
+    return content.str();
+}
+
+inline void writeFile(const fs::path &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A name in the system's temporary folder that no other test program uses.
+inline fs::path uniqueTempPath(const std::string &name)
+{
+    static int count = 0;
+    return fs::temp_directory_path() /
+           ("orvane-test-" + std::to_string(getpid()) + "-" + std::to_string(count++) + "-" + name);
+}
+
+// Writes `text` to a file of its own in the temporary folder, removed when the
+// test program ends, and returns its path.
+inline std::string scratchFile(const std::string &name, const std::string &text)
+{
+    struct Files {
+        ~Files()
+        {
+            for (const fs::path &path : paths)
+                fs::remove(path);
+        }
+        std::vector<fs::path> paths;
+    };
+    static Files files;
+    files.paths.push_back(uniqueTempPath(name));
+    writeFile(files.paths.back(), text);
+    return files.paths.back().string();
+}
+
+// A fresh folder under the temporary folder.
+inline fs::path makeTempFolder()
+{
+    std::string name = (fs::temp_directory_path() / "orvane-test-XXXXXX").string();
+    if (!mkdtemp(name.data()))
+        throw std::runtime_error("cannot make a folder in " + fs::temp_directory_path().string());
+    return name;
+}
+
+// A fresh folder, removed with everything in it when this goes out of scope;
+// `path` ends in '/', so file names can be appended.
+struct TempDir {
+    TempDir() : path(makeTempFolder().string() + "/") {}
+    ~TempDir() { fs::remove_all(path); }
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::string path;
+};
+
+// Exit status, standard output and standard error of one run.
+struct RunResult {
+    int status;
+    std::string out, err;
+    bool operator==(const RunResult &other) const
+    {
+        return status == other.status && out == other.out && err == other.err;
+    }
+};
+
+inline void PrintTo(const RunResult &r, std::ostream *os)
+{
+    *os << "status " << r.status << ", out \"" << r.out << "\", err \"" << r.err << "\"";
+}
+
+// The exit status of a wait status, or 128 + the signal that ended the process.
+inline int exitStatus(int waitStatus)
+{
+    return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+}
+
+// Runs shell commands with no input; their output is captured outside every
+// folder the tests look at.
+inline RunResult runCommand(const std::string &command)
+{
+    const fs::path out = uniqueTempPath("stdout"), err = uniqueTempPath("stderr");
+    const int status = std::system(("(" + command + ") >'" + out.string() + "' 2>'" + err.string() +
+                                    "' </dev/null").c_str());
+    RunResult result{exitStatus(status), readFile(out), readFile(err)};
+    fs::remove(out);
+    fs::remove(err);
+    return result;
+}
+
+inline RunResult runIn(const fs::path &folder, const std::string &command)
+{
+    return runCommand("cd '" + folder.string() + "' && " + command);
+}
+
+// A test in a fresh folder `dir`, removed with everything in it afterwards.
+class InTempFolder : public ::testing::Test {
+protected:
+    ~InTempFolder() override { fs::remove_all(dir); }
+
+    RunResult shell(const std::string &command) const { return runIn(dir, command); }
+
+    const fs::path dir = makeTempFolder();
+};
+
+// Runs `body` on a thread of `stackBytes` of stack, as schedulers and thread
+// pools give: no walk of a deep tree may depend on a large stack. Returns false
+// when the thread cannot be made; a stack overflow kills the test.
+inline bool runWithStack(size_t stackBytes, std::function<void()> body)
+{
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0)
+        return false;
+    pthread_t thread;
+    const auto run = [](void *work) -> void * {
+        (*static_cast<std::function<void()> *>(work))();
+        return nullptr;
+    };
+    const bool started = pthread_attr_setstacksize(&attributes, stackBytes) == 0 &&
+                         pthread_create(&thread, &attributes, run, &body) == 0;
+    pthread_attr_destroy(&attributes);
+    return started && pthread_join(thread, nullptr) == 0;
+}
+
+const size_t kOneMegabyte = 1 << 20;
+
+// The deepest nesting the Newick reader accepts.
+const int kDeepestNesting = 10000;
+
+// Newick text of a comb of `levels` internal nodes, numbered from the root
+// down: node i holds `perLevel` tips (the deepest one more), then node i+1.
+// Tips are numbered 0, 1, ... from the root down; every branch is 1 long and
+// written as the Newick writer writes it, so the text reads back unchanged.
+inline std::string combNewick(int levels, int perLevel)
+{
+    std::string text;
+    int tip = 0;
+    for (int i = 0; i < levels; i++) {
+        text += "(";
+        for (int j = 0; j < perLevel + (i == levels - 1); j++)
+            text += (j ? "," : "") + std::to_string(tip++) + ":1.000000";
+        if (i < levels - 1)
+            text += ",";
+    }
+    for (int i = levels - 1; i > 0; i--)
+        text += "):1.000000";
+    return text + ");";
+}
+
+#endif
