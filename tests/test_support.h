@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,6 +119,24 @@ inline RunResult runCommand(const std::string &command)
 inline RunResult runIn(const fs::path &folder, const std::string &command)
 {
     return runCommand("cd '" + folder.string() + "' && " + command);
+}
+
+// Starts a program with its arguments, without waiting for it; standard output
+// is discarded, standard error goes to the file `errPath` or is discarded.
+inline pid_t start(const std::vector<std::string> &args, const std::string &errPath = "/dev/null")
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        std::vector<char *> argv;
+        for (const std::string &arg : args)
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(nullptr);
+        dup2(open("/dev/null", O_WRONLY), 1);
+        dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return child;
 }
 
 // A test in a fresh folder `dir`, removed with everything in it afterwards.

@@ -40,24 +40,6 @@ template <typename Body> int inChild(Body body)
     return status;
 }
 
-// Starts a program with its arguments, standard output and error discarded.
-pid_t start(const std::vector<std::string> &args)
-{
-    const pid_t child = fork();
-    if (child == 0) {
-        std::vector<char *> argv;
-        for (const std::string &arg : args)
-            argv.push_back(const_cast<char *>(arg.c_str()));
-        argv.push_back(nullptr);
-        const int devNull = open("/dev/null", O_WRONLY);
-        dup2(devNull, 1);
-        dup2(devNull, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return child;
-}
-
 class Outputs : public InTempFolder {
 protected:
     void TearDown() override

@@ -272,16 +272,10 @@ TEST(OrvaneCv, KilledRunLeavesNoLineInTheLogs)
     for (int l = 2; l <= 40; l++)
         lambdas += ",0.00" + std::to_string(l);
     const std::string err = dir.path + "stderr.capture";
-    const pid_t child = fork();
-    if (child == 0) {
-        const int out = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), null = open("/dev/null", O_WRONLY);
-        dup2(out, 2), dup2(null, 1);
-        const std::string d = dir.path;
-        execl(cv.c_str(), cv.c_str(), "-d", (d + "samples.txt").c_str(), "-l", (d + "labels.txt").c_str(), "-t",
-              (d + "tree.tre").c_str(), "-n", "1", "-k", "3", "-s", (d + "sets").c_str(), "-p", d.c_str(), "-w",
-              "0.5", "-lambda", lambdas.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    const std::string d = dir.path;
+    const pid_t child = start({cv, "-d", d + "samples.txt", "-l", d + "labels.txt", "-t", d + "tree.tre", "-n", "1",
+                               "-k", "3", "-s", d + "sets", "-p", d, "-w", "0.5", "-lambda", lambdas},
+                              err);
     ASSERT_GT(child, 0);
     for (int waited = 0; waited < 60000 && readFile(err).find("fit 2 of") == std::string::npos; waited++)
         usleep(1000);
