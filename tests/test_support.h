@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -192,5 +193,32 @@ inline std::string combNewick(int levels, int perLevel)
         text += "):1.000000";
     return text + ");";
 }
+
+// Newick text to and from the tree library, for the tests that include
+// tree/newick.h before this header.
+#ifdef VESSIK_NEWICK_H
+// Reads `text` into `into`, or into a new tree when it is null.
+inline vessik::Tree *readText(const std::string &text, vessik::Tree *into = nullptr)
+{
+    // A memory stream cannot be empty.
+    FILE *in = text.empty() ? fopen("/dev/null", "r")
+                            : fmemopen(const_cast<char *>(text.data()), text.size(), "r");
+    vessik::Tree *tree = vessik::readNewickTree(in, into);
+    fclose(in);
+    return tree;
+}
+
+inline std::string writeText(vessik::Tree *tree, bool oneline = true)
+{
+    char *buffer = nullptr;
+    size_t length = 0;
+    FILE *out = open_memstream(&buffer, &length);
+    vessik::writeNewickTree(out, tree, 0, oneline);
+    fclose(out);
+    std::string text(buffer, length);
+    free(buffer);
+    return text;
+}
+#endif
 
 #endif

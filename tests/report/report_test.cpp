@@ -19,9 +19,7 @@ namespace {
 
 TreeView viewOfText(const std::string &newick)
 {
-    FILE *in = fmemopen(const_cast<char *>(newick.data()), newick.size(), "r");
-    const std::unique_ptr<vessik::Tree> tree(vessik::readNewickTree(in));
-    std::fclose(in);
+    const std::unique_ptr<vessik::Tree> tree(readText(newick));
     return viewOf(*tree);
 }
 

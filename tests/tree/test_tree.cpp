@@ -28,27 +28,6 @@ extern "C" int rand() noexcept
 namespace {
 const std::string scratch = testing::TempDir() + "vessik-" + std::to_string(getpid()) + "-";
 
-Tree *readText(const std::string &text, Tree *tree = nullptr)
-{
-    // A memory stream cannot be empty.
-    FILE *in = text.empty() ? fopen("/dev/null", "r")
-                            : fmemopen(const_cast<char *>(text.data()), text.size(), "r");
-    Tree *result = readNewickTree(in, tree);
-    fclose(in);
-    return result;
-}
-
-std::string writeText(Tree *tree, bool oneline = true)
-{
-    FILE *out = tmpfile();
-    writeNewickTree(out, tree, 0, oneline);
-    std::string text(ftell(out), '\0');
-    rewind(out);
-    text.resize(fread(text.data(), 1, text.size(), out));
-    fclose(out);
-    return text;
-}
-
 std::string check(Tree *tree)
 {
     CaptureStderr(); // the condition is evaluated before either branch
