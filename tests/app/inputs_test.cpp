@@ -3,8 +3,6 @@
 // rule of -w -1 and -2, and running out of memory. Inputs are generated here.
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "../test_support.h"
 
 namespace {

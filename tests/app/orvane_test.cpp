@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <sstream>
-#include <string>
 
 #include "app/inputs.h"
 

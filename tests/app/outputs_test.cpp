@@ -7,15 +7,11 @@
 #include <csignal>
 #include <cstring>
 #include <set>
-#include <string>
 #include <thread>
 
-#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "app/outputs.h"
 

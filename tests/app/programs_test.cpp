@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "app/version.h"
 

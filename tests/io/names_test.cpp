@@ -2,8 +2,6 @@
 // back, and that every malformed file is refused with its file and line.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "io/names.h"
 
 #include "../test_support.h"

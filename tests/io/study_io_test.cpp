@@ -1,9 +1,6 @@
 // Tests of the readers of a study's own files: tree, table, metadata, taxonomy.
 #include <gtest/gtest.h>
 
-#include <sstream>
-#include <string>
-
 #ifdef ORVANE_HAVE_HDF5
 #include <hdf5.h>
 #endif

@@ -10,9 +10,7 @@
 // zero from either side, the upward, downward and no step from zero, a zero
 // curvature (feature 8 of mix and 11 of wide are 0 in every sample), the step
 // bound, and both stops of the sweep loop (a rise; a stable objective).
-#include <cstdio>
 #include <cstring>
-#include <sstream>
 
 #include <gtest/gtest.h>
 

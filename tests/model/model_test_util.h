@@ -2,9 +2,6 @@
 #ifndef ORVANE_MODEL_TEST_UTIL_H
 #define ORVANE_MODEL_TEST_UTIL_H
 
-#include <string>
-#include <vector>
-
 #include "model/Logistic.h"
 
 #include "../test_support.h"

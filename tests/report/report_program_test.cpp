@@ -2,10 +2,7 @@
 // folder, agreement with Orvane -test, and every refusal.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <set>
-#include <sstream>
-#include <string>
 
 #include "../test_support.h"
 

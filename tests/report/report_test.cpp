@@ -2,13 +2,7 @@
 // the tree drawing of a 20,000-tip tree, and a 10,000-level tree on a small stack.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
-#include <unistd.h>
 
 #include "report/Report.h"
 #include "tree/newick.h"

@@ -2,10 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <fstream>
 #include <random>
-
-#include <unistd.h>
 
 #include "tree/common.h"
 #include "tree/logging.h"

@@ -3,12 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <new>
-#include <string>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "tree/newick.h"
 

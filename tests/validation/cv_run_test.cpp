@@ -9,11 +9,7 @@
 #include <memory>
 #include <random>
 #include <regex>
-#include <sstream>
 #include <thread>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "model/Logistic.h"
 #include "tree/newick.h"

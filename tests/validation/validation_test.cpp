@@ -3,14 +3,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <numeric>
 #include <set>
-#include <sstream>
-#include <sys/wait.h>
 #include <tuple>
 
 #include "model/Logistic.h"

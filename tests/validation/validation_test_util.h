@@ -2,9 +2,6 @@
 #ifndef ORVANE_VALIDATION_TEST_UTIL_H
 #define ORVANE_VALIDATION_TEST_UTIL_H
 
-#include <string>
-#include <vector>
-
 #include "../test_support.h"
 
 namespace {

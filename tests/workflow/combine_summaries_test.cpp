@@ -2,10 +2,6 @@
 // w, combined and marked as one run over the whole grid would mark them.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <string>
-#include <vector>
-
 #include "../test_support.h"
 
 namespace {
