@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
@@ -146,6 +147,16 @@ protected:
     ~InTempFolder() override { fs::remove_all(dir); }
 
     RunResult shell(const std::string &command) const { return runIn(dir, command); }
+
+    // Every entry under the folder with its content (empty for all but files),
+    // to show that a refused run created and changed nothing.
+    std::map<std::string, std::string> snapshot() const
+    {
+        std::map<std::string, std::string> files;
+        for (const auto &entry : fs::recursive_directory_iterator(dir))
+            files[entry.path().string()] = entry.is_regular_file() ? readFile(entry.path()) : "";
+        return files;
+    }
 
     const fs::path dir = makeTempFolder();
 };

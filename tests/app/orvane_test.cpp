@@ -1,7 +1,6 @@
 // Black-box tests: the Orvane program run on small files in a fresh folder.
 #include <gtest/gtest.h>
 
-#include <set>
 
 #include "app/inputs.h"
 
@@ -22,14 +21,12 @@ protected:
 
     Result run(const std::string &args) const { return shell("'" ORVANE_PROGRAM "' " + args); }
 
-    std::set<fs::path> files() const { return {fs::directory_iterator(dir), fs::directory_iterator()}; }
-
     // A run that must fail with exactly `err`, creating and changing no file.
     void expectFailure(const std::string &args, const std::string &err)
     {
-        const std::set<fs::path> before = files();
+        const auto before = snapshot();
         EXPECT_EQ(run(args), (Result{1, "", err})) << args;
-        EXPECT_EQ(files(), before) << args;
+        EXPECT_EQ(snapshot(), before) << args;
     }
 
     // The model file's sizes, then the sign of each coefficient as +, - or 0.

@@ -31,15 +31,6 @@ protected:
         return shell(setup + "'" PREPARE_PROGRAM "' " + args);
     }
 
-    // Every file under the folder with its content.
-    std::map<std::string, std::string> snapshot() const
-    {
-        std::map<std::string, std::string> files;
-        for (const auto &entry : fs::recursive_directory_iterator(dir))
-            files[entry.path().string()] = entry.is_regular_file() ? readFile(entry.path()) : "";
-        return files;
-    }
-
     // A run that must fail with exactly `err`, leaving every file as it was.
     void expectFailure(const std::string &args, const std::string &err)
     {

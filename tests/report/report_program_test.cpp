@@ -2,8 +2,6 @@
 // folder, agreement with Orvane -test, and every refusal.
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "../test_support.h"
 
 namespace {
@@ -20,11 +18,6 @@ protected:
         return shell("'" + program + "' " + args);
     }
     Result report(const std::string &args) const { return run(REPORT_PROGRAM, args); }
-
-    std::set<fs::path> files() const
-    {
-        return {fs::recursive_directory_iterator(dir), fs::recursive_directory_iterator()};
-    }
 };
 
 // The class names of predictions.tsv, one per line, as Orvane -test numbers them.
@@ -156,12 +149,12 @@ TEST_F(Report, RefusalsWriteNothing)
     for (const Case &c : cases) {
         fs::copy(dir / "dir", dir / "bad");
         c.prepare(dir / "bad");
-        const std::set<fs::path> before = files();
+        const auto before = snapshot();
         const Result result = report(c.args);
         EXPECT_EQ(result.status, 1) << c.args;
         EXPECT_EQ(result.out, "") << c.args;
         EXPECT_EQ(result.err, "error: " + c.err + "\n") << c.args;
-        EXPECT_EQ(files(), before) << c.args;
+        EXPECT_EQ(snapshot(), before) << c.args;
         fs::remove_all(dir / "bad");
     }
 }
@@ -172,14 +165,14 @@ TEST_F(Report, ExistingFolderChangesOnlyOnSuccess)
     writeFile(dir / "out/predictions.tsv", "old\n");
     writeFile(dir / "out/notes.txt", "mine\n");
     writeFile(dir / "empty.txt", "");
-    const std::set<fs::path> before = files();
+    const auto before = snapshot();
     EXPECT_EQ(report("-data dir -c empty.txt -o out").status, 1);
-    EXPECT_EQ(files(), before);
+    EXPECT_EQ(snapshot(), before);
     EXPECT_EQ(readFile(dir / "out/predictions.tsv"), "old\n");
 
     ASSERT_EQ(report("-data dir -c model.txt -o out/").status, 0);
     EXPECT_EQ(readFile(dir / "out/predictions.tsv"), readFile(dir / "expected/predictions.tsv"));
     EXPECT_EQ(readFile(dir / "out/notes.txt"), "mine\n");
     // Nothing is left beside the folder: only the four reports were added.
-    EXPECT_EQ(files().size(), before.size() + 3);
+    EXPECT_EQ(snapshot().size(), before.size() + 3);
 }
