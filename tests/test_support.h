@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <ostream>
 #include <sstream>
@@ -139,6 +140,16 @@ inline pid_t start(const std::vector<std::string> &args, const std::string &errP
         _exit(127);
     }
     return child;
+}
+
+// Checks the XML file at `path` with xmllint when the machine has it.
+inline void expectWellFormedXml(const std::string &path)
+{
+    if (std::system("command -v xmllint >/dev/null 2>&1") != 0) {
+        std::cout << "xmllint not found (Debian package libxml2-utils): " << path << " not checked\n";
+        return;
+    }
+    EXPECT_EQ(std::system(("xmllint --noout '" + path + "'").c_str()), 0) << readFile(path);
 }
 
 // A test in a fresh folder `dir`, removed with everything in it afterwards.

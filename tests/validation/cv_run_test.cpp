@@ -41,16 +41,6 @@ std::vector<std::string> linesOf(const std::string &text)
     return lines;
 }
 
-// Checks an SVG file with xmllint when the machine has it.
-void expectWellFormedXml(const std::string &path)
-{
-    if (std::system("command -v xmllint >/dev/null 2>&1") != 0) {
-        std::cout << "xmllint not found (Debian package libxml2-utils): " << path << " not checked\n";
-        return;
-    }
-    EXPECT_EQ(std::system(("xmllint --noout '" + path + "'").c_str()), 0) << readFile(path);
-}
-
 TEST(InMemory, RowsAndFoldModelsEqualThoseReadFromTheFilesBitForBit)
 {
     Data all(x, y, {});
