@@ -54,12 +54,11 @@ protected:
 
 TEST_F(Prepare, HelpAndArgumentScan)
 {
-    for (const char *help : {"-h", "--help", "-table x.tsv --help"}) {
-        const Result result = run(help);
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.out.rfind("Usage:\n  Orvane-prepare -table TABLE -metadata", 0), 0u);
-        EXPECT_EQ(result.err, "");
-    }
+    // -h and --help alone are checked with every program's; here help ends the scan.
+    const Result help = run("-table x.tsv --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage:\n  Orvane-prepare -table TABLE -metadata", 0), 0u);
+    EXPECT_EQ(help.err, "");
     expectFailure("", "missing option -table (see Orvane-prepare --help)");
     expectFailure("-table table.tsv -o out", "missing option -metadata (see Orvane-prepare --help)");
     expectFailure("-table table.tsv -x 1", "unknown option '-x' (see Orvane-prepare --help)");
