@@ -1,6 +1,7 @@
 // Helpers shared by the tests: whole files, scratch files and folders that
-// leave nothing behind, program runs with their output captured, and deep
-// trees with a thread of a small stack to walk them in.
+// leave nothing behind, program runs with their output captured or in the
+// background, an XML check, deep trees with a thread of a small stack to walk
+// them in, and Newick text for the tests of the tree library.
 #ifndef ORVANE_TEST_SUPPORT_H
 #define ORVANE_TEST_SUPPORT_H
 
