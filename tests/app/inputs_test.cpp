@@ -3,18 +3,11 @@
 // rule of -w -1 and -2, and running out of memory. Inputs are generated here.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-
-#include <sys/wait.h>
-
-namespace fs = std::filesystem;
+#include "../test_support.h"
 
 namespace {
 
+// Exit status and standard error of one run.
 struct Outcome {
     int status;
     std::string err;
@@ -26,38 +19,26 @@ void PrintTo(const Outcome &o, std::ostream *os)
     *os << "status " << o.status << ", err \"" << o.err.substr(0, 300) << "\"";
 }
 
-class Inputs : public ::testing::Test {
+class Inputs : public InTempFolder {
 protected:
     void SetUp() override
     {
-        std::string name = (fs::temp_directory_path() / "orvane-inputs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        dir = name;
         write("samples.txt", "1\t3\t1\t1\n2\t3\t1\t1\n3\t1\t3\t1\n4\t1\t3\t1\n");
         write("labels.txt", ">A\n1 2\n>B\n3 4\n");
         write("tree.tre", "((0:1,1:1):0.5,2:1);\n");
         write("flat.tre", "(0,1,2);\n");
         write("sets0.txt", "> 0\n0 2\n1 3\n> 1\n1 3\n0 2\n");
     }
-    void TearDown() override { fs::remove_all(dir); }
 
-    void write(const std::string &name, const std::string &text) const
-    {
-        std::ofstream(dir / name, std::ios::binary) << text;
-    }
+    void write(const std::string &name, const std::string &text) const { writeFile(dir / name, text); }
 
     // Runs `program` with `args` in the folder, after `limits` (shell commands
-    // such as ulimit); standard output is dropped.
+    // such as ulimit).
     Outcome run(const std::string &program, const std::string &args,
                 const std::string &limits = "") const
     {
-        const std::string command = "cd '" + dir.string() + "' && " + limits + " '" + program +
-                                    "' " + args + " >/dev/null 2>stderr.log";
-        const int status = std::system(("(" + command + ")").c_str());
-        std::ostringstream err;
-        err << std::ifstream(dir / "stderr.log").rdbuf();
-        fs::remove(dir / "stderr.log");
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), err.str()};
+        const RunResult result = shell(limits + " '" + program + "' " + args);
+        return {result.status, result.err};
     }
 
     // Orvane -train and Orvane-cv on the same inputs must both fail with `message`.
@@ -79,8 +60,6 @@ protected:
         fs::remove(dir / "probe.txt");
         return probe.status == 0;
     }
-
-    fs::path dir;
 };
 
 // n lines of "> class" and, after each, the member line.

@@ -1,18 +1,10 @@
 // Black-box tests: the Orvane program run on small files in a fresh folder.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <set>
-#include <sstream>
-#include <string>
-
-#include <sys/wait.h>
 
 #include "app/inputs.h"
 
-namespace fs = std::filesystem;
+#include "../test_support.h"
 
 namespace {
 
@@ -21,58 +13,20 @@ const std::string kTest = "-test -d samples3.txt -c model3.txt ";
 const std::string kInvalid = "Invalid arguments, please try again\n";
 const std::string kConflict = "Please, use either training or testing mode.\n";
 
-std::string readFile(const fs::path &path)
-{
-    std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
-    return content.str();
-}
+using Result = RunResult;
 
-// Exit status, standard output and standard error of one run.
-struct Result {
-    int status;
-    std::string out, err;
-    bool operator==(const Result &other) const
-    {
-        return status == other.status && out == other.out && err == other.err;
-    }
-};
-
-void PrintTo(const Result &r, std::ostream *os)
-{
-    *os << "status " << r.status << ", out \"" << r.out << "\", err \"" << r.err << "\"";
-}
-
-class Orvane : public ::testing::Test {
+class Orvane : public InTempFolder {
 protected:
-    void SetUp() override
-    {
-        std::string name = (fs::temp_directory_path() / "orvane-app-XXXXXX").string();
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        dir = name;
-        fs::copy(fs::path(TEST_DATA_DIR) / "app", dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override { fs::copy(fs::path(TEST_DATA_DIR) / "app", dir); }
 
-    Result run(const std::string &args) const
-    {
-        const std::string command = "cd '" + dir.string() + "' && '" ORVANE_PROGRAM "' " + args +
-                                    " >stdout.log 2>stderr.log";
-        const int status = std::system(command.c_str());
-        Result result{WEXITSTATUS(status), readFile(dir / "stdout.log"), readFile(dir / "stderr.log")};
-        fs::remove(dir / "stdout.log");
-        fs::remove(dir / "stderr.log");
-        return result;
-    }
-
-    std::set<fs::path> files() const { return {fs::directory_iterator(dir), fs::directory_iterator()}; }
+    Result run(const std::string &args) const { return shell("'" ORVANE_PROGRAM "' " + args); }
 
     // A run that must fail with exactly `err`, creating and changing no file.
     void expectFailure(const std::string &args, const std::string &err)
     {
-        const std::set<fs::path> before = files();
+        const auto before = snapshot();
         EXPECT_EQ(run(args), (Result{1, "", err})) << args;
-        EXPECT_EQ(files(), before) << args;
+        EXPECT_EQ(snapshot(), before) << args;
     }
 
     // The model file's sizes, then the sign of each coefficient as +, - or 0.
@@ -86,8 +40,6 @@ protected:
             text += value > 0 ? '+' : value < 0 ? '-' : '0';
         return text;
     }
-
-    fs::path dir;
 };
 
 TEST_F(Orvane, HelpAndArgumentScan)
@@ -150,7 +102,7 @@ TEST_F(Orvane, TestingWritesTheHandComputedClasses)
     // Rows (.5 .3 .2), (0 .25 .75), (.2 .8 0) and (.5 .5 0) under the identity
     // model give classes 1, 3, 2, and 1 for the tie between classes 1 and 2.
     // Options of training only are ignored, unchecked.
-    std::ofstream(dir / "result.txt") << "old content\n";
+    writeFile(dir / "result.txt", "old content\n");
     EXPECT_EQ(run(kTest + "-l x -t y -w abc -lambda z -o result.txt"), (Result{0, "", ""}));
     EXPECT_EQ(readFile(dir / "result.txt"), "1\n3\n2\n1\n");
 }
@@ -159,7 +111,7 @@ TEST_F(Orvane, InputChecksStopBeforeWritingAnything)
 {
     // checks.txt: the arguments, a tab, and the message; OUT stands for -o with an
     // output file that does not exist, then with one that does.
-    std::ofstream(dir / "old.txt") << "previous content\n";
+    writeFile(dir / "old.txt", "previous content\n");
     std::ifstream cases(dir / "checks.txt");
     for (std::string line; std::getline(cases, line);) {
         if (line.empty() || line[0] == '#')

@@ -6,48 +6,22 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
-#include <string>
 #include <thread>
 
-#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "app/outputs.h"
 
-namespace fs = std::filesystem;
+#include "../test_support.h"
 
 namespace {
 
 const std::string kData = TEST_DATA_DIR "/app/";
 const std::string kTest = "-test -d " + kData + "samples3.txt -c " + kData + "model3.txt";
 const std::string kClasses = "1\n3\n2\n1\n";  // what kTest writes
-
-std::string readFile(const fs::path &path)
-{
-    std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
-    return content.str();
-}
-
-void writeFile(const fs::path &path, const std::string &content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-// Exit status of a shell command, or 128 + the signal that ended it.
-int shell(const std::string &command)
-{
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 // Runs `body` in a child process; returns its wait status.
 template <typename Body> int inChild(Body body)
@@ -62,38 +36,16 @@ template <typename Body> int inChild(Body body)
     return status;
 }
 
-// Starts a program with its arguments, standard output and error discarded.
-pid_t start(const std::vector<std::string> &args)
-{
-    const pid_t child = fork();
-    if (child == 0) {
-        std::vector<char *> argv;
-        for (const std::string &arg : args)
-            argv.push_back(const_cast<char *>(arg.c_str()));
-        argv.push_back(nullptr);
-        const int devNull = open("/dev/null", O_WRONLY);
-        dup2(devNull, 1);
-        dup2(devNull, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return child;
-}
-
-class Outputs : public ::testing::Test {
+class Outputs : public InTempFolder {
 protected:
-    void SetUp() override
-    {
-        std::string name = (fs::temp_directory_path() / "orvane-outputs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        dir = name;
-    }
     void TearDown() override
     {
         if (!mountPoint.empty())
             umount2(mountPoint.c_str(), MNT_DETACH);
-        fs::remove_all(dir);
     }
+
+    // Exit status of a shell command, or 128 + the signal that ended it.
+    static int run(const std::string &command) { return runCommand(command).status; }
 
     // Every entry under the folder, recursively, as paths relative to it.
     std::set<std::string> entries() const
@@ -127,7 +79,6 @@ protected:
                path("err.log");
     }
 
-    fs::path dir;
     std::string mountPoint;
 };
 
@@ -164,7 +115,7 @@ TEST_F(Outputs, SymbolicLinksAreFollowedAndTheirFinalTargetReplaced)
     chmod(path("real/out.txt").c_str(), 0600);
     fs::create_symlink("real/out.txt", dir / "link");  // relative to the link's folder
     fs::create_symlink(path("link"), dir / "real/chain");
-    EXPECT_EQ(shell("'" ORVANE_PROGRAM "' " + kTest + " -o " + path("real/chain")), 0);
+    EXPECT_EQ(run("'" ORVANE_PROGRAM "' " + kTest + " -o " + path("real/chain")), 0);
     EXPECT_EQ(readFile(dir / "real/out.txt"), kClasses);
     EXPECT_TRUE(fs::is_symlink(dir / "link"));
     EXPECT_TRUE(fs::is_symlink(dir / "real/chain"));
@@ -190,7 +141,7 @@ TEST_F(Outputs, FifosDevicesAndOpenDescriptorsAreWrittenInPlace)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string received;
     std::thread reader([&] { received = readFile(fifo); });
-    EXPECT_EQ(shell("'" ORVANE_PROGRAM "' " + kTest + " -o " + fifo), 0);
+    EXPECT_EQ(run("'" ORVANE_PROGRAM "' " + kTest + " -o " + fifo), 0);
     reader.join();
     EXPECT_EQ(received, kClasses);
     EXPECT_TRUE(fs::is_fifo(fifo));
@@ -199,7 +150,7 @@ TEST_F(Outputs, FifosDevicesAndOpenDescriptorsAreWrittenInPlace)
     // writes to the open file, after what is there: ">>" appends.
     fs::create_symlink("/proc/self/fd/1", dir / "stdout");
     writeFile(dir / "captured.txt", "before\n");
-    EXPECT_EQ(shell("'" ORVANE_PROGRAM "' " + kTest + " -o " + path("stdout") + " >>" +
+    EXPECT_EQ(run("'" ORVANE_PROGRAM "' " + kTest + " -o " + path("stdout") + " >>" +
                     path("captured.txt")),
               0);
     EXPECT_EQ(readFile(dir / "captured.txt"), "before\n" + kClasses);
@@ -209,7 +160,7 @@ TEST_F(Outputs, FifosDevicesAndOpenDescriptorsAreWrittenInPlace)
     const std::string null = path("null");
     if (mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
         GTEST_SKIP() << "cannot make a character device here (needs root)";
-    EXPECT_EQ(shell("'" ORVANE_PROGRAM "' " + kTest + " -o " + null), 0);
+    EXPECT_EQ(run("'" ORVANE_PROGRAM "' " + kTest + " -o " + null), 0);
     EXPECT_TRUE(fs::is_character_file(null));
     EXPECT_EQ(entries(), (std::set<std::string>{"fifo", "stdout", "captured.txt", "null"}));
 }
@@ -315,13 +266,13 @@ TEST_F(Outputs, FoldsWritesAllItsFilesOrNone)
     fs::create_symlink("nodir/x.txt", dir / "old1.txt");
     fs::create_symlink("nodir/x.txt", dir / "new1.txt");
     const std::set<std::string> before = entries();
-    EXPECT_EQ(shell(folds("old", 3)), 1);
-    EXPECT_EQ(shell(folds("new", 3)), 1);
+    EXPECT_EQ(run(folds("old", 3)), 1);
+    EXPECT_EQ(run(folds("new", 3)), 1);
     fs::remove(dir / "err.log");
     EXPECT_EQ(entries(), before);
     EXPECT_EQ(readFile(dir / "old0.txt"), "old\n");
 
-    EXPECT_EQ(shell(folds("sets", 3)), 0);
+    EXPECT_EQ(run(folds("sets", 3)), 0);
     EXPECT_EQ(readFile(dir / "err.log"), "");
     for (const char *name : {"sets0.txt", "sets1.txt", "sets2.txt"})
         EXPECT_EQ(readFile(dir / name).substr(0, 4), "> 0\n") << name;
@@ -356,11 +307,11 @@ TEST_F(Outputs, FoldsOnAFullDiskWritesNothing)
         GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
     mountPoint = small;
     makeSamples(2000);
-    EXPECT_EQ(shell(folds("small/sets", 3)), 1);
+    EXPECT_EQ(run(folds("small/sets", 3)), 1);
     EXPECT_EQ(readFile(dir / "err.log"),
               "error: " + path("small/sets1.txt") + ": cannot write the file (No space left on device)\n");
     EXPECT_TRUE(fs::is_empty(small));
-    EXPECT_EQ(shell(folds("small/sets", 1)), 0);
+    EXPECT_EQ(run(folds("small/sets", 1)), 0);
 }
 
 } // namespace

@@ -7,18 +7,9 @@
 // (t3,'t 4':0.25):0.5 into 't 4':0.75, which expected/tree.tre shows.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
-#include <string>
 
-#include <sys/wait.h>
-
-#include "../deep_trees.h"
-
-namespace fs = std::filesystem;
+#include "../test_support.h"
 
 namespace {
 
@@ -28,51 +19,16 @@ const std::string kNote =
     " in 3 classes, and 3 of 5 features (1 not on the tree, 1 with zero counts in the kept"
     " samples); pruned 3 of 6 tips from the tree\n";
 
-std::string readFile(const fs::path &path)
-{
-    std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
-    return content.str();
-}
+using Result = RunResult;
 
-struct Result {
-    int status;
-    std::string out, err;
-};
-
-class Prepare : public ::testing::Test {
+class Prepare : public InTempFolder {
 protected:
-    void SetUp() override
-    {
-        std::string name = (fs::temp_directory_path() / "orvane-prepare-XXXXXX").string();
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        dir = name;
-        fs::copy(fs::path(TEST_DATA_DIR) / "prepare", dir, fs::copy_options::recursive);
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override { fs::copy(fs::path(TEST_DATA_DIR) / "prepare", dir, fs::copy_options::recursive); }
 
     // Runs the program with `args`, after the shell commands `setup` when given.
     Result run(const std::string &args, const std::string &setup = "") const
     {
-        const std::string command = setup + "cd '" + dir.string() + "' && '" PREPARE_PROGRAM "' " + args +
-                                    " >../" + dir.filename().string() + ".out 2>../" +
-                                    dir.filename().string() + ".err";
-        const int status = std::system(command.c_str());
-        const fs::path out = dir.parent_path() / (dir.filename().string() + ".out");
-        const fs::path err = dir.parent_path() / (dir.filename().string() + ".err");
-        Result result{WEXITSTATUS(status), readFile(out), readFile(err)};
-        fs::remove(out);
-        fs::remove(err);
-        return result;
-    }
-
-    // Every file under the folder with its content.
-    std::map<std::string, std::string> snapshot() const
-    {
-        std::map<std::string, std::string> files;
-        for (const auto &entry : fs::recursive_directory_iterator(dir))
-            files[entry.path().string()] = entry.is_regular_file() ? readFile(entry.path()) : "";
-        return files;
+        return shell(setup + "'" PREPARE_PROGRAM "' " + args);
     }
 
     // A run that must fail with exactly `err`, leaving every file as it was.
@@ -94,18 +50,15 @@ protected:
             EXPECT_EQ(readFile(dir / name / file), readFile(dir / "expected" / file)) << file;
         EXPECT_EQ(std::distance(fs::directory_iterator(dir / name), fs::directory_iterator()), 6);
     }
-
-    fs::path dir;
 };
 
 TEST_F(Prepare, HelpAndArgumentScan)
 {
-    for (const char *help : {"-h", "--help", "-table x.tsv --help"}) {
-        const Result result = run(help);
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.out.rfind("Usage:\n  Orvane-prepare -table TABLE -metadata", 0), 0u);
-        EXPECT_EQ(result.err, "");
-    }
+    // -h and --help alone are checked with every program's; here help ends the scan.
+    const Result help = run("-table x.tsv --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage:\n  Orvane-prepare -table TABLE -metadata", 0), 0u);
+    EXPECT_EQ(help.err, "");
     expectFailure("", "missing option -table (see Orvane-prepare --help)");
     expectFailure("-table table.tsv -o out", "missing option -metadata (see Orvane-prepare --help)");
     expectFailure("-table table.tsv -x 1", "unknown option '-x' (see Orvane-prepare --help)");
@@ -154,7 +107,7 @@ TEST_F(Prepare, LikeLaysOutNewSamplesInTheFolderColumns)
     // 'Taxon A' missing from the table counts 0; S7 has counts only in taxa DIR lacks.
     expectFailure("-table new_empty.tsv -like expected -o new2",
                   "new_empty.tsv: sample 'S7' has no counts in the features of expected");
-    std::ofstream(dir / "new_missing.tsv") << "id\tunknown\tt 4\tt2\nS1\t9\t2\t1\n";
+    writeFile(dir / "new_missing.tsv", "id\tunknown\tt 4\tt2\nS1\t9\t2\t1\n");
     result = run("-table new_missing.tsv -like expected -o new3");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(readFile(dir / "new3" / "samples.txt"), "1\t1\t0\t2\n");
@@ -208,7 +161,7 @@ TEST_F(Prepare, RefusalsNameTheProblemAndWriteNothing)
 TEST_F(Prepare, TreeAsDeepAsTheReadersTakeOnASmallStack)
 {
     // Tips 0 .. 10000 down a 10000-level comb; the table lacks the deepest.
-    std::ofstream(dir / "deep.nwk") << combNewick(kDeepestNesting, 1);
+    writeFile(dir / "deep.nwk", combNewick(kDeepestNesting, 1));
     std::ofstream table(dir / "deep.tsv");
     table << "#OTU ID\tS1\tS2\tS4\n";
     for (int tip = 0; tip < kDeepestNesting; tip++)

@@ -2,28 +2,13 @@
 // without arguments, a build without GoogleTest, and `make install`'s files.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include <sys/wait.h>
 
 #include "app/version.h"
 
-namespace fs = std::filesystem;
+#include "../test_support.h"
 
 namespace {
-
-std::string readFile(const fs::path &path)
-{
-    std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
-    return content.str();
-}
 
 std::vector<std::string> builtPrograms()
 {
@@ -34,42 +19,14 @@ std::vector<std::string> builtPrograms()
     return names;
 }
 
-struct Result {
-    int status;
-    std::string out, err;
-};
+using Result = RunResult;
 
-// A fresh folder under the system's temporary directory, removed with
-// everything in it when the test ends.
-class InTemporaryFolder : public ::testing::Test {
+class InTemporaryFolder : public InTempFolder {
 protected:
-    void SetUp() override
-    {
-        std::string name = (fs::temp_directory_path() / "orvane-programs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        dir = name;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    // Runs a shell command in the folder, with its output captured there.
-    Result shell(const std::string &command) const
-    {
-        const std::string full = "cd '" + dir.string() + "' && " + command +
-                                 " >stdout.log 2>stderr.log </dev/null";
-        const int status = std::system(full.c_str());
-        Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir / "stdout.log"),
-                      readFile(dir / "stderr.log")};
-        fs::remove(dir / "stdout.log");
-        fs::remove(dir / "stderr.log");
-        return result;
-    }
-
     Result program(const std::string &name, const std::string &args) const
     {
         return shell("'" ORVANE_PROGRAM_DIR "/" + name + "' " + args);
     }
-
-    fs::path dir;
 };
 
 using Programs = InTemporaryFolder;
@@ -98,9 +55,7 @@ TEST_F(Programs, VersionAndHelpAnswerWithStatusZero)
 
 TEST_F(Programs, HelpAndVersionEndTheScanWhereTheyStand)
 {
-    const std::string help = readFile(fs::path(ORVANE_SOURCE_DIR) / "tests/data/app/help.txt");
-    // Orvane's -h is --help without its leading "123" line; a later mode still wins.
-    EXPECT_EQ(program("Orvane", "-h").out, help);
+    // Orvane's -h ends nothing: a later mode still wins.
     EXPECT_EQ(program("Orvane", "-h -train").status, 1);
     EXPECT_EQ(program("Orvane", "-x --version").out, "Invalid arguments, please try again\n");
     EXPECT_EQ(program("Orvane", "--version -x").out, "Orvane " ORVANE_VERSION "\n");
@@ -124,12 +79,8 @@ TEST_F(Programs, HelpAndVersionEndTheScanWhereTheyStand)
 
 TEST_F(Programs, RunWithoutArgumentsPrintsTheUsage)
 {
-    const std::string help = readFile(fs::path(ORVANE_SOURCE_DIR) / "tests/data/app/help.txt");
-    const Result orvane = program("Orvane", "");
-    EXPECT_EQ(orvane.status, 0);
-    EXPECT_EQ(orvane.out, help);
-    EXPECT_EQ(orvane.err, "");
-    // The helpers did nothing that was asked for: the usage is the error.
+    // Orvane's bare run shows its help (see the Orvane tests); the helpers did
+    // nothing that was asked for, so their usage is the error.
     for (const std::string name : {"Orvane-cv", "Orvane-folds"}) {
         const Result bare = program(name, "");
         EXPECT_EQ(bare.status, 1) << name;

@@ -2,28 +2,11 @@
 // back, and that every malformed file is refused with its file and line.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <unistd.h>
-
 #include "io/names.h"
 
-namespace {
+#include "../test_support.h"
 
-// Writes `text` to a file of its own in the temporary folder and removes it when done.
-struct ScratchFile {
-    std::string path;
-    explicit ScratchFile(const std::string &text)
-    {
-        static int count = 0;
-        path = (std::filesystem::temp_directory_path() /
-                ("orvane_names_test_" + std::to_string(getpid()) + "_" + std::to_string(count++) + ".tsv"))
-                   .string();
-        std::ofstream(path, std::ios::binary) << text;
-    }
-    ~ScratchFile() { std::filesystem::remove(path); }
-};
+namespace {
 
 template <class Names, class Write>
 std::string written(const Names &names, Write write)
@@ -46,11 +29,11 @@ TEST(NameFiles, WrittenByteForByteAndReadBack)
     const std::string withTaxonomy = "column\tfeature-id\ttaxonomy\n0\totu9\tk__Bacteria; p__Firmicutes\n1\totu1\t\n";
     EXPECT_EQ(written(features, writeFeatureNames), withTaxonomy);
     FeatureNames back;
-    ASSERT_EQ(readFeatureNames(ScratchFile(withTaxonomy).path, back), "");
+    ASSERT_EQ(readFeatureNames(scratchFile("names.tsv", withTaxonomy), back), "");
     EXPECT_TRUE(back.hasTaxonomy);
     EXPECT_EQ(back.ids, features.ids);
     EXPECT_EQ(back.taxonomy, features.taxonomy);
-    ASSERT_EQ(readFeatureNames(ScratchFile(plain).path, back), "");
+    ASSERT_EQ(readFeatureNames(scratchFile("names.tsv", plain), back), "");
     EXPECT_FALSE(back.hasTaxonomy);
     EXPECT_TRUE(back.taxonomy.empty());
 
@@ -61,14 +44,14 @@ TEST(NameFiles, WrittenByteForByteAndReadBack)
     const std::string labelled = "line\tsample-id\tclass\n1\tS2\tgut\n2\tS1\tsoil\n";
     EXPECT_EQ(written(samples, writeSampleNames), labelled);
     SampleNames samplesBack;
-    ASSERT_EQ(readSampleNames(ScratchFile(labelled).path, samplesBack), "");
+    ASSERT_EQ(readSampleNames(scratchFile("names.tsv", labelled), samplesBack), "");
     EXPECT_TRUE(samplesBack.hasClasses);
     EXPECT_EQ(samplesBack.classes, samples.classes);
     samples.hasClasses = false;
     samples.classes.clear();
     EXPECT_EQ(written(samples, writeSampleNames), "line\tsample-id\n1\tS2\n2\tS1\n");
     // Read back with Windows line ends, as a spreadsheet may save it.
-    ASSERT_EQ(readSampleNames(ScratchFile("line\tsample-id\r\n1\tS2\r\n2\tS1\r\n").path, samplesBack), "");
+    ASSERT_EQ(readSampleNames(scratchFile("names.tsv", "line\tsample-id\r\n1\tS2\r\n2\tS1\r\n"), samplesBack), "");
     EXPECT_FALSE(samplesBack.hasClasses);
     EXPECT_EQ(samplesBack.ids, samples.ids);
 
@@ -77,7 +60,7 @@ TEST(NameFiles, WrittenByteForByteAndReadBack)
     const std::string classText = "class\tname\n1\tgut\n2\tsoil\n3\tZ\n";
     EXPECT_EQ(written(classes, writeClassNames), classText);
     ClassNames classesBack;
-    ASSERT_EQ(readClassNames(ScratchFile(classText).path, classesBack), "");
+    ASSERT_EQ(readClassNames(scratchFile("names.tsv", classText), classesBack), "");
     EXPECT_EQ(classesBack.names, classes.names);
 }
 
@@ -100,9 +83,9 @@ TEST(NameFiles, MalformedFilesRefusedWithFileAndLine)
         {"column\tfeature-id\n0\ta\tk__B\n", ":2: holds 3 tab-separated fields, the header 2"},
     };
     for (const auto &c : featureCases) {
-        ScratchFile file(c.text);
+        const std::string file = scratchFile("names.tsv", c.text);
         FeatureNames features;
-        EXPECT_EQ(readFeatureNames(file.path, features), file.path + c.problem) << c.text;
+        EXPECT_EQ(readFeatureNames(file, features), file + c.problem) << c.text;
     }
     const Case sampleCases[] = {
         {"line\tsample-id\n0\tS1\n", ":2: numbers the line '0' where 1 comes next"},
@@ -110,18 +93,18 @@ TEST(NameFiles, MalformedFilesRefusedWithFileAndLine)
         {"line\tsample-id\tclass\n1\tS1\tgut\n2\tS1\tgut\n", ":3: sample ID 'S1' appears twice"},
     };
     for (const auto &c : sampleCases) {
-        ScratchFile file(c.text);
+        const std::string file = scratchFile("names.tsv", c.text);
         SampleNames samples;
-        EXPECT_EQ(readSampleNames(file.path, samples), file.path + c.problem) << c.text;
+        EXPECT_EQ(readSampleNames(file, samples), file + c.problem) << c.text;
     }
     const Case classCases[] = {
         {"class\tname\n1\tgut\n2\tgut\n", ":3: class name 'gut' appears twice"},
         {"class\tname\n1\tgut\n3\tsoil\n", ":3: numbers the class '3' where 2 comes next"},
     };
     for (const auto &c : classCases) {
-        ScratchFile file(c.text);
+        const std::string file = scratchFile("names.tsv", c.text);
         ClassNames classes;
-        EXPECT_EQ(readClassNames(file.path, classes), file.path + c.problem) << c.text;
+        EXPECT_EQ(readClassNames(file, classes), file + c.problem) << c.text;
     }
     ClassNames classes;
     EXPECT_EQ(readClassNames("/nonexistent/classes.tsv", classes), "/nonexistent/classes.tsv: cannot open the file");

@@ -1,12 +1,6 @@
 // Tests of the readers of a study's own files: tree, table, metadata, taxonomy.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-
 #ifdef ORVANE_HAVE_HDF5
 #include <hdf5.h>
 #endif
@@ -17,25 +11,15 @@
 #include "io/taxonomy.h"
 #include "io/text.h"
 
-#include "../deep_trees.h"
-
-namespace fs = std::filesystem;
+#include "../test_support.h"
 
 namespace {
 
-class StudyFiles : public ::testing::Test {
+class StudyFiles : public InTempFolder {
 protected:
-    void SetUp() override
-    {
-        std::string name = (fs::temp_directory_path() / "orvane-io-XXXXXX").string();
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        dir = name;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     std::string write(const std::string &name, const std::string &content) const
     {
-        std::ofstream(dir / name, std::ios::binary) << content;
+        writeFile(dir / name, content);
         return (dir / name).string();
     }
 
@@ -58,8 +42,6 @@ protected:
         writeOrvaneTree(out, tree, [](const vessik::Node *leaf) { return leaf->longname; });
         return out.str();
     }
-
-    fs::path dir;
 };
 
 TEST_F(StudyFiles, TreeReaderTakesWhatPhylogeneticToolsWrite)

@@ -26,7 +26,7 @@ TEST(Classify, ResultFileAndErrorRate)
     const std::string result = scratchFile("result.txt", "old content that must go\n");
     HandModel swapped(2, 2, {0, 1, 1, 0});
     swapped.model.Classify(result);
-    EXPECT_EQ(readText(result), "2\n1\n");
+    EXPECT_EQ(readFile(result), "2\n1\n");
 
     // pair_labels.txt: sample 1 in class 1, sample 2 in class 2.
     const std::string samples = dataFile("pair.txt"), labels = dataFile("pair_labels.txt");

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../deep_trees.h"
+#include "../test_support.h"
 #include "model_test_util.h"
 
 // A comb 10000 levels deep, the deepest the reader takes, indexed and

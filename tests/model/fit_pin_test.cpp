@@ -10,9 +10,7 @@
 // zero from either side, the upward, downward and no step from zero, a zero
 // curvature (feature 8 of mix and 11 of wide are 0 in every sample), the step
 // bound, and both stops of the sweep loop (a rise; a stable objective).
-#include <cstdio>
 #include <cstring>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -58,7 +56,7 @@ std::string fitState(const Logistic &m)
 
 TEST(PinnedFits, SameModelFilesAndStateBits)
 {
-    std::istringstream expectedStates(readText(dataFile("fit_bits.txt")));
+    std::istringstream expectedStates(readFile(dataFile("fit_bits.txt")));
     for (const PinnedFit &fit : pinnedFits) {
         const std::string name = std::string(fit.set) + " w=" + fit.w + " lambda=" + fit.lambda;
         Logistic model(dataFile(std::string(fit.set) + ".txt"),
@@ -70,7 +68,7 @@ TEST(PinnedFits, SameModelFilesAndStateBits)
         std::ostringstream modelFile;
         model.output(modelFile);
         EXPECT_EQ(modelFile.str(),
-                  readText(dataFile("fit_" + std::string(fit.set) + "_" + fit.w + "_" + fit.lambda + ".txt")))
+                  readFile(dataFile("fit_" + std::string(fit.set) + "_" + fit.w + "_" + fit.lambda + ".txt")))
             << name;
         std::string expected;
         std::getline(expectedStates, expected);

@@ -2,66 +2,22 @@
 // folder, agreement with Orvane -test, and every refusal.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <set>
-#include <sstream>
-#include <string>
-#include <sys/wait.h>
-
-namespace fs = std::filesystem;
+#include "../test_support.h"
 
 namespace {
 
-std::string readFile(const fs::path &path)
-{
-    std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
-    return content.str();
-}
-
-void writeFile(const fs::path &path, const std::string &text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-struct Result {
-    int status;
-    std::string out, err;
-};
+using Result = RunResult;
 
 // Runs in a fresh copy of tests/data/report.
-class Report : public ::testing::Test {
+class Report : public InTempFolder {
 protected:
-    void SetUp() override
-    {
-        std::string name = (fs::temp_directory_path() / "orvane-report-XXXXXX").string();
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        dir = name;
-        fs::copy(REPORT_DATA_DIR, dir, fs::copy_options::recursive);
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override { fs::copy(REPORT_DATA_DIR, dir, fs::copy_options::recursive); }
 
     Result run(const std::string &program, const std::string &args) const
     {
-        const std::string command =
-            "cd '" + dir.string() + "' && '" + program + "' " + args + " >stdout.log 2>stderr.log";
-        const int status = std::system(command.c_str());
-        Result result{WEXITSTATUS(status), readFile(dir / "stdout.log"), readFile(dir / "stderr.log")};
-        fs::remove(dir / "stdout.log");
-        fs::remove(dir / "stderr.log");
-        return result;
+        return shell("'" + program + "' " + args);
     }
     Result report(const std::string &args) const { return run(REPORT_PROGRAM, args); }
-
-    std::set<fs::path> files() const
-    {
-        return {fs::recursive_directory_iterator(dir), fs::recursive_directory_iterator()};
-    }
-
-    fs::path dir;
 };
 
 // The class names of predictions.tsv, one per line, as Orvane -test numbers them.
@@ -89,14 +45,13 @@ std::string predictedNumbers(const std::string &predictions)
 
 } // namespace
 
-TEST_F(Report, HelpOnStandardOutput)
+TEST_F(Report, HelpEndsTheScan)
 {
-    for (const char *option : {"--help", "-h", "-data dir -h"}) {
-        const Result result = report(option);
-        EXPECT_EQ(result.status, 0) << option;
-        EXPECT_EQ(result.out.rfind("Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR]\n", 0), 0u);
-        EXPECT_EQ(result.err, "");
-    }
+    // -h and --help alone are checked with every program's.
+    const Result result = report("-data dir -h");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.rfind("Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR]\n", 0), 0u);
+    EXPECT_EQ(result.err, "");
 }
 
 TEST_F(Report, TrainedModelOutputsByteForByte)
@@ -193,12 +148,12 @@ TEST_F(Report, RefusalsWriteNothing)
     for (const Case &c : cases) {
         fs::copy(dir / "dir", dir / "bad");
         c.prepare(dir / "bad");
-        const std::set<fs::path> before = files();
+        const auto before = snapshot();
         const Result result = report(c.args);
         EXPECT_EQ(result.status, 1) << c.args;
         EXPECT_EQ(result.out, "") << c.args;
         EXPECT_EQ(result.err, "error: " + c.err + "\n") << c.args;
-        EXPECT_EQ(files(), before) << c.args;
+        EXPECT_EQ(snapshot(), before) << c.args;
         fs::remove_all(dir / "bad");
     }
 }
@@ -209,14 +164,14 @@ TEST_F(Report, ExistingFolderChangesOnlyOnSuccess)
     writeFile(dir / "out/predictions.tsv", "old\n");
     writeFile(dir / "out/notes.txt", "mine\n");
     writeFile(dir / "empty.txt", "");
-    const std::set<fs::path> before = files();
+    const auto before = snapshot();
     EXPECT_EQ(report("-data dir -c empty.txt -o out").status, 1);
-    EXPECT_EQ(files(), before);
+    EXPECT_EQ(snapshot(), before);
     EXPECT_EQ(readFile(dir / "out/predictions.tsv"), "old\n");
 
     ASSERT_EQ(report("-data dir -c model.txt -o out/").status, 0);
     EXPECT_EQ(readFile(dir / "out/predictions.tsv"), readFile(dir / "expected/predictions.tsv"));
     EXPECT_EQ(readFile(dir / "out/notes.txt"), "mine\n");
     // Nothing is left beside the folder: only the four reports were added.
-    EXPECT_EQ(files().size(), before.size() + 3);
+    EXPECT_EQ(snapshot().size(), before.size() + 3);
 }

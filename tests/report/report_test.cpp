@@ -2,26 +2,18 @@
 // the tree drawing of a 20,000-tip tree, and a 10,000-level tree on a small stack.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
-#include <unistd.h>
 
 #include "report/Report.h"
 #include "tree/newick.h"
 
-#include "../deep_trees.h"
+#include "../test_support.h"
 
 namespace {
 
 TreeView viewOfText(const std::string &newick)
 {
-    FILE *in = fmemopen(const_cast<char *>(newick.data()), newick.size(), "r");
-    const std::unique_ptr<vessik::Tree> tree(vessik::readNewickTree(in));
-    std::fclose(in);
+    const std::unique_ptr<vessik::Tree> tree(readText(newick));
     return viewOf(*tree);
 }
 
@@ -120,17 +112,6 @@ std::string randomTree(int n, unsigned seed)
     return parts[0] + ";";
 }
 
-// Checks the drawing with xmllint when the machine has it.
-void expectWellFormed(const std::string &svg)
-{
-    if (std::system("command -v xmllint >/dev/null 2>&1") != 0)
-        return;
-    const auto path = std::filesystem::temp_directory_path() / ("orvane_report_test_" + std::to_string(getpid()) + ".svg");
-    std::ofstream(path, std::ios::binary) << svg;
-    EXPECT_EQ(std::system(("xmllint --noout '" + path.string() + "'").c_str()), 0);
-    std::filesystem::remove(path);
-}
-
 } // namespace
 
 TEST(TreeDrawing, LargeTreesStayBoundedAndWellFormed)
@@ -158,7 +139,7 @@ TEST(TreeDrawing, LargeTreesStayBoundedAndWellFormed)
     EXPECT_NE(svg.find("gut &amp; &quot;skin&quot;"), std::string::npos);
     EXPECT_NE(svg.find("ASV&lt;97&gt;&amp;"), std::string::npos);
     EXPECT_NE(svg.find("lane 2: s?il? \xC3\xB6<"), std::string::npos);
-    expectWellFormed(svg);
+    expectWellFormedXml(scratchFile("drawing.svg", svg));
 
     // Every leaf selected: nothing collapses, and the labels are left out.
     std::fill(beta.begin(), beta.end(), 1.0f);
@@ -166,7 +147,7 @@ TEST(TreeDrawing, LargeTreesStayBoundedAndWellFormed)
     drawTree(dense, tree, sparse, features, classes);
     EXPECT_LT(dense.str().size(), 2500000u);
     EXPECT_EQ(dense.str().find("ASV"), std::string::npos);
-    expectWellFormed(dense.str());
+    expectWellFormedXml(scratchFile("dense.svg", dense.str()));
 
     // A few hundred tips: every tip is labelled, nothing collapses.
     const TreeView small = viewOfText(randomTree(300, 3));
@@ -174,7 +155,7 @@ TEST(TreeDrawing, LargeTreesStayBoundedAndWellFormed)
     drawTree(readable, small, Coefficients{2, 300, beta.data()}, features, classes);
     EXPECT_NE(readable.str().find(">ASV&lt;299&gt;&amp;</text>"), std::string::npos);
     EXPECT_EQ(readable.str().find("collapsed"), std::string::npos);
-    expectWellFormed(readable.str());
+    expectWellFormedXml(scratchFile("readable.svg", readable.str()));
 }
 
 TEST(Clades, DeepestTreeOnASmallStack)

@@ -2,16 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <fstream>
-#include <iterator>
 #include <random>
-
-#include <unistd.h>
 
 #include "tree/common.h"
 #include "tree/logging.h"
 #include "tree/newick.h"
 #include "tree/parsing.h"
+
+#include "../test_support.h"
 
 using namespace vessik;
 using namespace testing::internal; // capturing standard output and error
@@ -26,33 +24,6 @@ extern "C" int rand() noexcept
 
 namespace {
 const std::string scratch = testing::TempDir() + "vessik-" + std::to_string(getpid()) + "-";
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-Tree *readText(const std::string &text, Tree *tree = nullptr)
-{
-    // A memory stream cannot be empty.
-    FILE *in = text.empty() ? fopen("/dev/null", "r")
-                            : fmemopen(const_cast<char *>(text.data()), text.size(), "r");
-    Tree *result = readNewickTree(in, tree);
-    fclose(in);
-    return result;
-}
-
-std::string writeText(Tree *tree, bool oneline = true)
-{
-    FILE *out = tmpfile();
-    writeNewickTree(out, tree, 0, oneline);
-    std::string text(ftell(out), '\0');
-    rewind(out);
-    text.resize(fread(text.data(), 1, text.size(), out));
-    fclose(out);
-    return text;
-}
 
 std::string check(Tree *tree)
 {
@@ -131,7 +102,7 @@ TEST(NewickReader, ReportsEachFailureExactly)
     };
     const std::string path = scratch + "tree.tre", missing = scratch + "missing.tre";
     for (const auto &c : cases) { // the file name, then a blank line
-        std::ofstream(path, std::ios::binary) << c.first;
+        writeFile(path, c.first);
         CaptureStderr();
         EXPECT_EQ(readNewickTree(path.c_str(), nullptr), nullptr) << c.first;
         EXPECT_EQ(GetCapturedStderr(), c.second + "error: format error in '" + path + "'\n\n");
@@ -177,13 +148,13 @@ TEST(NewickWriter, WritesBothFormsFilesAndPrintsTrees)
 {
     Tree *tree = readText("((A:1,B:2)X:3,C:4);");
     EXPECT_EQ(writeText(tree, true), "((A:1.000000,B:2.000000)X:3.000000,C:4.000000);");
-    EXPECT_EQ(writeText(tree, false), slurp(TEST_DATA_DIR "/tree/indented.tre"));
+    EXPECT_EQ(writeText(tree, false), readFile(TEST_DATA_DIR "/tree/indented.tre"));
     CaptureStdout();
     printTree(tree);
     printTree(tree, tree->nodes[3], 0);
-    EXPECT_EQ(GetCapturedStdout(), slurp(TEST_DATA_DIR "/tree/printed.txt"));
+    EXPECT_EQ(GetCapturedStdout(), readFile(TEST_DATA_DIR "/tree/printed.txt"));
     EXPECT_TRUE(writeNewickTree((scratch + "out.tre").c_str(), tree, false));
-    EXPECT_EQ(slurp(scratch + "out.tre"), writeText(tree, false));
+    EXPECT_EQ(readFile(scratch + "out.tre"), writeText(tree, false));
     for (const std::string &bad : {std::string("/no/such/dir.tre"), std::string("/dev/full")}) {
         CaptureStderr();
         EXPECT_FALSE(writeNewickTree(bad.c_str(), tree, true));
@@ -288,11 +259,11 @@ TEST(Logging, LevelsAndLogStreams)
     printLog(1, "hidden");
     setLogLevel(1);
     printLog(1, "shown %d", 1);
-    EXPECT_EQ(slurp(path), "shown 1"); // flushed at once
+    EXPECT_EQ(readFile(path), "shown 1"); // flushed at once
     closeLogFile();
     EXPECT_EQ(getLogFile(), nullptr);
     printLog(0, "dropped once closed");
-    EXPECT_EQ(slurp(path), "shown 1");
+    EXPECT_EQ(readFile(path), "shown 1");
     openLogFile(stderr);
     closeLogFile(); // detaches standard error without closing it
     CaptureStderr();

@@ -3,15 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <new>
-#include <string>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include "../deep_trees.h"
 #include "tree/newick.h"
+
+#include "../test_support.h"
 
 using namespace vessik;
 
@@ -43,26 +39,6 @@ std::string star(int tips)
     for (int i = 0; i < tips; i++)
         text += (i ? "," : "") + std::to_string(i) + ":1.000000";
     return text + ");";
-}
-
-Tree *readText(const std::string &text)
-{
-    FILE *in = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
-    Tree *tree = readNewickTree(in, nullptr);
-    fclose(in);
-    return tree;
-}
-
-std::string writeText(Tree *tree)
-{
-    char *buffer = nullptr;
-    size_t length = 0;
-    FILE *out = open_memstream(&buffer, &length);
-    writeNewickTree(out, tree, 0, true);
-    fclose(out);
-    std::string text(buffer, length);
-    free(buffer);
-    return text;
 }
 
 // Runs `print` with standard output sent to /dev/null: deep indented text is large.

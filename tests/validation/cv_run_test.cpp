@@ -9,11 +9,7 @@
 #include <memory>
 #include <random>
 #include <regex>
-#include <sstream>
 #include <thread>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "model/Logistic.h"
 #include "tree/newick.h"
@@ -43,16 +39,6 @@ std::vector<std::string> linesOf(const std::string &text)
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
-}
-
-// Checks an SVG file with xmllint when the machine has it.
-void expectWellFormedXml(const std::string &path)
-{
-    if (std::system("command -v xmllint >/dev/null 2>&1") != 0) {
-        std::cout << "xmllint not found (Debian package libxml2-utils): " << path << " not checked\n";
-        return;
-    }
-    EXPECT_EQ(std::system(("xmllint --noout '" + path + "'").c_str()), 0) << readFile(path);
 }
 
 TEST(InMemory, RowsAndFoldModelsEqualThoseReadFromTheFilesBitForBit)
@@ -135,15 +121,15 @@ TEST(OrvaneCv, PredictionsConfusionAndPlotsUseTheStudysNames)
         std::filesystem::copy_file(data + name, dir.path + name);
     const std::string command = cv + " -d " + dir.path + "tiny_samples.txt -l " + dir.path + "tiny_labels.txt -t " +
                                 dir.path + "tiny_tree.tre -n 2 -k 2 -s " + dir.path + "bonly -p " + dir.path + "out_";
-    ASSERT_EQ(std::get<0>(run(command, dir)), 0);
+    ASSERT_EQ(runCommand(command).status, 0);
     EXPECT_EQ(readFile(dir.path + "out_cv_summary.tsv"), "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n"
                                                          "0.4\t1\t1\t0\tmin,1se\t-\n");
     EXPECT_EQ(readFile(dir.path + "out_cv_confusion.tsv"), "true\\predicted\t1\t2\n1\t0\t0\n2\t8\t0\n");
     EXPECT_EQ(linesOf(readFile(dir.path + "out_cv_predictions.tsv"))[1], "3\t0\t0\t2\t1");
 
     std::ofstream(dir.path + "classes.tsv") << "class\tname\n1\tA & <co>\n2\tB\n";
-    std::ofstream(dir.path + "samples.tsv") << "line\tsample-id\tclass\n1\ts1\tA\n2\ts2\tA\n3\ts3\tB\n4\ts4\tB\n";
-    ASSERT_EQ(std::get<0>(run(command, dir)), 0);
+    writeFile(dir.path + "samples.tsv", "line\tsample-id\tclass\n1\ts1\tA\n2\ts2\tA\n3\ts3\tB\n4\ts4\tB\n");
+    ASSERT_EQ(runCommand(command).status, 0);
     EXPECT_EQ(readFile(dir.path + "out_cv_predictions.tsv"),
               "sample-id\trepetition\tfold\ttrue_class\tpredicted_class\n"
               "s3\t0\t0\tB\tA & <co>\ns3\t0\t1\tB\tA & <co>\ns4\t0\t0\tB\tA & <co>\ns4\t0\t1\tB\tA & <co>\n"
@@ -154,8 +140,8 @@ TEST(OrvaneCv, PredictionsConfusionAndPlotsUseTheStudysNames)
     EXPECT_NE(readFile(dir.path + "out_cv_confusion.svg").find("A &amp; &lt;co&gt;"), std::string::npos);
 
     // Names of other classes than the labels file's stop the run before any log gains a line.
-    std::ofstream(dir.path + "classes.tsv") << "class\tname\n1\tA\n2\tB\n3\tC\n";
-    EXPECT_EQ(run(command + "bad_", dir),
+    writeFile(dir.path + "classes.tsv", "class\tname\n1\tA\n2\tB\n3\tC\n");
+    EXPECT_EQ(runCommand(command + "bad_"),
               (Outcome{1, "", "error: " + dir.path + "classes.tsv: names 3 classes, the labels file has 2\n"}));
     EXPECT_FALSE(std::filesystem::exists(dir.path + "out_bad_log_detailed.txt"));
 }
@@ -163,13 +149,13 @@ TEST(OrvaneCv, PredictionsConfusionAndPlotsUseTheStudysNames)
 TEST(OrvaneCv, ThreeThreadsWriteWhatOneWritesByteForByte)
 {
     TempDir dir;
-    ASSERT_EQ(run(folds + example + " -n 2 -k 3 -s " + dir.path + "sets -seed 3", dir), (Outcome{0, "", ""}));
+    ASSERT_EQ(runCommand(folds + example + " -n 2 -k 3 -s " + dir.path + "sets -seed 3"), (Outcome{0, "", ""}));
     const std::string command = cv + example + " -t " + t + " -n 2 -k 3 -s " + dir.path +
                                 "sets -w 0,0.5,-1 -lambda 0.05,0.5,5 -r grid -p " + dir.path;
-    const Outcome one = run(command + "one_ -j 1", dir), three = run(command + "three_ -j 3", dir);
-    ASSERT_EQ(std::get<0>(one), 0) << std::get<2>(one);
-    EXPECT_EQ(std::get<0>(three), 0);
-    EXPECT_EQ(std::get<1>(three), std::regex_replace(std::get<1>(one), std::regex("one_"), "three_"));
+    const Outcome one = runCommand(command + "one_ -j 1"), three = runCommand(command + "three_ -j 3");
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(three.status, 0);
+    EXPECT_EQ(three.out, std::regex_replace(one.out, std::regex("one_"), "three_"));
     for (const std::string name : {"log_detailed.txt", "log_avr.txt", "log_result.txt", "cv_summary.tsv",
                                    "cv_predictions.tsv", "cv_confusion.tsv", "cv_curve.svg", "cv_confusion.svg"})
         EXPECT_EQ(readFile(dir.path + "three_" + name), readFile(dir.path + "one_" + name)) << name;
@@ -184,8 +170,8 @@ TEST(OrvaneCv, ThreeThreadsWriteWhatOneWritesByteForByte)
         std::sort(fits.begin(), fits.end());
         return std::make_pair(fits, rest);
     };
-    EXPECT_EQ(progress(std::get<2>(three)), progress(std::get<2>(one)));
-    EXPECT_EQ(progress(std::get<2>(one)).first.size(), 54u);
+    EXPECT_EQ(progress(three.err), progress(one.err));
+    EXPECT_EQ(progress(one.err).first.size(), 54u);
 
     // The confusion matrix holds every held-out sample of both repetitions at the
     // point of least mean error, and its diagonal matches that error.
@@ -216,17 +202,17 @@ TEST(OrvaneCv, FailedLogWriteIsAnErrorAndEveryLogKeepsItsOldContent)
     if (!std::filesystem::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full on this machine";
     TempDir dir;
-    std::ofstream(dir.path + "log_detailed.txt") << "earlier run\n";
-    std::ofstream(dir.path + "log_result.txt") << "earlier\n";
+    writeFile(dir.path + "log_detailed.txt", "earlier run\n");
+    writeFile(dir.path + "log_result.txt", "earlier\n");
     std::filesystem::create_symlink("/dev/full", dir.path + "log_avr.txt"); // a link of our own
-    const Outcome outcome = run(cv + " -d " + tx + " -l " + ty + " -t " + tt + " -n 2 -k 2 -s " + data +
-                                    "bonly -p " + dir.path, dir);
-    EXPECT_EQ(std::get<0>(outcome), 1);
-    EXPECT_NE(std::get<2>(outcome).find("error: " + dir.path +
+    const Outcome outcome = runCommand(cv + " -d " + tx + " -l " + ty + " -t " + tt + " -n 2 -k 2 -s " + data +
+                                    "bonly -p " + dir.path);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("error: " + dir.path +
                                         "log_avr.txt: cannot append this run to the log, so no log got it "
                                         "(No space left on device)\n"),
               std::string::npos)
-        << std::get<2>(outcome);
+        << outcome.err;
     EXPECT_EQ(readFile(dir.path + "log_detailed.txt"), "earlier run\n");
     EXPECT_EQ(readFile(dir.path + "log_result.txt"), "earlier\n");
     EXPECT_FALSE(std::filesystem::exists(dir.path + "cv_summary.tsv"));
@@ -267,21 +253,15 @@ TEST(OrvaneCv, KilledRunLeavesNoLineInTheLogs)
     TempDir dir;
     writeSlowStudy(dir.path);
     for (const std::string log : {"log_detailed.txt", "log_avr.txt", "log_result.txt"})
-        std::ofstream(dir.path + log) << "earlier\n";
+        writeFile(dir.path + log, "earlier\n");
     std::string lambdas = "0.001";
     for (int l = 2; l <= 40; l++)
         lambdas += ",0.00" + std::to_string(l);
     const std::string err = dir.path + "stderr.capture";
-    const pid_t child = fork();
-    if (child == 0) {
-        const int out = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), null = open("/dev/null", O_WRONLY);
-        dup2(out, 2), dup2(null, 1);
-        const std::string d = dir.path;
-        execl(cv.c_str(), cv.c_str(), "-d", (d + "samples.txt").c_str(), "-l", (d + "labels.txt").c_str(), "-t",
-              (d + "tree.tre").c_str(), "-n", "1", "-k", "3", "-s", (d + "sets").c_str(), "-p", d.c_str(), "-w",
-              "0.5", "-lambda", lambdas.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    const std::string d = dir.path;
+    const pid_t child = start({cv, "-d", d + "samples.txt", "-l", d + "labels.txt", "-t", d + "tree.tre", "-n", "1",
+                               "-k", "3", "-s", d + "sets", "-p", d, "-w", "0.5", "-lambda", lambdas},
+                              err);
     ASSERT_GT(child, 0);
     for (int waited = 0; waited < 60000 && readFile(err).find("fit 2 of") == std::string::npos; waited++)
         usleep(1000);

@@ -3,14 +3,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <numeric>
 #include <set>
-#include <sstream>
-#include <sys/wait.h>
 #include <tuple>
 
 #include "model/Logistic.h"
@@ -37,7 +32,7 @@ TEST(SetSets, ReadsEveryBlockOfAFoldAndAppendsToTheLists)
     };
     TempDir dir;
     for (const auto &[text, expected] : cases) {
-        std::ofstream(dir.path + "sets0.txt") << text;
+        writeFile(dir.path + "sets0.txt", text);
         for (int fold = 0; fold < static_cast<int>(expected.size()); fold++)
             EXPECT_EQ(readFold(fold, dir.path + "sets0.txt"), expected[fold]) << text << fold;
     }
@@ -88,8 +83,8 @@ TEST(OrvaneCv, ExampleFoldsLogEveryFoldAsTheModelScoresIt)
 {
     TempDir dir;
     const std::string x = data + "samples.txt", y = data + "labels.txt", t = data + "tree.tre";
-    ASSERT_EQ(run(folds + example + " -n 2 -k 5 -s " + dir.path + "sets -seed 11", dir), (Outcome{0, "", ""}));
-    const Outcome outcome = run(cv + example + " -t " + t + " -n 2 -k 5 -s " + dir.path + "sets -p " + dir.path + " -r example", dir);
+    ASSERT_EQ(runCommand(folds + example + " -n 2 -k 5 -s " + dir.path + "sets -seed 11"), (Outcome{0, "", ""}));
+    const Outcome outcome = runCommand(cv + example + " -t " + t + " -n 2 -k 5 -s " + dir.path + "sets -p " + dir.path + " -r example");
     std::ostringstream detailed, average, result, progress; // every fold refitted here from the sets files
     detailed << "xFileName:\t" << x << "\nyFileName:\t" << y << "\ntFileName:\t" << t
              << "\nNTests:\t2\nKFold:\t5\nW\tLambda\ti\tj\terror\n";
@@ -141,15 +136,15 @@ TEST(OrvaneCv, AcceptsSoundSetsAndRejectsUnsoundInputsBeforeWritingAnyLog)
     };
     for (const auto &[sets, options, message] : cases) {
         TempDir dir;
-        std::ofstream(dir.path + "sets0.txt") << sets;
+        writeFile(dir.path + "sets0.txt", sets);
         std::filesystem::create_directory(dir.path + "x_log_avr.txt");
-        EXPECT_EQ(run(tiny + " -s " + dir.path + "sets -p " + dir.path + " " + fill(options, dir), dir),
+        EXPECT_EQ(runCommand(tiny + " -s " + dir.path + "sets -p " + dir.path + " " + fill(options, dir)),
                   (Outcome{1, "", "error: " + fill(message, dir) + "\n"}));
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2) << message; // no log
     }
     TempDir dir; // blocks in any order, carriage returns and no final newline are sound
-    std::ofstream(dir.path + "sets0.txt") << "# two folds\r\n> 1\r\n1 3\r\n0 2\r\n> 0\r\n0 2\r\n1 3";
-    EXPECT_EQ(run(tiny + " -s " + dir.path + "sets -p " + dir.path + " -w 0.2 -lambda 0.5,2", dir),
+    writeFile(dir.path + "sets0.txt", "# two folds\r\n> 1\r\n1 3\r\n0 2\r\n> 0\r\n0 2\r\n1 3");
+    EXPECT_EQ(runCommand(tiny + " -s " + dir.path + "sets -p " + dir.path + " -w 0.2 -lambda 0.5,2"),
               (Outcome{0, fill("1\n{dir}log_detailed.txt\n1\ni 0\n1\ni 0\n", dir),
                        "fit 1 of 4 done: w 0.2, lambda 0.5, repetition 0, fold 0\n"
                        "fit 2 of 4 done: w 0.2, lambda 0.5, repetition 0, fold 1\n"
@@ -163,16 +158,16 @@ TEST(OrvaneFolds, FixedSeedGivesPinnedStratifiedFilesAndTooManyFoldsAreRefused)
 {
     TempDir dir;
     const std::string seven = folds + " -d " + data + "seven_samples.txt -l " + data + "seven_labels.txt -n ";
-    ASSERT_EQ(run(seven + "2 -k 3 -s " + dir.path + "sets -seed 7", dir), (Outcome{0, "", ""}));
+    ASSERT_EQ(runCommand(seven + "2 -k 3 -s " + dir.path + "sets -seed 7"), (Outcome{0, "", ""}));
     EXPECT_EQ(readFile(dir.path + "sets0.txt"), "> 0\n1 2 3\n0 4 5 6\n> 1\n5 6\n0 1 2 3 4\n> 2\n0 4\n1 2 3 5 6\n");
     EXPECT_EQ(readFile(dir.path + "sets1.txt"), "> 0\n0 1 4\n2 3 5 6\n> 1\n5 6\n0 1 2 3 4\n> 2\n2 3\n0 1 4 5 6\n");
     EXPECT_FALSE(std::filesystem::exists(dir.path + "sets2.txt"));
-    ASSERT_EQ(run(seven + "2 -k 3 -s " + dir.path + "default", dir), (Outcome{0, "", ""})); // seed 1
+    ASSERT_EQ(runCommand(seven + "2 -k 3 -s " + dir.path + "default"), (Outcome{0, "", ""})); // seed 1
     EXPECT_EQ(readFile(dir.path + "default0.txt"), "> 0\n0 2 6\n1 3 4 5\n> 1\n1 5\n0 2 3 4 6\n> 2\n3 4\n0 1 2 5 6\n");
-    EXPECT_EQ(run(seven + "1 -k 8 -s " + dir.path + "many", dir),
+    EXPECT_EQ(runCommand(seven + "1 -k 8 -s " + dir.path + "many"),
               (Outcome{1, "", fill("error: -k 8 asks for more folds than the 7 samples of {data}seven_samples.txt\n", dir)}));
     EXPECT_FALSE(std::filesystem::exists(dir.path + "many0.txt"));
-    ASSERT_EQ(run(folds + example + " -n 3 -k 5 -s " + dir.path + "strat -seed 5", dir), (Outcome{0, "", ""}));
+    ASSERT_EQ(runCommand(folds + example + " -n 3 -k 5 -s " + dir.path + "strat -seed 5"), (Outcome{0, "", ""}));
     // Stratified: each sample held out once per repetition, and each of the nine classes of
     // the example (2 or 3 samples each, as below) at most once per fold.
     const List classOf = {8, 8, 8, 1, 1, 7, 7, 7, 9, 9, 2, 2, 3, 3, 3, 5, 5, 5, 6, 6, 6, 1, 1, 4, 4, 4};

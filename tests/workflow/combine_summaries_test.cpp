@@ -2,65 +2,37 @@
 // w, combined and marked as one run over the whole grid would mark them.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include <sys/wait.h>
-
-namespace fs = std::filesystem;
+#include "../test_support.h"
 
 namespace {
 
 const std::string kHeader = "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n";
-
-std::string readFile(const fs::path &path)
-{
-    std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
-    return content.str();
-}
 
 struct Result {
     int status;
     std::string err;
 };
 
-class CombineSummaries : public ::testing::Test {
+class CombineSummaries : public InTempFolder {
 protected:
     void SetUp() override
     {
         if (std::system("command -v python3 >/dev/null 2>&1") != 0)
             GTEST_SKIP() << "python3 is not installed";
-        std::string name = (fs::temp_directory_path() / "orvane-workflow-XXXXXX").string();
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        dir = name;
-    }
-    void TearDown() override
-    {
-        if (!dir.empty())
-            fs::remove_all(dir);
     }
 
     // Writes each job's lines (after the header) to its own file and combines them.
     Result combine(const std::vector<std::string> &jobs)
     {
-        std::string command = "cd '" + dir.string() + "' && python3 '" COMBINE_SCRIPT "' -o out.tsv";
+        std::string command = "python3 '" COMBINE_SCRIPT "' -o out.tsv";
         for (std::size_t i = 0; i < jobs.size(); i++) {
             const std::string name = "job" + std::to_string(i) + ".tsv";
-            std::ofstream(dir / name) << jobs[i];
+            writeFile(dir / name, jobs[i]);
             command += " " + name;
         }
-        const int status = std::system((command + " 2>err.log").c_str());
-        Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir / "err.log")};
-        fs::remove(dir / "err.log");
-        return result;
+        const RunResult result = shell(command);
+        return {result.status, result.err};
     }
-
-    fs::path dir;
 };
 
 TEST_F(CombineSummaries, ChoicesFollowTheTieRulesOfOneRunOverTheGrid)
