@@ -57,6 +57,25 @@ std::string unquoteField(const std::string &field)
     return text;
 }
 
+// Length of the well-formed UTF-8 sequence starting at text[i], or 0.
+std::size_t utf8Length(const std::string &text, std::size_t i)
+{
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+    const unsigned char lead = byte(i);
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                             : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || i + length > text.size())
+        return 0;
+    for (std::size_t k = 1; k < length; k++)
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
+    // Overlong forms, surrogates and code points past U+10FFFF.
+    if ((lead == 0xE0 && byte(i + 1) < 0xA0) || (lead == 0xED && byte(i + 1) > 0x9F) ||
+        (lead == 0xF0 && byte(i + 1) < 0x90) || (lead == 0xF4 && byte(i + 1) > 0x8F))
+        return 0;
+    return length;
+}
+
 } // namespace
 
 std::vector<std::string> splitFields(const std::string &line, char separator)
@@ -103,4 +122,28 @@ std::string floatText(float value)
     const std::to_chars_result end =
         std::to_chars(text, text + sizeof text, value, std::chars_format::general);
     return std::string(text, end.ptr);
+}
+
+std::string xmlText(const std::string &text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        const std::size_t length = utf8Length(text, i);
+        if (length > 1) {
+            out.append(text, i, length);
+            i += length;
+            continue;
+        }
+        i++;
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&apos;"; break;
+        default: out += (length == 0 || (static_cast<unsigned char>(c) < 0x20 && c != '\t')) ? '?' : c;
+        }
+    }
+    return out;
 }

@@ -26,4 +26,9 @@ std::string fileLine(const std::string &path, int line);
 // shortest form that reads back (0.1 for 0.1f, 1e-07 for 1e-7f).
 std::string floatText(float value);
 
+// Text as XML character data for the SVG drawings. Bytes an XML file cannot
+// hold (control characters, broken UTF-8 from names in another encoding)
+// become '?'.
+std::string xmlText(const std::string &text);
+
 #endif

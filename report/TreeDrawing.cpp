@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "io/text.h"
 #include "report/Report.h"
 
 namespace {
@@ -35,51 +36,6 @@ std::string num(double value)
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", value);
     return text;
-}
-
-// Length of the well-formed UTF-8 sequence starting at text[i], or 0.
-std::size_t utf8Length(const std::string &text, std::size_t i)
-{
-    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-    const unsigned char lead = byte(i);
-    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                             : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    if (length == 0 || i + length > text.size())
-        return 0;
-    for (std::size_t k = 1; k < length; k++)
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return 0;
-    // Overlong forms, surrogates and code points past U+10FFFF.
-    if ((lead == 0xE0 && byte(i + 1) < 0xA0) || (lead == 0xED && byte(i + 1) > 0x9F) ||
-        (lead == 0xF0 && byte(i + 1) < 0x90) || (lead == 0xF4 && byte(i + 1) > 0x8F))
-        return 0;
-    return length;
-}
-
-// Text as XML character data. Bytes an XML file cannot hold (control
-// characters, broken UTF-8 from names in another encoding) become '?'.
-std::string escaped(const std::string &text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const char c = text[i];
-        const std::size_t length = utf8Length(text, i);
-        if (length > 1) {
-            out.append(text, i, length);
-            i += length;
-            continue;
-        }
-        i++;
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default: out += (length == 0 || (static_cast<unsigned char>(c) < 0x20 && c != '\t')) ? '?' : c;
-        }
-    }
-    return out;
 }
 
 const char *classColour(int k)
@@ -194,7 +150,7 @@ void writeLegend(std::ostream &out, const std::vector<std::pair<std::string, std
         const double y = kMargin + kLegendLine * (i + 1);
         out << "<rect x=\"" << num(kMargin) << "\" y=\"" << num(y + 3) << "\" width=\"10\" height=\"10\" fill=\""
             << legend[i].first << "\"/><text x=\"" << num(kMargin + 16) << "\" y=\"" << num(y + 12) << "\">"
-            << escaped(legend[i].second) << "</text>\n";
+            << xmlText(legend[i].second) << "</text>\n";
     }
 }
 
@@ -228,10 +184,10 @@ void writeBranches(std::ostream &out, const TreeView &tree, const FeatureNames &
             if (labelled && selection.anyBelow(v) > 0)
                 labels += "<text x=\"" + num(layout.x[v] - 3) + "\" y=\"" + num(y - 3) +
                           "\" font-size=\"9\" fill=\"#666666\" text-anchor=\"end\">" +
-                          escaped(tree.id[v] + (tree.name[v].empty() ? "" : " " + tree.name[v])) + "</text>\n";
+                          xmlText(tree.id[v] + (tree.name[v].empty() ? "" : " " + tree.name[v])) + "</text>\n";
         } else if (labelled) {
             labels += "<text x=\"" + num(layout.x[v] + 4) + "\" y=\"" + num(y + 4) + "\">" +
-                      escaped(features.ids[tree.feature[v]]) + "</text>\n";
+                      xmlText(features.ids[tree.feature[v]]) + "</text>\n";
         }
     }
     // Grey first, so that coloured branches are drawn over it.

@@ -6,31 +6,13 @@
 #include <cstdio>
 #include <sstream>
 
+#include "io/text.h"
 #include "validation/Summary.h"
 
 namespace {
 
 const char *const palette[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd",
                                "#ff7f0e", "#8c564b", "#e377c2", "#17becf"};
-
-std::string escaped(const std::string &text)
-{
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default:
-            // Control characters other than tab are not allowed in XML 1.0.
-            if (static_cast<unsigned char>(c) >= 0x20 || c == '\t')
-                out += c;
-        }
-    }
-    return out;
-}
 
 std::string number(double value)
 {
@@ -51,7 +33,7 @@ std::string header(double width, double height)
 std::string text(double x, double y, const std::string &content, const std::string &extra = "")
 {
     return "<text x=\"" + number(x) + "\" y=\"" + number(y) + "\"" + extra + ">" +
-           escaped(content) + "</text>\n";
+           xmlText(content) + "</text>\n";
 }
 
 std::string line(double x1, double y1, double x2, double y2, const std::string &stroke)
@@ -220,8 +202,8 @@ std::string confusionSvg(const std::vector<std::vector<long>> &counts, const Stu
             const double x = left + cell * p, y = top + cell * t;
             svg << "<rect x=\"" << number(x) << "\" y=\"" << number(y) << "\" width=\"" << number(cell)
                 << "\" height=\"" << number(cell) << "\" fill=\"" << fill
-                << "\" stroke=\"#999999\"><title>" << escaped(names.className(t + 1)) << " as "
-                << escaped(names.className(p + 1)) << ": " << counts[t][p] << "</title></rect>\n";
+                << "\" stroke=\"#999999\"><title>" << xmlText(names.className(t + 1)) << " as "
+                << xmlText(names.className(p + 1)) << ": " << counts[t][p] << "</title></rect>\n";
             svg << text(x + cell / 2, y + cell / 2 + 4, std::to_string(counts[t][p]),
                         std::string(" text-anchor=\"middle\" fill=\"") +
                             (share > 0.5 ? "white" : "black") + "\"");

@@ -143,6 +143,14 @@ TEST_F(StudyFiles, FloatTextReadsBackExactly)
     }
 }
 
+// Names from a sheet in another encoding must still give well-formed SVG.
+TEST_F(StudyFiles, XmlTextEscapesMarkupAndReplacesBytesXmlCannotHold)
+{
+    EXPECT_EQ(xmlText("a<b & 'c' \"d\">"), "a&lt;b &amp; &apos;c&apos; &quot;d&quot;&gt;");
+    EXPECT_EQ(xmlText("caf\xc3\xa9\ttab"), "caf\xc3\xa9\ttab");
+    EXPECT_EQ(xmlText("caf\xe9\x01|\xc3"), "caf??|?");
+}
+
 TEST_F(StudyFiles, TableOrientationComesFromTheHeaderOrTheIds)
 {
     const std::unordered_set<std::string> samples = {"s1", "s2"};
