@@ -11,9 +11,9 @@
 #include "app/version.h"
 #include "io/names.h"
 #include "model/Logistic.h"
+#include "model/SampleTable.h"
 #include "report/OutputFolder.h"
 #include "report/Report.h"
-#include "tree/newick.h"
 
 namespace {
 
@@ -75,14 +75,15 @@ std::string inFolder(const std::string &dir, const std::string &name)
     return (dir.empty() || dir.back() == '/') ? dir + name : dir + "/" + name;
 }
 
-// The samples to predict: their table and their names, checked against each other.
-std::string checkSamples(const std::string &dir, int nFeatures, const std::string &featureSource,
-                         const ClassNames &classes, SampleNames &names, int &nSamples)
+// The samples to predict: their table and their names, read and checked against each other.
+std::string readSamples(const std::string &dir, int nFeatures, const std::string &featureSource,
+                        const ClassNames &classes, SampleNames &names, SampleTable &values)
 {
     const std::string table = inFolder(dir, "samples.txt");
     const std::string namesFile = inFolder(dir, "samples.tsv");
-    int tableFeatures = 0;
-    std::string problem = checkSampleTable(table, nSamples, tableFeatures);
+    std::string problem = readSampleTable(table, values);
+    const int nSamples = values.nSamples;
+    const int tableFeatures = values.nFeatures;
     if (problem.empty() && tableFeatures != nFeatures)
         problem = table + ": holds " + std::to_string(tableFeatures) + " features, " + featureSource + " " +
                   std::to_string(nFeatures) + " (make new samples with Orvane-prepare -like DIR)";
@@ -130,17 +131,19 @@ int run(const Options &options)
     if (problem.empty() && static_cast<int>(features.ids.size()) != nFeatures)
         problem = featuresFile + ": names " + std::to_string(features.ids.size()) + " features, " + tableFile +
                   " holds " + std::to_string(nFeatures);
+    std::unique_ptr<vessik::Tree> tree;
     if (problem.empty())
-        problem = checkTree(treeFile, nFeatures);
+        problem = readTree(treeFile, nFeatures, tree);
     if (problem.empty())
         problem = checkModelFile(options.modelFile, nFeatures);
     const std::string sampleDir = options.newDir.empty() ? dir : options.newDir;
+    SampleTable sampleValues;
     if (problem.empty())
-        problem = checkSamples(sampleDir, nFeatures, tableFile + " holds", classes, samples, nSamples);
+        problem = readSamples(sampleDir, nFeatures, tableFile + " holds", classes, samples, sampleValues);
     if (!problem.empty())
         return fail(problem);
 
-    Logistic model(inFolder(sampleDir, "samples.txt"), {});
+    Logistic model(dataOf(sampleValues), nullptr);
     model.input(options.modelFile);
     if (model.nClasses != static_cast<int>(classes.names.size())) {
         problem = options.modelFile + ": the model has " + std::to_string(model.nClasses) + " classes, " +
@@ -159,7 +162,6 @@ int run(const Options &options)
         predictions[i].probabilities = softmax(scores);
     }
     const Coefficients coefficients{model.nClasses, model.nFeatures, model.beta};
-    const std::unique_ptr<vessik::Tree> tree(vessik::readNewickTree(treeFile.c_str()));
     const TreeView view = viewOf(*tree);
     const std::vector<std::pair<std::string, std::string>> files = {
         {"predictions.tsv", textOf([&](std::ostream &out) { writePredictions(out, samples, classes, predictions); })},
