@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/inputs.h"
-#include "app/outputs.h"
+#include "io/outputs.h"
 #include "app/version.h"
 #include "validation/Summary.h"
 #include "validation/Testing.h"

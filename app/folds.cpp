@@ -13,7 +13,7 @@
 
 #include "app/inputs.h"
 #include "app/version.h"
-#include "app/outputs.h"
+#include "io/outputs.h"
 #include "validation/options.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "app/inputs.h"
 #include "app/version.h"
-#include "app/outputs.h"
+#include "io/outputs.h"
 #include "model/Logistic.h"
 #include "model/ModelFile.h"
 #include "model/SampleTable.h"

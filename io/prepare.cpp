@@ -28,7 +28,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/outputs.h"
+#include "io/outputs.h"
 #include "io/metadata.h"
 #include "io/names.h"
 #include "io/study_tree.h"

@@ -1,4 +1,4 @@
-#include "app/outputs.h"
+#include "io/outputs.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include "app/outputs.h"
+#include "io/outputs.h"
 
 #include "../test_support.h"
 
