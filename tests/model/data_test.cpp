@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "model_test_util.h"
+#include "model/SampleTable.h"
 
 namespace {
 
@@ -70,4 +71,23 @@ TEST(DataSet, ShortRowsRepeatsAndZeroRowsStayInBounds)
     EXPECT_EQ(std::vector<int>(twice.classes, twice.classes + 2), (std::vector<int>{2, 0}));
     EXPECT_EQ(std::vector<int>(twice.Y, twice.Y + 4), (std::vector<int>{0, 1, 0, 0}));
     freeData(twice);
+}
+
+TEST(SampleTableReader, SizeCapsAreCheckedBeforeTheValuesAreKept)
+{
+    TableLimits limits;
+    limits.samples = 2, limits.features = 3, limits.nonzeros = 4;
+    const auto problem = [&limits](const std::string &name, const std::string &text) {
+        SampleTable table;
+        const std::string path = scratchFile(name, text);
+        const std::string message = readSampleTable(path, table, limits);
+        return message.empty() ? message : name + message.substr(path.size());
+    };
+    EXPECT_EQ(problem("tall.txt", "1 1 0 2\n2 0 0 3\n3\t0 5 0\n"), "tall.txt:3: 3 samples are more than this program can hold");
+    EXPECT_EQ(problem("wide.txt", "1 1 0 2 0\n"), "wide.txt:1: 1 sample x 4 features is more than this program can hold");
+    EXPECT_EQ(problem("dense.txt", "1 1 0 2\n2 3 0 4\n"), "");
+    EXPECT_EQ(problem("denser.txt", "1 1 0 2\n2 3 4 5\n"),
+              "denser.txt:2: 5 nonzero values are more than this program can hold");
+    EXPECT_EQ(tableSizeProblem(3, 3, 5, limits), "3 samples are more than this program can hold");
+    EXPECT_EQ(tableSizeProblem(1, 1, kMostNonzeros + 1), "1073741825 nonzero values are more than this program can hold");
 }
