@@ -77,6 +77,11 @@ std::string readSampleLine(TextReader &in, SampleTable &table, const TableLimits
         }
         if (first && nValues > limits.features)
             return tooLarge(1, "samples", nValues, "features");
+        // A field "0", most of a study's fields, reads as +0 and is not kept.
+        if (in.peek() == '0' && (isFieldSpace(in.peekSecond()) || in.peekSecond() == '\n')) {
+            in.advance();
+            continue;
+        }
         text.clear();
         if (!extractFloat(in, value, &text) || !fieldEnds(in)) {
             text.addRest(in);
