@@ -10,6 +10,7 @@
 #   -n, -m, -c   the cohort's size (default 8000 samples, 20000 features, 10 classes)
 #   -p PRESENT   share of taxa present outside the enriched clades (default 0.05: about 95% zeros)
 #   W, LAMBDA    the fit's parameters (default 0.5 and 1); SKIP_CV=1 leaves out cross-validation
+#   PREBUILT     a folder whose base/ and new/ hold Orvane, Orvane-cv and Orvane-folds already built: no build
 set -eu
 root=$(git rev-parse --show-toplevel)
 base=$(git -C "$root" merge-base HEAD main 2>/dev/null | cut -c1-12); base=${base:-HEAD}
@@ -17,7 +18,7 @@ n=8000 m=20000 c=10 present=0.05 w=${W:-0.5} lambda=${LAMBDA:-1}
 while getopts "b:n:m:c:p:" option; do
   case $option in
     b) base=$OPTARG ;; n) n=$OPTARG ;; m) m=$OPTARG ;; c) c=$OPTARG ;; p) present=$OPTARG ;;
-    *) sed -n '7,12p' "$0" >&2; exit 2 ;;
+    *) sed -n '7,13p' "$0" >&2; exit 2 ;;
   esac
 done
 work=$(mktemp -d)
@@ -25,14 +26,20 @@ trap 'rm -rf "$work"' EXIT
 
 sides="new"; [ "$base" != none ] && sides="base new"
 mkdir "$work/new"
-[ "$base" != none ] && mkdir "$work/base" && git -C "$root" archive "$base" | tar -x -C "$work/base"
-(cd "$root" && git ls-files -z --cached --others --exclude-standard | xargs -0 -I{} sh -c '[ -e "$1" ] && printf "%s\0" "$1"' _ {} |
-  tar --null -T - -c) | tar -x -C "$work/new"
-for side in $sides; do
-  (cd "$work/$side" && cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TESTS=OFF >/dev/null 2>&1 &&
-    cmake --build build -j 2 --target Orvane Orvane-cv Orvane-folds >/dev/null 2>&1 &&
-    cp build/app/Orvane build/app/Orvane-cv build/app/Orvane-folds .) || { echo "error: cannot build $side" >&2; exit 1; }
-done
+if [ -n "${PREBUILT:-}" ]; then
+  for side in $sides; do
+    mkdir -p "$work/$side" && cp "$PREBUILT/$side/Orvane" "$PREBUILT/$side/Orvane-cv" "$PREBUILT/$side/Orvane-folds" "$work/$side/"
+  done
+else
+  [ "$base" != none ] && mkdir "$work/base" && git -C "$root" archive "$base" | tar -x -C "$work/base"
+  (cd "$root" && git ls-files -z --cached --others --exclude-standard | xargs -0 -I{} sh -c '[ -e "$1" ] && printf "%s\0" "$1"' _ {} |
+    tar --null -T - -c) | tar -x -C "$work/new"
+  for side in $sides; do
+    (cd "$work/$side" && cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TESTS=OFF >/dev/null 2>&1 &&
+      cmake --build build -j 2 --target Orvane Orvane-cv Orvane-folds >/dev/null 2>&1 &&
+      cp build/app/Orvane build/app/Orvane-cv build/app/Orvane-folds .) || { echo "error: cannot build $side" >&2; exit 1; }
+  done
+fi
 c++ -O2 -std=c++17 -o "$work/cohort" "$root/bench/cohort.cpp"
 mkdir "$work/data"
 "$work/cohort" "$n" "$m" "$c" "$present" 1 "$work/data"
@@ -49,19 +56,22 @@ measure() {  # side step command...; leaves "peakMB wall cpu" in $work/side.step
   awk '{ printf "%.0f %.2f %.2f\n", $1 / 1024, $2, $3 + $4 }' "$work/$side.$step.time" > "$work/$side.$step"
 }
 
-for side in $sides; do
-  measure "$side" train ./Orvane -train -d "$d/samples.txt" -l "$d/labels.txt" -t "$d/tree.tre" -w "$w" -lambda "$lambda" -o model.txt
-  measure "$side" test ./Orvane -test -d "$d/samples.txt" -c model.txt -o result.txt
-  if [ "${SKIP_CV:-0}" != 1 ]; then
-    (cd "$work/$side" && ./Orvane-folds -d "$d/samples.txt" -l "$d/labels.txt" -n 1 -k 3 -s sets -seed 5 >/dev/null)
-    measure "$side" cv ./Orvane-cv -d "$d/samples.txt" -l "$d/labels.txt" -t "$d/tree.tre" -n 1 -k 3 -s sets -p cv_ \
-      -r bench -w "$w" -lambda "$lambda" -j 2
-  fi
-done
+run_step() {  # side step
+  case $2 in
+    train) measure "$1" train ./Orvane -train -d "$d/samples.txt" -l "$d/labels.txt" -t "$d/tree.tre" -w "$w" \
+             -lambda "$lambda" -o model.txt ;;
+    test) measure "$1" test ./Orvane -test -d "$d/samples.txt" -c model.txt -o result.txt ;;
+    cv) (cd "$work/$1" && ./Orvane-folds -d "$d/samples.txt" -l "$d/labels.txt" -n 1 -k 3 -s sets -seed 5 >/dev/null)
+        measure "$1" cv ./Orvane-cv -d "$d/samples.txt" -l "$d/labels.txt" -t "$d/tree.tre" -n 1 -k 3 -s sets \
+          -p cv_ -r bench -w "$w" -lambda "$lambda" -j 2 ;;
+  esac
+}
 
+# One row per step as soon as both builds have run it.
 printf "%-6s %16s %16s %16s %22s  %s\n" step "peak MB" "wall s" "cpu s" "base/new: peak wall" same
 steps="train test"; [ "${SKIP_CV:-0}" != 1 ] && steps="$steps cv"
 for step in $steps; do
+  for side in $sides; do run_step "$side" "$step"; done
   read -r pn wn cn < "$work/new.$step"
   if [ "$base" = none ]; then
     printf "%-6s %16s %16s %16s\n" "$step" "$pn" "$wn" "$cn"
