@@ -44,8 +44,9 @@ std::string fileLine(const std::string &path, long long line);
 // A sample table as read: line i + 1 holds sample i. Empty lines may only
 // follow the last sample; every sample has nFeatures finite values that are
 // not negative and do not sum to 0. Only the nonzero values are kept, row by
-// row in column order, in blocks of fixed size: reading never copies what it
-// has read, and never holds much more than it keeps.
+// row in column order, in blocks of fixed size: reading never moves what it
+// has read (as a growing array would at each doubling) and never holds much
+// more than it keeps; dataOf then copies each block once.
 struct SampleTable {
     static const std::size_t kBlock = 1 << 18;
 
