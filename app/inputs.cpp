@@ -132,9 +132,7 @@ std::string checkModelFile(const std::string &path, int nFeatures)
 
 TrainingInputs::~TrainingInputs()
 {
-    delete[] data.X;
-    delete[] data.classes;
-    delete[] data.Y;
+    freeData(data);
 }
 
 Data TrainingInputs::takeData()

@@ -154,11 +154,12 @@ int run(const Options &options)
     // The predicted class is the one Orvane -test writes; the probabilities
     // are the softmax of the scores it compares.
     std::vector<SamplePrediction> predictions(model.nSamples);
+    const std::vector<char> finite = model.finiteClasses();
     for (int i = 0; i < model.nSamples; i++) {
         std::vector<float> scores(model.nClasses);
         for (int k = 0; k < model.nClasses; k++)
-            scores[k] = model.classScore(model.data.X + i * model.data.M, model.data.M, k);
-        predictions[i].predicted = model.pred(i);
+            scores[k] = model.classScore(model.data, i, k, finite[k]);
+        predictions[i].predicted = model.predictRow(model.data, i, finite);
         predictions[i].probabilities = softmax(scores);
     }
     const Coefficients coefficients{model.nClasses, model.nFeatures, model.beta};

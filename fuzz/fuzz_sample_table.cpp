@@ -14,11 +14,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     Data checked = dataOf(table);
     Data lenient(file.path(), {});
-    const size_t cells = static_cast<size_t>(checked.N) * checked.M;
+    const size_t count = static_cast<size_t>(checked.nonzeros());
     if (lenient.N != checked.N || lenient.M != checked.M || lenient.NLines != checked.NLines ||
-        std::memcmp(lenient.X, checked.X, cells * sizeof(float)) != 0)
+        lenient.nonzeros() != checked.nonzeros() ||
+        std::memcmp(lenient.rowStart, checked.rowStart, (checked.N + 1) * sizeof(int64_t)) != 0 ||
+        std::memcmp(lenient.cols, checked.cols, count * sizeof(int32_t)) != 0 ||
+        std::memcmp(lenient.values, checked.values, count * sizeof(float)) != 0)
         std::abort();
-    delete[] checked.X;
-    delete[] lenient.X;
+    freeData(checked);
+    freeData(lenient);
     return 0;
 }

@@ -33,6 +33,7 @@
 #include "io/names.h"
 #include "io/study_tree.h"
 #include "io/table.h"
+#include "model/SampleTable.h"
 #include "io/taxonomy.h"
 #include "io/text.h"
 
@@ -122,18 +123,32 @@ std::string writeFolder(const std::string &dir, const std::vector<FolderFile> &f
 
 // ---- the files of a data folder ----------------------------------------------
 
-// One sample's counts in the columns of the data folder.
-using SampleRows = std::vector<std::vector<float>>;
+// The samples' counts in the columns of the data folder, each sample's
+// nonzero counts only, in column order: a study of mostly zeros stays small.
+struct SampleRows {
+    size_t nFeatures = 0;
+    std::vector<std::vector<std::pair<int, float>>> rows;  // (column, count) of each sample
+    long long nonzeros = 0;
 
-void writeSampleTable(std::ostream &out, const SampleRows &rows)
+    void add(size_t sample, size_t column, float count)
+    {
+        if (count != 0.0f) {
+            rows[sample].emplace_back(static_cast<int>(column), count);
+            nonzeros++;
+        }
+    }
+};
+
+void writeSampleTable(std::ostream &out, const SampleRows &table)
 {
-    for (size_t i = 0; i < rows.size(); i++) {
+    for (size_t i = 0; i < table.rows.size(); i++) {
         out << i + 1;
-        for (float count : rows[i]) {
-            if (count == 0.0f)
+        auto next = table.rows[i].begin();
+        for (size_t c = 0; c < table.nFeatures; c++) {
+            if (next == table.rows[i].end() || next->first != static_cast<int>(c))
                 out << "\t0";  // most counts of a study, written without formatting
             else
-                out << '\t' << floatText(count);
+                out << '\t' << floatText((next++)->second);
         }
         out << '\n';
     }
@@ -155,24 +170,22 @@ void writeLabels(std::ostream &out, const std::vector<std::string> &classNames,
 }
 
 // Orvane normalises each sample by the sum of its counts, taken in float in
-// column order: that sum must be a positive finite number.
-std::string checkSampleSums(const SampleRows &rows, const std::vector<std::string> &ids,
+// column order: that sum must be a positive finite number. The table must
+// also be one Orvane can hold.
+std::string checkSampleSums(const SampleRows &table, const std::vector<std::string> &ids,
                             const std::string &where)
 {
-    for (size_t i = 0; i < rows.size(); i++) {
+    for (size_t i = 0; i < table.rows.size(); i++) {
         float sum = 0.0f;
-        for (float count : rows[i])
-            sum += count;
+        for (const auto &entry : table.rows[i])
+            sum += entry.second;
         if (sum == 0.0f)
             return "sample " + quote(ids[i]) + " has no counts in " + where;
         if (!std::isfinite(sum))
             return "the counts of sample " + quote(ids[i]) + " sum beyond single precision";
     }
-    if (!rows.empty() &&
-        static_cast<long long>(rows.size()) * static_cast<long long>(rows[0].size()) > INT_MAX)
-        return "too many values for Orvane (" + std::to_string(rows.size()) + " samples of " +
-               std::to_string(rows[0].size()) + " features)";
-    return "";
+    return tableSizeProblem(static_cast<long long>(table.rows.size()),
+                            static_cast<long long>(table.nFeatures), table.nonzeros);
 }
 
 std::string checkNames(const std::vector<std::string> &names, const std::string &what)
@@ -336,19 +349,30 @@ std::string prepareStudy(const PrepareOptions &options, std::string &note)
     for (size_t c = 0; c < features.kept.size(); c++)
         columnOf.emplace(table.features[features.kept[c]], static_cast<int>(c));
 
-    SampleRows rows(chosen.kept.size(), std::vector<float>(features.kept.size()));
+    SampleRows rows{features.kept.size(), std::vector<std::vector<std::pair<int, float>>>(chosen.kept.size())};
     std::vector<std::string> sampleIds;
     for (size_t i = 0; i < chosen.kept.size(); i++) {
         sampleIds.push_back(table.samples[chosen.kept[i]]);
         for (size_t c = 0; c < features.kept.size(); c++)
-            rows[i][c] = table.count(chosen.kept[i], features.kept[c]);
+            rows.add(i, c, table.count(chosen.kept[i], features.kept[c]));
     }
     problem = checkSampleSums(rows, sampleIds, "the features shared with the tree");
     if (!problem.empty())
         return options.table + ": " + problem;
+    // The sizes Orvane checks when it reads the folder, with its messages.
+    const long long nClasses = static_cast<long long>(classNames.size());
+    if (!fits(static_cast<long long>(sampleIds.size()), nClasses))
+        return options.metadata + ": " + tooLarge(sampleIds.size(), "samples", nClasses, "classes");
+    if (!fits(nClasses, static_cast<long long>(features.kept.size())))
+        return options.metadata + ": " + tooLarge(nClasses, "classes", features.kept.size(), "features");
 
     const StudyTree pruned = pruneTree(
         tree, [&](const vessik::Node *leaf) { return columnOf.count(leaf->longname) != 0; });
+    int nInternal = 0;
+    for (int n = 0; n < pruned.tree->nnodes; n++)
+        nInternal += pruned.tree->nodes[n] != nullptr && !pruned.tree->nodes[n]->isLeaf();
+    if (!fits(nInternal, nClasses))
+        return options.tree + ": " + tooLarge(nInternal, "internal nodes", nClasses, "classes");
     const size_t nTips = tips.size();
 
     const FeatureNames featureNames =
@@ -431,11 +455,11 @@ std::string prepareLike(const PrepareOptions &options, std::string &note)
     }
     const size_t ignored = table.features.size() - (features.ids.size() - missing);
 
-    SampleRows rows(table.samples.size(), std::vector<float>(features.ids.size(), 0.0f));
+    SampleRows rows{features.ids.size(), std::vector<std::vector<std::pair<int, float>>>(table.samples.size())};
     for (size_t s = 0; s < table.samples.size(); s++)
         for (size_t c = 0; c < source.size(); c++)
             if (source[c] >= 0)
-                rows[s][c] = table.count(s, static_cast<size_t>(source[c]));
+                rows.add(s, c, table.count(s, static_cast<size_t>(source[c])));
     problem = checkSampleSums(rows, table.samples, "the features of " + dir);
     if (!problem.empty())
         return options.table + ": " + problem;

@@ -1,5 +1,7 @@
-// Per-feature lists of a data set's nonzero entries, built in two passes
-// (count, then fill) so that each array is allocated once at its final size.
+// Per-feature lists of a data set's nonzero entries, turned from its rows:
+// the columns of the entries are counted, then the entries are dealt out in
+// one pass over the rows, so each array is allocated once at its final size
+// and every feature's rows come in ascending order.
 #include "model/FeatureColumns.h"
 
 #include "model/Logistic.h"
@@ -12,22 +14,19 @@ FeatureColumns buildFeatureColumns(const Data &data)
     columns.nRows = N;
     columns.nFeatures = M;
     columns.start.assign(static_cast<std::size_t>(M) + 1, 0);
-    for (int i = 0; i < N; i++)
-        for (int j = 0; j < M; j++)
-            if (data.X[static_cast<std::size_t>(i) * M + j] != 0)
-                columns.start[j + 1]++;
+    const std::int64_t count = data.nonzeros();
+    for (std::int64_t e = 0; e < count; e++)
+        columns.start[data.cols[e] + 1]++;
     for (int j = 0; j < M; j++)
         columns.start[j + 1] += columns.start[j];
-    columns.rows.resize(static_cast<std::size_t>(columns.start[M]));
-    columns.values.resize(columns.rows.size());
+    columns.rows.resize(static_cast<std::size_t>(count));
+    columns.values.resize(static_cast<std::size_t>(count));
     std::vector<std::int64_t> next(columns.start.begin(), columns.start.end() - 1);
     for (int i = 0; i < N; i++)
-        for (int j = 0; j < M; j++) {
-            const float x = data.X[static_cast<std::size_t>(i) * M + j];
-            if (x != 0) {
-                columns.rows[next[j]] = i;
-                columns.values[next[j]++] = x;
-            }
+        for (std::int64_t e = data.rowStart[i]; e < data.rowStart[i + 1]; e++) {
+            const std::int64_t at = next[data.cols[e]]++;
+            columns.rows[at] = i;
+            columns.values[at] = data.values[e];
         }
     return columns;
 }

@@ -26,16 +26,6 @@ Logistic::Logistic(const Data &data, vessik::Tree *tree)
 {
 }
 
-void Logistic::freeData(Data &set)
-{
-    delete[] set.X;
-    delete[] set.classes;
-    delete[] set.Y;
-    set.X = nullptr;
-    set.classes = nullptr;
-    set.Y = nullptr;
-}
-
 namespace {
 
 template <class T>
@@ -51,7 +41,7 @@ void Logistic::del()
 {
     freeArray(beta);
     freeArray(delta);
-    freeArray(featureRows);
+    columns = FeatureColumns();
     freeArray(leafDepth);
     freeArray(leafBranch);
     freeArray(nodeHeight);
@@ -99,15 +89,20 @@ Data selectRows(const Data &all, std::vector<int> lines)
     set.N = static_cast<int>(lines.size());
     set.M = all.M;
     set.C = all.C;
-    const int M = std::max(all.M, 0);
     const int C = std::max(all.C, 0);
-    set.X = new float[static_cast<size_t>(set.N) * M];
+    set.rowStart = new std::int64_t[set.N + 1];
+    set.rowStart[0] = 0;
+    for (int k = 0; k < set.N; k++)
+        set.rowStart[k + 1] = set.rowStart[k] + all.rowStart[lines[k] + 1] - all.rowStart[lines[k]];
+    set.cols = new std::int32_t[set.rowStart[set.N]];
+    set.values = new float[set.rowStart[set.N]];
     set.classes = new int[set.N];
     set.Y = new int[static_cast<size_t>(set.N) * C];
     for (int k = 0; k < set.N; k++) {
         const int line = lines[k];
-        std::copy(all.X + static_cast<size_t>(line) * M, all.X + static_cast<size_t>(line + 1) * M,
-                  set.X + static_cast<size_t>(k) * M);
+        const std::int64_t from = all.rowStart[line], to = all.rowStart[line + 1];
+        std::copy(all.cols + from, all.cols + to, set.cols + set.rowStart[k]);
+        std::copy(all.values + from, all.values + to, set.values + set.rowStart[k]);
         set.classes[k] = all.classes[line];
         std::copy(all.Y + static_cast<size_t>(line) * C, all.Y + static_cast<size_t>(line + 1) * C,
                   set.Y + static_cast<size_t>(k) * C);
@@ -118,11 +113,12 @@ Data selectRows(const Data &all, std::vector<int> lines)
 float Logistic::TestRows(const Data &set, std::vector<int> rows, std::vector<int> &predicted) const
 {
     rows = sortedRows(std::move(rows), set.N);
+    const std::vector<char> finite = finiteClasses();
     predicted.clear();
     int wrong = 0;
     int right = 0;
     for (const int i : rows) {
-        predicted.push_back(predictRow(set.X + static_cast<size_t>(i) * set.M, set.M));
+        predicted.push_back(predictRow(set, i, finite));
         if (predicted.back() != set.classes[i])
             wrong++;
         else

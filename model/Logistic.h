@@ -4,10 +4,12 @@
 #ifndef ORVANE_LOGISTIC_H
 #define ORVANE_LOGISTIC_H
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "model/FeatureColumns.h"
 #include "tree/Tree.h"
 
 // Sizes of the input files, counted before anything is allocated.
@@ -19,7 +21,12 @@ int GetC(std::string fileName); // lines of the labels file that begin with '>'
 // Samples as rows of relative abundances, with their classes when a labels
 // file is given. `samples` lists zero-based sample-table lines to keep (in
 // file order); an empty list keeps every line. Copies share the arrays;
-// whoever ends up holding them frees them (Logistic::del).
+// whoever ends up holding them frees them (Logistic::del, freeData).
+//
+// The rows are held as their nonzero entries only: row i is entries
+// rowStart[i] .. rowStart[i + 1] - 1 of `cols` and `values`, in ascending
+// column order. An entry is listed exactly when its value is not 0 (a -0 or
+// a value that scaling took to 0 is not; a NaN is).
 class Data {
 public:
     Data();
@@ -32,19 +39,27 @@ public:
 
     int NLines;     // lines read from the sample table, selected or not
     int *classes;   // N class numbers, 1..C
-    float *X;       // N x M, row-major, rows sum to 1
+    std::int64_t *rowStart; // N + 1 offsets into cols and values
+    std::int32_t *cols;     // column of each entry
+    float *values;          // value of each entry; rows sum to 1
     int *Y;         // N x C one-hot, row-major
     int N;
     int M;
     int C;
+
+    std::int64_t nonzeros() const { return rowStart != nullptr ? rowStart[N] : 0; }
 };
+
+// Frees the arrays of a data set and leaves it empty.
+void freeData(Data &set);
 
 // Building from data already in memory (cross-validation reads its inputs
 // once per run and fits every fold from them).
 // The rows of `all` at the given zero-based line indices, in ascending line
 // order, with their classes: the data set that reading the same files with
 // the list `lines` gives, since rows are scaled one by one. An empty list
-// keeps every row; repeated and out-of-range indices are dropped.
+// keeps every row; repeated and out-of-range indices are dropped. Costs time
+// and memory in proportion to the rows' entries, not to rows x features.
 Data selectRows(const Data &all, std::vector<int> lines);
 
 class Logistic {
@@ -80,7 +95,7 @@ public:
                      float singleCubeSum, float singleWeightSum, float zeroWeightSum);
     void Scalar();
 
-    // Coordinate descent.
+    // Coordinate descent. Train builds `columns` from the data set.
     void Train(float lambda);
     void Learn(float w);
     float compute(int k, int j);
@@ -106,9 +121,17 @@ public:
 
     // Classification.
     int pred(int i);
-    // Score of class k (0-based) for one row of `rowLength` values: the sum
-    // whose exponential the prediction compares across classes.
-    float classScore(const float *row, int rowLength, int k) const;
+    // Per class, whether all its coefficients are finite: such a class is
+    // scored over a row's nonzero entries only, which adds the same bits as
+    // the full sum (s + (+-0) is s for any s but -0, and a sum from +0 never
+    // becomes -0). Any other class is summed over every column, as inf x 0
+    // is NaN.
+    std::vector<char> finiteClasses() const;
+    // Score of class k (0-based) for row i of `set`: the sum whose exponential
+    // the prediction compares across classes. `finite` is finiteClasses()[k].
+    float classScore(const Data &set, int i, int k, bool finite) const;
+    // Predicted class (1-based) of row i of `set`; `finite` is finiteClasses().
+    int predictRow(const Data &set, int i, const std::vector<char> &finite) const;
     void Classify(std::string fileName);
     void Classify(std::ostream &out);
     float Test(std::string xFileName, std::string yFileName, std::vector<int> samples);
@@ -122,7 +145,7 @@ public:
     int nSamples = 0;
     int nFeatures = 0;
     int nClasses = 0;
-    std::vector<int> *featureRows = nullptr; // M lists of samples where the feature is nonzero
+    FeatureColumns columns; // each feature's samples where it is nonzero, with the values
     std::vector<int> leafFeatures;           // features of the tree's leaves, ascending
     float fitSum = 0.0f;
     float penaltySum = 0.0f;
@@ -151,7 +174,6 @@ public:
 
     // Caches of the fit. Each holds exactly the bits a fresh computation from
     // the fields it stands for would give (checked in ORVANE_CHECK_CACHES builds).
-    std::vector<std::vector<float>> featureValues; // M: X[i*M + j] for i in featureRows[j]
     std::vector<float> expMargin;  // C x N: expf(margin)
     std::vector<float> logSumExp;  // N: logf(sumExp)
     std::vector<float> logSumExpTwin; // N: the same again, so that two trial steps sum side by side
@@ -160,12 +182,6 @@ public:
     std::vector<float> logPrefix;
     int prefixValid = -1;
     std::vector<float> trialRows; // scratch of a trial step: three values per row of its feature
-
-private:
-    // Frees the arrays of a data set the model holds.
-    static void freeData(Data &set);
-    // Predicted class (1-based) of one row of `rowLength` values.
-    int predictRow(const float *row, int rowLength) const;
 };
 
 #endif

@@ -82,9 +82,9 @@ float trialLoss(Logistic &m, int k, int j, float s)
 {
     const int N = m.nSamples;
     const int C = m.nClasses;
-    const std::vector<int> &rows = m.featureRows[j];
-    const float *values = m.featureValues[j].data();
-    const int count = (int)rows.size();
+    const std::int32_t *rows = m.columns.rows.data() + m.columns.start[j];
+    const float *values = m.columns.values.data() + m.columns.start[j];
+    const int count = (int)m.columns.count(j);
     const float *expMargin = m.expMargin.data() + (std::size_t)k * N;
     const float *margin = m.margin + (std::size_t)k * N;
     float *scratch = m.trialRows.data();
@@ -134,9 +134,9 @@ void trialLossPair(Logistic &m, int k, int j, float sUp, float sDown, float &vUp
 {
     const int N = m.nSamples;
     const int C = m.nClasses;
-    const std::vector<int> &rows = m.featureRows[j];
-    const float *values = m.featureValues[j].data();
-    const int count = (int)rows.size();
+    const std::int32_t *rows = m.columns.rows.data() + m.columns.start[j];
+    const float *values = m.columns.values.data() + m.columns.start[j];
+    const int count = (int)m.columns.count(j);
     const float *expMargin = m.expMargin.data() + (std::size_t)k * N;
     const float *margin = m.margin + (std::size_t)k * N;
     float *scratch = m.trialRows.data();
@@ -209,6 +209,15 @@ void trialLossPair(Logistic &m, int k, int j, float sUp, float sDown, float &vUp
     std::abort();
 }
 
+// Value of row i, column j of a data set, looked up in the row's entries.
+float cell(const Data &d, int i, int j)
+{
+    const std::int32_t *first = d.cols + d.rowStart[i];
+    const std::int32_t *last = d.cols + d.rowStart[i + 1];
+    const std::int32_t *at = std::lower_bound(first, last, j);
+    return at != last && *at == j ? d.values[at - d.cols] : 0.0f;
+}
+
 // Every cache against a fresh computation from the fields it stands for.
 void checkCaches(const Logistic &m)
 {
@@ -230,9 +239,9 @@ void checkCaches(const Logistic &m)
         }
     }
     for (int j = 0; j < M; j++)
-        for (std::size_t r = 0; r < m.featureRows[j].size(); r++)
-            if (!sameBits(m.featureValues[j][r], m.data.X[m.featureRows[j][r] * M + j]))
-                cacheFault("featureValues", j);
+        for (std::int64_t e = m.columns.start[j]; e < m.columns.start[j + 1]; e++)
+            if (!sameBits(m.columns.values[e], cell(m.data, m.columns.rows[e], j)))
+                cacheFault("feature columns", j);
 }
 
 // The objective computed from scratch on a copy of the normalisers, which it
@@ -242,15 +251,17 @@ float freshEval(const Logistic &m, int k, int j, float step, std::vector<float> 
     const int N = m.nSamples;
     const int M = m.nFeatures;
     const int C = m.nClasses;
-    const float *X = m.data.X;
     const float s = clampStep(step, m.delta[k * M + j]);
     const float bNew = m.beta[k * M + j] + s;
+    const std::int32_t *rows = m.columns.rows.data() + m.columns.start[j];
+    const int count = (int)m.columns.count(j);
     float acc = 0;
     if (s != 0) {
-        for (int i : m.featureRows[j]) {
-            acc += (float)m.data.Y[i * C + k] * (s * X[i * M + j]);
-            sumExp[i] = expf(s * X[i * M + j] + m.margin[k * N + i]) +
-                        (sumExp[i] - expf(m.margin[k * N + i]));
+        for (int r = 0; r < count; r++) {
+            const int i = rows[r];
+            const float x = cell(m.data, i, j);
+            acc += (float)m.data.Y[i * C + k] * (s * x);
+            sumExp[i] = expf(s * x + m.margin[k * N + i]) + (sumExp[i] - expf(m.margin[k * N + i]));
         }
     }
     float v = -(acc + m.fitSum);
@@ -259,9 +270,11 @@ float freshEval(const Logistic &m, int k, int j, float step, std::vector<float> 
     const float result =
         ((std::fabs(bNew) - std::fabs(bNew - s)) * m.leafWeight[j] + m.penaltySum) * m.lambda + v;
     if (s != 0) {
-        for (int i : m.featureRows[j])
+        for (int r = 0; r < count; r++) {
+            const int i = rows[r];
             sumExp[i] = (sumExp[i] + expf(m.margin[k * N + i])) -
-                        expf(s * X[i * M + j] + m.margin[k * N + i]);
+                        expf(s * cell(m.data, i, j) + m.margin[k * N + i]);
+        }
     }
     return result;
 }
@@ -273,25 +286,14 @@ float freshEval(const Logistic &m, int k, int j, float step, std::vector<float> 
 void Logistic::Train(float lambda)
 {
     this->lambda = lambda;
-    const int N = nSamples;
     const int M = std::max(nFeatures, 0);
     // One cell at least: the objective reads coordinate (0, 0) even of an empty model.
     const int cells = std::max(nClasses * M, 1);
     beta = new float[cells]();
-    featureRows = new std::vector<int>[M];
-    featureValues.assign(M, {});
-    // Row by row, in memory order; each feature's samples still come ascending.
-    for (int i = 0; i < N; i++) {
-        for (int j = 0; j < M; j++) {
-            if (data.X[i * M + j] != 0) {
-                featureRows[j].push_back(i);
-                featureValues[j].push_back(data.X[i * M + j]);
-            }
-        }
-    }
-    std::size_t longest = 0;
+    columns = buildFeatureColumns(data);
+    std::int64_t longest = 0;
     for (int j = 0; j < M; j++)
-        longest = std::max(longest, featureRows[j].size());
+        longest = std::max(longest, columns.count(j));
     trialRows.assign(3 * longest, 0.0f);
     delta = new float[cells];
     std::fill(delta, delta + cells, 1.0f);
@@ -333,8 +335,8 @@ void Logistic::Learn(float w)
     xty = new float[M * C]();
     for (int j : leafFeatures)
         for (int k = 0; k < C; k++)
-            for (std::size_t r = 0; r < featureRows[j].size(); r++)
-                xty[j * C + k] += (float)Y[featureRows[j][r] * C + k] * featureValues[j][r];
+            for (std::int64_t e = columns.start[j]; e < columns.start[j + 1]; e++)
+                xty[j * C + k] += (float)Y[columns.rows[e] * C + k] * columns.values[e];
     refreshCaches();
 
     float prev = 0;
@@ -350,8 +352,9 @@ void Logistic::Learn(float w)
             break;
 
         for (int j : leafFeatures) {
-            const std::vector<int> &rows = featureRows[j];
-            const float *values = featureValues[j].data();
+            const std::int32_t *rows = columns.rows.data() + columns.start[j];
+            const float *values = columns.values.data() + columns.start[j];
+            const std::int64_t count = columns.count(j);
             for (int k = 0; k < C; k++) {
                 const int p = k * M + j;
                 const float d = delta[p];
@@ -362,7 +365,7 @@ void Logistic::Learn(float w)
                     penaltySum += leafWeight[j] * (std::fabs(bNew) - std::fabs(bOld));
                     float *scores = margin + (std::size_t)k * N;
                     float *expScores = expMargin.data() + (std::size_t)k * N;
-                    for (std::size_t r = 0; r < rows.size(); r++) {
+                    for (std::int64_t r = 0; r < count; r++) {
                         const int i = rows[r];
                         const float rOld = scores[i];
                         scores[i] = values[r] * s + rOld;
@@ -478,11 +481,12 @@ void Logistic::evalUpDown(int k, int j, float sUp, float sDown, float &fUp, floa
 void Logistic::dl1(int k, int j, float &g, float &h)
 {
     const float *expScores = expMargin.data() + (std::size_t)k * nSamples;
-    const std::vector<int> &rows = featureRows[j];
-    const float *values = featureValues[j].data();
+    const std::int32_t *rows = columns.rows.data() + columns.start[j];
+    const float *values = columns.values.data() + columns.start[j];
+    const std::int64_t count = columns.count(j);
     g = -xty[j * nClasses + k];
     h = 0;
-    for (std::size_t r = 0; r < rows.size(); r++) {
+    for (std::int64_t r = 0; r < count; r++) {
         const float S = sumExp[rows[r]];
         const float q = S == 0 ? 0.0f : 1 / S;
         const float t = expScores[rows[r]] * q * values[r];

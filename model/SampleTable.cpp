@@ -1,6 +1,7 @@
 // The sample table and labels file readers: one pass over each file checks
-// every line and keeps the values the model uses. Lines are read field by
-// field, so a line of any length takes constant memory beyond the values kept.
+// every line and keeps the values the model uses, the table's nonzero values
+// only. Lines are read field by field, so a line of any length takes
+// constant memory beyond the values kept.
 #include "model/SampleTable.h"
 
 #include <climits>
@@ -48,7 +49,7 @@ std::string readFailure(const std::string &path, int error)
 // every later one must match it. Returns the problem of the line, if any.
 // A line's value count is compared before its values are judged, so a value
 // problem is only reported once the whole line is read.
-std::string readSampleLine(TextReader &in, SampleTable &table, long long &cellsAsked)
+std::string readSampleLine(TextReader &in, SampleTable &table, const TableLimits &limits)
 {
     const bool first = table.nSamples == 0;
     skipFieldSpace(in);
@@ -74,9 +75,12 @@ std::string readSampleLine(TextReader &in, SampleTable &table, long long &cellsA
             skipField(in);
             continue;
         }
-        if (first && !fits(1, nValues)) {
-            cellsAsked = nValues;
-            return "";
+        if (first && nValues > limits.features)
+            return tooLarge(1, "samples", nValues, "features");
+        // A field "0", most of a study's fields, reads as +0 and is not kept.
+        if (in.peek() == '0' && (isFieldSpace(in.peekSecond()) || in.peekSecond() == '\n')) {
+            in.advance();
+            continue;
         }
         text.clear();
         if (!extractFloat(in, value, &text) || !fieldEnds(in)) {
@@ -88,8 +92,12 @@ std::string readSampleLine(TextReader &in, SampleTable &table, long long &cellsA
             problem = "value " + quoted(text) + " is negative";
             continue;
         }
+        if (value == 0.0f)
+            continue;
+        if (table.nonzeros() >= limits.nonzeros)
+            return tableSizeProblem(table.nSamples + 1, nValues, table.nonzeros() + 1, limits);
         sum += value;
-        table.add(value);
+        table.add(static_cast<std::int32_t>(nValues - 1), value);
     }
     if (first) {
         if (nValues == 0)
@@ -108,18 +116,6 @@ std::string readSampleLine(TextReader &in, SampleTable &table, long long &cellsA
     return "";
 }
 
-// Room for the samples the file can hold, judged from its size and its first
-// line, so that the values are not copied again and again as they arrive. A
-// sample takes at least two bytes per value.
-void reserveForFile(SampleTable &table, const TextReader &in)
-{
-    const long long lineBytes = in.offset() > 0 ? in.offset() : 1;
-    long long lines = in.size() / lineBytes + 1;
-    lines = std::min(lines, in.size() / (2LL * table.nFeatures) + 1);
-    lines = std::min(lines, kMostCells / table.nFeatures);
-    table.reserve(static_cast<std::size_t>(lines) * table.nFeatures);
-}
-
 } // namespace
 
 bool fits(long long a, long long b)
@@ -132,14 +128,16 @@ std::string tooLarge(long long a, const std::string &aWhat, long long b, const s
     return counted(a, aWhat) + " x " + counted(b, bWhat) + " is more than this program can hold";
 }
 
-void SampleTable::reserve(std::size_t cells)
+std::string tableSizeProblem(long long nSamples, long long nFeatures, long long nNonzeros,
+                             const TableLimits &limits)
 {
-    if (cells <= capacity)
-        return;
-    std::unique_ptr<float[]> grown(new float[cells]);
-    std::copy(values.get(), values.get() + nValues, grown.get());
-    values = std::move(grown);
-    capacity = cells;
+    if (nSamples > limits.samples)
+        return counted(nSamples, "samples") + " are more than this program can hold";
+    if (nFeatures > limits.features)
+        return tooLarge(1, "samples", nFeatures, "features");
+    if (nNonzeros > limits.nonzeros)
+        return counted(nNonzeros, "nonzero values") + " are more than this program can hold";
+    return "";
 }
 
 std::string fileLine(const std::string &path, long long line)
@@ -147,7 +145,7 @@ std::string fileLine(const std::string &path, long long line)
     return path + ":" + std::to_string(line) + ": ";
 }
 
-std::string readSampleTable(const std::string &path, SampleTable &table)
+std::string readSampleTable(const std::string &path, SampleTable &table, const TableLimits &limits)
 {
     table = SampleTable();
     TextReader in(path);
@@ -167,19 +165,15 @@ std::string readSampleTable(const std::string &path, SampleTable &table)
         }
         if (pendingEmptyLine != 0)
             return fileLine(path, pendingEmptyLine) + "empty line before the last sample";
-        if (table.nSamples > 0 && !fits(table.nSamples + 1LL, table.nFeatures))
+        if (table.nSamples >= limits.samples)
             return fileLine(path, lineNumber) +
-                   tooLarge(table.nSamples + 1LL, "samples", table.nFeatures, "features");
-        long long cellsAsked = 0;
-        const std::string problem = readSampleLine(in, table, cellsAsked);
-        if (cellsAsked != 0)
-            return fileLine(path, lineNumber) + tooLarge(1, "samples", cellsAsked, "features");
+                   tableSizeProblem(table.nSamples + 1LL, table.nFeatures, 0, limits);
+        const std::string problem = readSampleLine(in, table, limits);
         if (!problem.empty())
             return fileLine(path, lineNumber) + problem;
         table.nSamples++;
+        table.rowStart.push_back(table.rowStart.back());
         finishLine(in);
-        if (table.nSamples == 1)
-            reserveForFile(table, in);
     }
     if (in.readError() != 0)
         return readFailure(path, in.readError());
@@ -263,7 +257,21 @@ Data dataOf(SampleTable &table, const std::vector<int> *classOfSample, int nClas
     data.NLines = table.nLines;
     data.N = table.nSamples;
     data.M = table.nFeatures;
-    data.X = table.values.release();
+    const std::int64_t count = table.nonzeros();
+    data.rowStart = new std::int64_t[data.N + 1];
+    std::copy(table.rowStart.begin(), table.rowStart.begin() + data.N + 1, data.rowStart);
+    data.cols = new std::int32_t[count];
+    data.values = new float[count];
+    // Block by block, each freed once copied: the table and the data set
+    // together hold little more than the values once.
+    for (std::size_t b = 0; b < table.colBlocks.size(); b++) {
+        const std::int64_t from = static_cast<std::int64_t>(b) * SampleTable::kBlock;
+        const std::int64_t n = std::min<std::int64_t>(SampleTable::kBlock, count - from);
+        std::copy(table.colBlocks[b].get(), table.colBlocks[b].get() + n, data.cols + from);
+        std::copy(table.valueBlocks[b].get(), table.valueBlocks[b].get() + n, data.values + from);
+        table.colBlocks[b].reset();
+        table.valueBlocks[b].reset();
+    }
     table = SampleTable();
     if (classOfSample != nullptr) {
         data.C = nClasses;

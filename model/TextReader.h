@@ -31,6 +31,9 @@ public:
         return static_cast<unsigned char>(*next);
     }
     void advance() { ++next; }
+    // The byte after the next one when the buffer holds it, otherwise -2 (not
+    // an answer: the caller reads on byte by byte).
+    int peekSecond() const { return end - next > 1 ? static_cast<unsigned char>(next[1]) : -2; }
     // The errno of a failed read, 0 when every read succeeded.
     int readError() const { return error; }
     // Bytes consumed so far, and the file's size (0 when unknown).

@@ -47,15 +47,6 @@ void appendIndices(const std::string &line, std::vector<int> &indices)
         indices.push_back(wordToInt(word));
 }
 
-// Releases the arrays of a data set read here.
-void freeArrays(Data &set)
-{
-    delete[] set.X;
-    delete[] set.classes;
-    delete[] set.Y;
-    set = Data();
-}
-
 // First value of a grid; NaN stands in for the value of an empty grid.
 float firstOf(const std::vector<float> &grid)
 {
@@ -106,7 +97,7 @@ Testing::Testing(std::string xFileName, std::string yFileName, std::string tFile
 
 Testing::~Testing()
 {
-    freeArrays(readData);
+    freeData(readData);
 }
 
 Testing::Testing(const Data &all, vessik::Tree *tree, std::string xFileName,

@@ -151,6 +151,16 @@ TEST_F(Prepare, RefusalsNameTheProblemAndWriteNothing)
     expectFailure("-table unknown_ids.tsv " + kStudy + out + " -orientation features",
                   "no sample of unknown_ids.tsv has a class in column 'SampleType' of "
                   "metadata.tsv (do the sample IDs match?)");
+    // Orvane's size limits, with its messages: 46341 samples, each its own class.
+    std::string table = "id\tt2\n", metadata = "id\tSampleType\n";
+    for (int i = 0; i < 46341; i++) {
+        table += "s" + std::to_string(i) + "\t1\n";
+        metadata += "s" + std::to_string(i) + "\tc" + std::to_string(i) + "\n";
+    }
+    writeFile(dir / "tall.tsv", table);
+    writeFile(dir / "each_own.tsv", metadata);
+    expectFailure("-table tall.tsv -metadata each_own.tsv -column SampleType -tree tree.nwk -orientation samples" + out,
+                  "each_own.tsv: 46341 samples x 46341 classes is more than this program can hold");
     // No temporary folder is left beside the output.
     for (const auto &entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename().string().find(".out.tmp"), std::string::npos);

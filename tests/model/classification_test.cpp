@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+
+#include "model/SampleTable.h"
+
 #include "model_test_util.h"
 
 TEST(Prediction, TiesUnderflowOverflowAndShortRows)
@@ -41,4 +46,29 @@ TEST(Classify, ResultFileAndErrorRate)
     EXPECT_EQ(HandModel(2, 2, {0, 0, 1, 0}).model.Test(dataFile("four.txt"),
                                                        dataFile("four_labels.txt"), {}),
               2.0f / 3.0f);
+}
+
+TEST(Prediction, SkippingZeroEntriesGivesTheBitsOfTheFullSum)
+{
+    // Row 1 holds a -0 entry; row 2 a value that scaling takes to 0.
+    SampleTable table;
+    ASSERT_EQ(readSampleTable(scratchFile("zeros.txt", "1 -0 3 1\n2 1e-45 0 1e30\n"), table), "");
+    Data set = dataOf(table);
+    EXPECT_EQ(std::vector<std::int64_t>(set.rowStart, set.rowStart + 3), (std::vector<std::int64_t>{0, 2, 3}));
+    const std::vector<std::vector<float>> rows = {{-0.0f, 0.75f, 0.25f}, {0.0f, 0.0f, 1.0f}};
+    const float inf = INFINITY, nan = NAN;
+    Logistic model(set, nullptr);
+    model.nClasses = 5;
+    model.beta = new float[15]{-1, 2, 3, 0.0f, -0.0f, -1e-38f, 1e-38f, -1e-38f, 0, inf, 1, 1, 2, nan, 1};
+    const std::vector<char> finite = model.finiteClasses();
+    EXPECT_EQ(finite, (std::vector<char>{1, 1, 1, 0, 0}));
+    for (int i = 0; i < 2; i++)
+        for (int k = 0; k < 5; k++) {
+            float full = 0.0f;
+            for (int j = 0; j < 3; j++)
+                full += model.beta[k * 3 + j] * rows[i][j];
+            const float score = model.classScore(set, i, k, finite[k]);
+            EXPECT_EQ(std::memcmp(&score, &full, sizeof full), 0) << "row " << i << ", class " << k;
+        }
+    model.del();
 }

@@ -3,21 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "model_test_util.h"
+#include "model/SampleTable.h"
 
 namespace {
 
 void expectRows(const Data &d, std::vector<float> expected)
 {
-    ASSERT_EQ(d.N * d.M, (int)expected.size());
-    for (int c = 0; c < d.N * d.M; c++)
-        EXPECT_FLOAT_EQ(d.X[c], expected[c]) << "cell " << c;
-}
-
-void release(Data &d)
-{
-    delete[] d.X;
-    delete[] d.classes;
-    delete[] d.Y;
+    const std::vector<float> cells = denseRows(d);
+    ASSERT_EQ(cells.size(), expected.size());
+    for (std::size_t c = 0; c < cells.size(); c++)
+        EXPECT_FLOAT_EQ(cells[c], expected[c]) << "cell " << c;
 }
 
 } // namespace
@@ -47,13 +42,13 @@ TEST(DataSet, RowsScaledClassesByLineNumber)
     // the row of class 0 gets no indicator.
     EXPECT_EQ(std::vector<int>(d.classes, d.classes + 3), (std::vector<int>{1, 0, 2}));
     EXPECT_EQ(std::vector<int>(d.Y, d.Y + 6), (std::vector<int>{1, 0, 0, 0, 0, 1}));
-    release(d);
+    freeData(d);
 
     // Listed lines become rows in file order, not list order.
     Data listed(dataFile("table.txt"), dataFile("table_labels.txt"), {3, 0});
     expectRows(listed, {0.25f, 0.25f, 0.5f, 0.0f, 0.25f, 0.75f});
     EXPECT_EQ(std::vector<int>(listed.classes, listed.classes + 2), (std::vector<int>{1, 1}));
-    release(listed);
+    freeData(listed);
 }
 
 TEST(DataSet, ShortRowsRepeatsAndZeroRowsStayInBounds)
@@ -62,16 +57,37 @@ TEST(DataSet, ShortRowsRepeatsAndZeroRowsStayInBounds)
     // 0, and the row of zeros becomes NaN.
     Data d(scratchFile("short.txt", "1\t1\t3\n2\t2\n3\t0\t0\n"), {});
     ASSERT_EQ(d.N, 3);
-    EXPECT_EQ(std::vector<float>(d.X, d.X + 4), (std::vector<float>{0.25f, 0.75f, 1.0f, 0.0f}));
-    EXPECT_TRUE(std::isnan(d.X[4]) && std::isnan(d.X[5]));
-    release(d);
+    const std::vector<float> cells = denseRows(d);
+    EXPECT_EQ(std::vector<float>(cells.begin(), cells.begin() + 4), (std::vector<float>{0.25f, 0.75f, 1.0f, 0.0f}));
+    EXPECT_TRUE(std::isnan(cells[4]) && std::isnan(cells[5]));
+    freeData(d);
 
     // A line listed twice is read once; the second row, never filled, is
     // classless and scales to NaN.
     Data twice(dataFile("four.txt"), dataFile("four_labels.txt"), {1, 1});
-    EXPECT_EQ(std::vector<float>(twice.X, twice.X + 4), (std::vector<float>{0.4f, 0.3f, 0.2f, 0.1f}));
-    EXPECT_TRUE(std::isnan(twice.X[4]));
+    const std::vector<float> twiceCells = denseRows(twice);
+    EXPECT_EQ(std::vector<float>(twiceCells.begin(), twiceCells.begin() + 4), (std::vector<float>{0.4f, 0.3f, 0.2f, 0.1f}));
+    EXPECT_TRUE(std::isnan(twiceCells[4]));
     EXPECT_EQ(std::vector<int>(twice.classes, twice.classes + 2), (std::vector<int>{2, 0}));
     EXPECT_EQ(std::vector<int>(twice.Y, twice.Y + 4), (std::vector<int>{0, 1, 0, 0}));
-    release(twice);
+    freeData(twice);
+}
+
+TEST(SampleTableReader, SizeCapsAreCheckedBeforeTheValuesAreKept)
+{
+    TableLimits limits;
+    limits.samples = 2, limits.features = 3, limits.nonzeros = 4;
+    const auto problem = [&limits](const std::string &name, const std::string &text) {
+        SampleTable table;
+        const std::string path = scratchFile(name, text);
+        const std::string message = readSampleTable(path, table, limits);
+        return message.empty() ? message : name + message.substr(path.size());
+    };
+    EXPECT_EQ(problem("tall.txt", "1 1 0 2\n2 0 0 3\n3\t0 5 0\n"), "tall.txt:3: 3 samples are more than this program can hold");
+    EXPECT_EQ(problem("wide.txt", "1 1 0 2 0\n"), "wide.txt:1: 1 sample x 4 features is more than this program can hold");
+    EXPECT_EQ(problem("dense.txt", "1 1 0 2\n2 3 0 4\n"), "");
+    EXPECT_EQ(problem("denser.txt", "1 1 0 2\n2 3 4 5\n"),
+              "denser.txt:2: 5 nonzero values are more than this program can hold");
+    EXPECT_EQ(tableSizeProblem(3, 3, 5, limits), "3 samples are more than this program can hold");
+    EXPECT_EQ(tableSizeProblem(1, 1, kMostNonzeros + 1), "1073741825 nonzero values are more than this program can hold");
 }

@@ -11,6 +11,16 @@ inline std::string dataFile(const std::string &name)
     return std::string(MODEL_DATA_DIR) + name;
 }
 
+// The rows of a data set written out cell by cell, row-major.
+inline std::vector<float> denseRows(const Data &d)
+{
+    std::vector<float> cells(static_cast<std::size_t>(d.N) * d.M, 0.0f);
+    for (int i = 0; i < d.N; i++)
+        for (std::int64_t e = d.rowStart[i]; e < d.rowStart[i + 1]; e++)
+            cells[static_cast<std::size_t>(i) * d.M + d.cols[e]] = d.values[e];
+    return cells;
+}
+
 // A classification model over pair.txt, whose samples are (1, 0) and (0, 1),
 // with coefficients set by hand.
 struct HandModel {

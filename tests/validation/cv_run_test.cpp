@@ -21,11 +21,6 @@ namespace {
 
 const std::string x = data + "samples.txt", y = data + "labels.txt", t = data + "tree.tre";
 
-void freeData(Data &set)
-{
-    delete[] set.X, delete[] set.classes, delete[] set.Y;
-}
-
 template <class T>
 bool sameBytes(const T *a, const T *b, int n)
 {
@@ -50,7 +45,9 @@ TEST(InMemory, RowsAndFoldModelsEqualThoseReadFromTheFilesBitForBit)
         Data fromFile(x, y, lines), fromMemory = selectRows(all, lines);
         ASSERT_EQ(std::make_tuple(fromMemory.N, fromMemory.M, fromMemory.C),
                   std::make_tuple(fromFile.N, fromFile.M, fromFile.C));
-        EXPECT_TRUE(sameBytes(fromMemory.X, fromFile.X, fromFile.N * fromFile.M));
+        EXPECT_TRUE(sameBytes(fromMemory.rowStart, fromFile.rowStart, fromFile.N + 1));
+        EXPECT_TRUE(sameBytes(fromMemory.cols, fromFile.cols, (int)fromFile.nonzeros()));
+        EXPECT_TRUE(sameBytes(fromMemory.values, fromFile.values, (int)fromFile.nonzeros()));
         EXPECT_TRUE(sameBytes(fromMemory.classes, fromFile.classes, fromFile.N));
         EXPECT_TRUE(sameBytes(fromMemory.Y, fromFile.Y, fromFile.N * fromFile.C));
         freeData(fromFile), freeData(fromMemory);
