@@ -325,6 +325,7 @@ ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
     scores(x, mx);
     double primal = 0;
     result.gap = relativeGap(lambda, mx, primal);
+    std::vector<double> best(x);
     my = mx;
     double t = 1;
     while (result.gap > options.tol && result.iterations < options.maxIterations) {
@@ -368,9 +369,20 @@ ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
             my[q] = mNext[q] + momentum * (mNext[q] - mx[q]);
         x.swap(xNext);
         mx.swap(mNext);
-        if (result.iterations % checkEvery == 0 || result.iterations == options.maxIterations)
-            result.gap = relativeGap(lambda, mx, primal);
+        if (result.iterations % checkEvery == 0 || result.iterations == options.maxIterations) {
+            double objective = 0;
+            const double gap = relativeGap(lambda, mx, objective);
+            if (gap < result.gap) {
+                result.gap = gap;
+                primal = objective;
+                best = x;
+            }
+        }
     }
+    // Near the minimum the iterates wander along directions in which the
+    // objective barely changes while the certificate does: the best certified
+    // one is the answer.
+    x.swap(best);
     result.objective = primal;
     return result;
 }
