@@ -205,20 +205,12 @@ TEST(OrvaneCv, ConvergedPathsWriteTheSameLogsOnAnyNumberOfThreads)
     const std::string grid = cv + example + " -t " + t + " -n 1 -k 3 -s " + dir.path +
                              "sets -w 0.3,1 -lambda 0.05,2,0.5 -r grid -p " + dir.path;
     const Outcome one = runCommand(grid + "one_ -j 1 -solver converged"),
-                  two = runCommand(grid + "two_ -j 2 -solver converged"),
-                  cyclic = runCommand(grid + "cyclic_");
+                  two = runCommand(grid + "two_ -j 2 -solver converged");
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(two.out, std::regex_replace(one.out, std::regex("one_"), "two_"));
     for (const std::string name : {"log_detailed.txt", "log_avr.txt", "log_result.txt", "cv_summary.tsv",
                                    "cv_predictions.tsv", "cv_confusion.tsv", "cv_curve.svg"})
         EXPECT_EQ(readFile(dir.path + "two_" + name), readFile(dir.path + "one_" + name)) << name;
-    EXPECT_EQ(std::regex_replace(one.out, std::regex("one_"), "cyclic_"), cyclic.out);
-    // The logs as the cyclic fit writes them, but for the errors and the best lambdas.
-    const auto shape = [&](const std::string &name) {
-        const std::string text = std::regex_replace(readFile(dir.path + name), std::regex("[^\t\n]+\n"), "E\n");
-        return std::regex_replace(text, std::regex("Best Lambda:\t([^\t]+)\t[^\t]+"), "Best Lambda:\t$1\tL");
-    };
-    EXPECT_EQ(shape("one_log_detailed.txt"), shape("cyclic_log_detailed.txt"));
     int paths = 0; // 2 w x 3 folds
     for (const std::string &line : linesOf(one.err))
         paths += std::regex_match(line, std::regex("path [1-6] of 6 done: w (0.3|1), 3 lambdas, repetition 0, fold [0-2]"));
@@ -236,8 +228,7 @@ TEST(OrvaneCv, ConvergedPathsWriteTheSameLogsOnAnyNumberOfThreads)
         Logistic alone(selectRows(all, train), tree->copy());
         fitConverged(alone, 0.3f, 2.0f, options);
         EXPECT_EQ(alone.TestRows(all, test, predicted), search.fits[3 + j].error) << j;
-        EXPECT_EQ(predicted, search.fits[3 + j].predicted) << j;
-        EXPECT_LE(search.gaps[3 + j], options.tol);
+        EXPECT_TRUE(predicted == search.fits[3 + j].predicted && search.gaps[3 + j] <= options.tol) << j;
         alone.del();
     }
     delete[] all.X, delete[] all.classes, delete[] all.Y;
