@@ -215,23 +215,6 @@ TEST(OrvaneCv, ConvergedPathsWriteTheSameLogsOnAnyNumberOfThreads)
     for (const std::string &line : linesOf(one.err))
         paths += std::regex_match(line, std::regex("path [1-6] of 6 done: w (0.3|1), 3 lambdas, repetition 0, fold [0-2]"));
     EXPECT_EQ(paths, 6) << one.err;
-
-    // The first fit of a path starts from 0: it is the single fit at its lambda.
-    Data all(x, y, {});
-    const std::unique_ptr<vessik::Tree> tree(vessik::readNewickTree(t.c_str()));
-    const ConvergedOptions options;
-    const Testing search(all, tree.get(), x, y, t, 1, 3, dir.path + "sets", dir.path + "mem_", "m", {0.3f},
-                         {0.05f, 2.0f, 0.5f}, 1, nullptr, &options);
-    for (int j = 0; j < 3; j++) {
-        List train, test, predicted;
-        setSets(j, dir.path + "sets0.txt", test, train);
-        Logistic alone(selectRows(all, train), tree->copy());
-        fitConverged(alone, 0.3f, 2.0f, options);
-        EXPECT_EQ(alone.TestRows(all, test, predicted), search.fits[3 + j].error) << j;
-        EXPECT_TRUE(predicted == search.fits[3 + j].predicted && search.gaps[3 + j] <= options.tol) << j;
-        alone.del();
-    }
-    delete[] all.X, delete[] all.classes, delete[] all.Y;
 }
 
 // A log on a full disk: the run is an error, and no log keeps any of its lines.
