@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -31,6 +32,7 @@ namespace {
 const char *const usage =
     "Usage: Orvane-cv -d SAMPLES -l LABELS -t TREE -n REPETITIONS -k FOLDS -s SETS_PREFIX\n"
     "                 [-p LOG_PREFIX] [-r LABEL] [-w W1,W2,...] [-lambda L1,L2,...] [-j JOBS]\n"
+    "                 [-solver cyclic|converged] [-tol GAP]\n"
     "Repeated K-fold cross-validation of the tree-regularised model over a grid of\n"
     "w and lambda values. Repetition i reads its folds from SETS_PREFIXi.txt\n"
     "(written by Orvane-folds). Beside the logs it writes LOG_PREFIXcv_summary.tsv,\n"
@@ -50,6 +52,10 @@ const char *const usage =
     "-lambda\t\tComma-separated regularization values (default 1).\n"
     "-j\t\tNumber of fits run at once, on as many threads (default 1; 0: one per\n"
     "\t\tprocessor). The outputs do not depend on it.\n"
+    "-solver\t\tcyclic (default): the coordinate-descent fit of Orvane -train;\n"
+    "\t\tconverged: each fold fits the lambdas of each w as one warm-started\n"
+    "\t\tpath, from the largest down, each fit to a relative duality gap below -tol.\n"
+    "-tol\t\tRelative duality gap of the converged fits (default 1e-6).\n"
     "-h, --help\tPrint this help message.\n"
     "--version\tPrint the program's name and version.\n"
     "\n"
@@ -70,6 +76,8 @@ struct Settings {
     std::vector<float> ws{0.4f};
     std::vector<float> lambdas{1.0f};
     int jobs = 1;
+    bool converged = false;
+    ConvergedOptions options;
 };
 
 // Reads a comma-separated list, each item through `parse`.
@@ -117,6 +125,16 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
         settings.jobs = jobs > 0 ? static_cast<int>(jobs)
                                  : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     }
+    if (values.count("-solver")) {
+        message = parseSolver(values["-solver"], settings.converged);
+        if (!message.empty())
+            return message;
+    }
+    if (values.count("-tol")) {
+        message = parseTolerance(values["-tol"], settings.options.tol);
+        if (!message.empty())
+            return message;
+    }
     if (values.count("-w")) {
         message = readGrid(values["-w"], parseWeight, settings.ws);
         if (!message.empty())
@@ -136,6 +154,21 @@ void removeEmpty(const std::vector<std::string> &created)
             std::filesystem::file_size(file, error) == 0)
             std::filesystem::remove(file, error);
     }
+}
+
+// One warning line when some converged fits stopped above the tolerance.
+std::string convergenceWarnings(const std::vector<double> &gaps, const ConvergedOptions &options)
+{
+    const std::size_t above = std::count_if(gaps.begin(), gaps.end(),
+                                            [&](double gap) { return gap > options.tol; });
+    if (above == 0)
+        return "";
+    std::ostringstream text;
+    text << "warning: " << above << " of " << gaps.size()
+         << " converged fits stopped after " << options.maxIterations
+         << " iterations with a relative duality gap above -tol " << options.tol << " (largest "
+         << *std::max_element(gaps.begin(), gaps.end()) << ")\n";
+    return text.str();
 }
 
 // Reads and checks every input once; `inputs` keeps what the folds are fitted on.
@@ -209,7 +242,9 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
         const Testing search(all, inputs.tree.get(), settings.samples, settings.labels, settings.tree,
                              settings.repetitions, settings.folds, settings.setsPrefix,
                              settings.logPrefix, settings.resultLabel, settings.ws,
-                             settings.lambdas, settings.jobs, &std::cerr);
+                             settings.lambdas, settings.jobs, &std::cerr,
+                             settings.converged ? &settings.options : nullptr);
+        std::cerr << convergenceWarnings(search.gaps, settings.options);
         const CvSummary summary = summarise(search);
         message = search.appendLogs();
         if (message.empty()) {
@@ -237,7 +272,8 @@ try {
     bool help = false;
     bool version = false;
     std::string message = scanOptions(
-        argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda", "-j"}, values,
+        argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda", "-j", "-solver",
+         "-tol"}, values,
         help, version);
     if (version) {
         std::cout << "Orvane-cv " ORVANE_VERSION << std::endl;

@@ -198,6 +198,37 @@ std::string parseLambda(const std::string &text, float &lambda)
     return "";
 }
 
+std::string parseSolver(const std::string &text, bool &converged)
+{
+    if (text != "cyclic" && text != "converged")
+        return "-solver value " + quotedText(text) + " is neither cyclic nor converged";
+    converged = text == "converged";
+    return "";
+}
+
+std::string parseTolerance(const std::string &text, double &tol)
+{
+    float value = 0.0f;
+    if (!readsAsDecimal(text, value))
+        return "-tol value " + quotedText(text) + " is not a finite number";
+    tol = std::strtod(text.c_str(), nullptr);
+    // Below about 1e-12 the gap is lost in the rounding of the objective.
+    if (!(tol >= 1e-12 && tol < 1))
+        return "-tol value " + quotedText(text) + " is outside 1e-12 to 1 (1 excluded)";
+    return "";
+}
+
+std::string convergenceWarning(const ConvergedResult &result, const ConvergedOptions &options)
+{
+    if (result.converged(options))
+        return "";
+    std::ostringstream text;
+    text << "warning: the converged solver stopped after " << result.iterations
+         << " iterations with a relative duality gap of " << result.gap << ", above -tol "
+         << options.tol << "\n";
+    return text.str();
+}
+
 int fail(const std::string &message)
 {
     std::cerr << "error: " << message << std::endl;

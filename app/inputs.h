@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "model/Converged.h"
 #include "model/Logistic.h"
 #include "tree/Tree.h"
 
@@ -46,6 +47,12 @@ std::string readTrainingInputs(const std::string &samples, const std::string &la
 
 std::string parseWeight(const std::string &text, float &w);       // the -w value
 std::string parseLambda(const std::string &text, float &lambda);  // the -lambda value
+// The -solver value, cyclic or converged (then `converged` is set).
+std::string parseSolver(const std::string &text, bool &converged);
+// The -tol value: a relative duality gap from 1e-12 up to 1 (excluded).
+std::string parseTolerance(const std::string &text, double &tol);
+// A line "warning: ..." when a converged fit stopped above its tolerance, else "".
+std::string convergenceWarning(const ConvergedResult &result, const ConvergedOptions &options);
 
 // Prints "error: " and the message on standard error; returns the failure exit status, 1.
 int fail(const std::string &message);

@@ -9,6 +9,7 @@
 #include "app/inputs.h"
 #include "app/version.h"
 #include "io/outputs.h"
+#include "model/Converged.h"
 #include "model/Logistic.h"
 #include "model/ModelFile.h"
 #include "model/SampleTable.h"
@@ -56,6 +57,9 @@ struct Settings {
     std::string outputFile;
     std::string weightText = "0.5";
     std::string lambdaText = "1";
+    std::string solverText = "cyclic";
+    std::string tolText = "1e-6";
+    bool verbose = false;
 };
 
 // The setting that a value option fills, or null when `arg` is no value option.
@@ -75,6 +79,10 @@ std::string *valueSetting(Settings &settings, const std::string &arg)
         return &settings.weightText;
     if (arg == "-lambda")
         return &settings.lambdaText;
+    if (arg == "-solver")
+        return &settings.solverText;
+    if (arg == "-tol")
+        return &settings.tolText;
     return nullptr;
 }
 
@@ -101,11 +109,17 @@ int runTraining(const Settings &settings)
                                          {"-o", "output file", settings.outputFile}});
     float w = 0.0f;
     float lambda = 0.0f;
+    bool converged = false;
+    ConvergedOptions options;
     TrainingInputs inputs;
     if (problem.empty())
         problem = parseWeight(settings.weightText, w);
     if (problem.empty())
         problem = parseLambda(settings.lambdaText, lambda);
+    if (problem.empty())
+        problem = parseSolver(settings.solverText, converged);
+    if (problem.empty())
+        problem = parseTolerance(settings.tolText, options.tol);
     if (problem.empty())
         problem = readTrainingInputs(settings.sampleFile, settings.labelsFile, settings.treeFile,
                                      {w}, inputs);
@@ -113,8 +127,17 @@ int runTraining(const Settings &settings)
         return fail(problem);
 
     Logistic model(inputs.takeData(), inputs.tree.release());
-    model.Train(lambda);
-    model.Learn(w);
+    if (converged) {
+        const ConvergedResult result = fitConverged(model, w, lambda, options);
+        if (settings.verbose)
+            std::cerr << "converged solver: relative duality gap " << result.gap << " after "
+                      << result.iterations << " iterations, objective " << result.objective
+                      << std::endl;
+        std::cerr << convergenceWarning(result, options);
+    } else {
+        model.Train(lambda);
+        model.Learn(w);
+    }
     problem = writeFileAtomically(settings.outputFile,
                                   [&model](std::ostream &out) { model.output(out); });
     model.del();
@@ -181,6 +204,8 @@ int main(int argc, char **argv)
             if (arg == "--help")
                 std::cout << 123 << std::endl;
             settings.mode = "help";
+        } else if (arg == "-v") {
+            settings.verbose = true;
         } else if (arg == "--version") {
             std::cout << "Orvane " ORVANE_VERSION << std::endl;
             return 0;

@@ -18,6 +18,7 @@ struct FitTask {
     float lambda;
     int repetition;
     int fold;
+    int wIndex = 0; // position of w in the grid
 };
 
 struct FitResult {

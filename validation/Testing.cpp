@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <numeric>
 #include <sstream>
 
 #include "tree/newick.h"
@@ -104,9 +105,11 @@ Testing::Testing(const Data &all, vessik::Tree *tree, std::string xFileName,
                  std::string yFileName, std::string tFileName, int NTests, int KFold,
                  std::string setsPrefix, std::string logPrefix, std::string resultLabel,
                  std::vector<float> ws, std::vector<float> lambdas, int jobs,
-                 std::ostream *progress)
-    : all(&all), tree(tree), jobs(jobs)
+                 std::ostream *progress, const ConvergedOptions *converged)
+    : all(&all), tree(tree), jobs(jobs), useConverged(converged != nullptr)
 {
+    if (converged != nullptr)
+        convergedOptions = *converged;
     setUp(xFileName, yFileName, tFileName, NTests, KFold, setsPrefix, logPrefix, ws, lambdas);
     readFolds();
     runGrid(jobs, progress, resultLabel);
@@ -169,6 +172,30 @@ FitResult Testing::fitFold(const FitTask &task) const
     result.error = model.TestRows(*all, testLines[f], result.predicted);
     model.del();
     return result;
+}
+
+FitResult Testing::fitPath(const FitTask &task, std::size_t perW)
+{
+    const int f = task.repetition * KFold + task.fold;
+    Logistic model(selectRows(*all, trainLines[f]), tree != nullptr ? tree->copy() : nullptr);
+    // From the largest lambda down; equal lambdas keep their grid order.
+    std::vector<int> order(NLambdas);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [this](int a, int b) { return Lambdas[a] > Lambdas[b]; });
+    std::vector<float> path;
+    for (const int l : order)
+        path.push_back(Lambdas[l]);
+    // Each path writes its own cells of `fits` and `gaps` only.
+    fitConvergedPath(model, task.w, path, convergedOptions,
+                     [&](std::size_t n, const ConvergedResult &result) {
+                         const std::size_t t = task.wIndex * perW +
+                                               (static_cast<std::size_t>(order[n]) * NTests + task.repetition) * KFold +
+                                               task.fold;
+                         fits[t].error = model.TestRows(*all, testLines[f], fits[t].predicted);
+                         gaps[t] = result.gap;
+                     });
+    model.del();
+    return {};
 }
 
 std::vector<FitTask> Testing::tasksAt(float w) const
@@ -234,17 +261,34 @@ void Testing::runGrid(int jobs, std::ostream *progress, const std::string &resul
         const std::vector<FitTask> atW = tasksAt(w);
         tasks.insert(tasks.end(), atW.begin(), atW.end());
     }
+    const std::size_t perW = tasks.size() / (Ws.empty() ? 1 : Ws.size());
+    fits.assign(tasks.size(), {});
+    gaps.assign(useConverged ? tasks.size() : 0, 0.0);
+    // Converged fits run as one path per w and fold: the queue holds those.
+    std::vector<FitTask> paths;
+    for (int v = 0; v < NW && useConverged; v++)
+        for (int i = 0; i < NTests; i++)
+            for (int j = 0; j < KFold; j++)
+                paths.push_back({Ws[v], 0.0f, i, j, v});
+    const int nLambdas = NLambdas;
     FitQueue::Done done;
-    if (progress != nullptr)
+    if (progress != nullptr && useConverged)
+        done = [progress, nLambdas](const FitTask &task, std::size_t n, std::size_t total) {
+            *progress << "path " << n << " of " << total << " done: w " << task.w << ", "
+                      << nLambdas << " lambdas, repetition " << task.repetition << ", fold "
+                      << task.fold << std::endl;
+        };
+    else if (progress != nullptr)
         done = [progress](const FitTask &task, std::size_t n, std::size_t total) {
             *progress << "fit " << n << " of " << total << " done: w " << task.w << ", lambda "
                       << task.lambda << ", repetition " << task.repetition << ", fold "
                       << task.fold << std::endl;
         };
-    FitQueue queue(tasks, jobs, [this](const FitTask &task) { return fitFold(task); }, done);
-
-    const std::size_t perW = tasks.size() / (Ws.empty() ? 1 : Ws.size());
-    fits.assign(tasks.size(), {});
+    FitQueue queue(useConverged ? paths : tasks, jobs,
+                   [this, perW](const FitTask &task) {
+                       return useConverged ? fitPath(task, perW) : fitFold(task);
+                   },
+                   done);
     averages.assign(static_cast<std::size_t>(NW) * NLambdas, 0.0f);
     bestLambdaIndex.assign(NW, 0);
     float bestError = 1.0f;
@@ -255,6 +299,10 @@ void Testing::runGrid(int jobs, std::ostream *progress, const std::string &resul
             xFileName, yFileName, Ws[v],
             [&](int l, int i, int j) -> const FitResult & {
                 const std::size_t t = v * perW + (static_cast<std::size_t>(l) * NTests + i) * KFold + j;
+                if (useConverged) {
+                    queue.result((static_cast<std::size_t>(v) * NTests + i) * KFold + j);
+                    return fits[t];
+                }
                 fits[t] = queue.result(t);
                 return fits[t];
             },

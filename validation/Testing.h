@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "model/Converged.h"
 #include "model/Logistic.h"
 #include "validation/FitQueue.h"
 
@@ -37,11 +38,14 @@ public:
     // for each fold and not changed), fitting on `jobs` threads, and keeps the
     // logs' lines in detailedText, avrText and resultText for appendLogs().
     // The file names only name the inputs in the logs. With `progress`, a line
-    // per finished fit goes there.
+    // per finished fit goes there. With `converged`, every fold fits the
+    // lambdas of each w as one path of converged fits, from the largest lambda
+    // down, each starting from the solution before it.
     Testing(const Data &all, vessik::Tree *tree, std::string xFileName, std::string yFileName,
             std::string tFileName, int NTests, int KFold, std::string setsPrefix,
             std::string logPrefix, std::string resultLabel, std::vector<float> ws,
-            std::vector<float> lambdas, int jobs, std::ostream *progress);
+            std::vector<float> lambdas, int jobs, std::ostream *progress,
+            const ConvergedOptions *converged = nullptr);
 
     ~Testing();
     Testing(const Testing &) = delete;
@@ -74,6 +78,7 @@ public:
     // + i * KFold + j] is fold j of repetition i at w Ws[v], lambda Lambdas[l].
     int point(int v, int l) const { return v * NLambdas + l; }
     std::vector<FitResult> fits;
+    std::vector<double> gaps; // converged runs: the relative duality gap of each fit, as fits
     std::vector<float> averages;        // per grid point, as logged
     std::vector<int> bestLambdaIndex;   // per w, as the detailed log names it
     int bestWIndex = 0;                 // as the result log names it
@@ -90,6 +95,8 @@ private:
                const std::vector<float> &ws, const std::vector<float> &lambdas);
     void readFolds();
     FitResult fitFold(const FitTask &task) const;
+    // Fits the path of one w and fold into `fits` and `gaps`; `perW`: fits per w.
+    FitResult fitPath(const FitTask &task, std::size_t perW);
     std::vector<FitTask> tasksAt(float w) const;
     // Adds the lines of one w to the logs' texts, from the fits of its grid
     // points in log order; returns its best average error.
@@ -104,6 +111,8 @@ private:
     std::unique_ptr<vessik::Tree> readTree;
     std::vector<std::vector<int>> trainLines; // [i * KFold + j]
     int jobs = 1;
+    bool useConverged = false;
+    ConvergedOptions convergedOptions;
 };
 
 #endif

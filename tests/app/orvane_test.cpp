@@ -1,6 +1,9 @@
 // Black-box tests: the Orvane program run on small files in a fresh folder.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <regex>
+
 
 #include "app/inputs.h"
 
@@ -69,6 +72,35 @@ TEST_F(Orvane, TrainingWithLargeLambdaKeepsEveryCoefficientZero)
     EXPECT_EQ(run("--help -train -train " + kTrain + "-w 1 -lambda 100 -o model.txt"),
               (Result{0, "123\n", ""}));
     EXPECT_EQ(readFile(dir / "model.txt"), "2 3\n0 0 0 \n0 0 0 \n");
+}
+
+TEST_F(Orvane, ConvergedSolverReachesTheHandComputedMinimum)
+{
+    // With w = 1 the penalty is lambda times the sum of |beta|. Feature 2 is 0.2
+    // in every row and carries nothing; features 0 and 1 enter as a difference
+    // d of the two classes' coefficients, d for feature 0 and -d for feature 1,
+    // costing lambda |d| each. The loss 4 log(1 + exp(-0.4 d)) plus 2 lambda d
+    // is least where sigmoid(-0.4 d) = 1.25 lambda: nothing up to lambda = 0.4,
+    // and d = 2.5 log(5/3) at lambda = 0.3.
+    const std::string converged = kTrain + "-w 1 -solver converged ";
+    EXPECT_EQ(run(converged + "-lambda 0.4 -o zero.txt"), (Result{0, "", ""}));
+    EXPECT_EQ(readFile(dir / "zero.txt"), "2 3\n0 0 0 \n0 0 0 \n");
+
+    const Result verbose = run(converged + "-lambda 0.3 -tol 1e-9 -v -o model.txt");
+    EXPECT_EQ(verbose.status, 0);
+    EXPECT_TRUE(std::regex_match(verbose.err, std::regex("converged solver: relative duality gap "
+                                                         "[0-9.e-]+ after [0-9]+ iterations, "
+                                                         "objective [0-9.]+\n")))
+        << verbose.err;
+    double b[8] = {}; // C, M, then the coefficients
+    std::istringstream(readFile(dir / "model.txt")) >> b[0] >> b[1] >> b[2] >> b[3] >> b[4] >> b[5] >> b[6] >> b[7];
+    EXPECT_NEAR(b[2] - b[5], 2.5 * std::log(5.0 / 3), 1e-4);
+    EXPECT_NEAR(b[3] - b[6], -2.5 * std::log(5.0 / 3), 1e-4);
+    EXPECT_EQ(signsOf("model.txt"), "2 3 +-0-+0");
+
+    // The same bytes on every run.
+    EXPECT_EQ(run(converged + "-lambda 0.3 -tol 1e-9 -o again.txt"), (Result{0, "", ""}));
+    EXPECT_EQ(readFile(dir / "again.txt"), readFile(dir / "model.txt"));
 }
 
 TEST_F(Orvane, TrainingFindsTheSignsAndTestingUsesTheModel)

@@ -193,6 +193,27 @@ TEST(OrvaneCv, ThreeThreadsWriteWhatOneWritesByteForByte)
     expectWellFormedXml(dir.path + "one_cv_curve.svg");
 }
 
+// Converged fits: one warm-started path per w and fold, from the largest lambda
+// down whatever the grid's order, on any number of threads with the same bytes.
+TEST(OrvaneCv, ConvergedPathsWriteTheSameLogsOnAnyNumberOfThreads)
+{
+    TempDir dir;
+    ASSERT_EQ(runCommand(folds + example + " -n 1 -k 3 -s " + dir.path + "sets -seed 3"), (Outcome{0, "", ""}));
+    const std::string grid = cv + example + " -t " + t + " -n 1 -k 3 -s " + dir.path +
+                             "sets -w 0.3,1 -lambda 0.05,2,0.5 -r grid -p " + dir.path;
+    const Outcome one = runCommand(grid + "one_ -j 1 -solver converged"),
+                  two = runCommand(grid + "two_ -j 2 -solver converged");
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(two.out, std::regex_replace(one.out, std::regex("one_"), "two_"));
+    for (const std::string name : {"log_detailed.txt", "log_avr.txt", "log_result.txt", "cv_summary.tsv",
+                                   "cv_predictions.tsv", "cv_confusion.tsv", "cv_curve.svg"})
+        EXPECT_EQ(readFile(dir.path + "two_" + name), readFile(dir.path + "one_" + name)) << name;
+    int paths = 0; // 2 w x 3 folds
+    for (const std::string &line : linesOf(one.err))
+        paths += std::regex_match(line, std::regex("path [1-6] of 6 done: w (0.3|1), 3 lambdas, repetition 0, fold [0-2]"));
+    EXPECT_EQ(paths, 6) << one.err;
+}
+
 // A log on a full disk: the run is an error, and no log keeps any of its lines.
 TEST(OrvaneCv, FailedLogWriteIsAnErrorAndEveryLogKeepsItsOldContent)
 {

@@ -1,0 +1,473 @@
+// The converged fit: accelerated proximal gradient (FISTA with backtracking
+// and gradient restarts) on the tree-penalised multinomial objective, in
+// double precision over the sparse feature columns, stopped on a relative
+// duality gap.
+//
+// The proximal step of the penalty is exact. Per class, the groups (one per
+// internal node, one per leaf) are nested or disjoint, so the proximal
+// operator of their weighted sum is the composition of the groups' own ones
+// taken from the leaves up to the root: soft-thresholding at every leaf, then
+// the shrinkage of the whole vector below each internal node. One pass up the
+// tree finds each node's shrink factor from its children's squared norms, one
+// pass down multiplies the factors into the leaves: O(C x (M + V)).
+//
+// The certificate: from the residuals R = P - Y of the current coefficients,
+// the dual point Y + s R (s in [0, 1], so every row stays a distribution) is
+// feasible when s times the penalty's dual norm of the gradient X'R is at most
+// lambda. Its dual value is the sum of the rows' entropies, and the primal
+// objective minus it bounds the distance to the minimum. The dual norm of a
+// class's gradient g is the least t at which the proximal step of t times the
+// penalty maps g to 0; that happens when the norm left at the root after the
+// pass up the tree, rho(t), reaches 0. rho is convex and nonincreasing in t, so
+// Newton's method from t = 0 climbs to that point without passing it.
+//
+// Internally the coefficients are feature-major (j*C + k) and the scores
+// row-major (i*C + k), so that the inner loops run over the classes.
+#include "model/Converged.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "model/FeatureColumns.h"
+
+namespace {
+
+// Iterations between two duality-gap checks.
+const int checkEvery = 10;
+
+// The data, the tree and the weights of one model at one w, in the layouts
+// the solver reads.
+struct TreeProblem {
+    int N = 0, M = 0, C = 0, V = 0;
+    FeatureColumns columns;
+    std::vector<int> leaves;           // leaf features, ascending
+    std::vector<double> leafWeight;    // M
+    std::vector<double> groupWeight;   // V
+    std::vector<int> childStart, childList; // internal children of each node
+    std::vector<int> leafStart, leafList;   // leaf children of each node
+    std::vector<int> label;            // class of each row, 0-based
+
+    TreeProblem(Logistic &model, float w);
+};
+
+TreeProblem::TreeProblem(Logistic &model, float w)
+    : N(model.data.N), M(model.nFeatures), C(model.nClasses), columns(buildFeatureColumns(model.data))
+{
+    if (model.leafWeight == nullptr)
+        model.LoadTheTree(w);
+    V = model.nNodes;
+    leaves = model.leafFeatures;
+    leafWeight.assign(model.leafWeight, model.leafWeight + std::max(M, 0));
+    groupWeight.assign(model.groupWeight, model.groupWeight + V);
+    childStart.push_back(0);
+    leafStart.push_back(0);
+    for (int v = 0; v < V; v++) {
+        childList.insert(childList.end(), model.nodeChildren[v].begin(), model.nodeChildren[v].end());
+        leafList.insert(leafList.end(), model.nodeLeaves[v].begin(), model.nodeLeaves[v].end());
+        childStart.push_back(static_cast<int>(childList.size()));
+        leafStart.push_back(static_cast<int>(leafList.size()));
+    }
+    label.resize(N);
+    for (int i = 0; i < N; i++)
+        label[i] = model.data.classes[i] - 1;
+}
+
+class Solver {
+public:
+    explicit Solver(const TreeProblem &problem);
+
+    // Minimises from x (feature-major, zero off the leaves) at lambda.
+    ConvergedResult solve(double lambda, const ConvergedOptions &options);
+
+    std::vector<double> x; // the current coefficients, feature-major
+
+private:
+    void scores(const std::vector<double> &b, std::vector<double> &m) const;
+    double loss(const std::vector<double> &m, std::vector<double> *residual) const;
+    void gradient(const std::vector<double> &residual, std::vector<double> &g) const;
+    void prox(const std::vector<double> &z, double tau, std::vector<double> &out);
+    double penalty(const std::vector<double> &b);
+    double dualNorm(const std::vector<double> &g, int k);
+    // Relative duality gap at x with scores mx; sets `primal`.
+    double relativeGap(double lambda, const std::vector<double> &mx, double &primal);
+
+    const TreeProblem &p;
+    std::size_t nB, nM;
+    double L; // the step's curvature estimate, kept from fit to fit
+    std::vector<double> nodeSq, scale, rho, slope;
+    std::vector<double> residual, g, work;
+};
+
+Solver::Solver(const TreeProblem &problem)
+    : x(static_cast<std::size_t>(problem.M) * problem.C, 0.0), p(problem),
+      nB(x.size()), nM(static_cast<std::size_t>(problem.N) * problem.C)
+{
+    const std::size_t nodes = static_cast<std::size_t>(p.V) * p.C;
+    nodeSq.resize(nodes);
+    scale.resize(nodes);
+    rho.resize(p.V);
+    slope.resize(p.V);
+    residual.resize(nM);
+    g.resize(nB);
+    work.resize(nB);
+    // A lower bound of the loss's curvature: the largest diagonal entry of its
+    // Hessian bound, half the squared norm of a feature column.
+    L = 0;
+    for (const int j : p.leaves) {
+        double sq = 0;
+        for (std::int64_t e = p.columns.start[j]; e < p.columns.start[j + 1]; e++)
+            sq += static_cast<double>(p.columns.values[e]) * p.columns.values[e];
+        L = std::max(L, 0.5 * sq);
+    }
+    if (!(L > 0))
+        L = 1;
+}
+
+void Solver::scores(const std::vector<double> &b, std::vector<double> &m) const
+{
+    const int C = p.C;
+    std::fill(m.begin(), m.end(), 0.0);
+    for (const int j : p.leaves) {
+        const double *bj = &b[static_cast<std::size_t>(j) * C];
+        bool any = false;
+        for (int k = 0; k < C; k++)
+            any = any || bj[k] != 0;
+        if (!any)
+            continue;
+        for (std::int64_t e = p.columns.start[j]; e < p.columns.start[j + 1]; e++) {
+            double *mi = &m[static_cast<std::size_t>(p.columns.rows[e]) * C];
+            const double v = p.columns.values[e];
+            for (int k = 0; k < C; k++)
+                mi[k] += v * bj[k];
+        }
+    }
+}
+
+double Solver::loss(const std::vector<double> &m, std::vector<double> *residualOut) const
+{
+    const int C = p.C;
+    double total = 0;
+    for (int i = 0; i < p.N; i++) {
+        const double *mi = &m[static_cast<std::size_t>(i) * C];
+        const double top = *std::max_element(mi, mi + C);
+        double sum = 0;
+        for (int k = 0; k < C; k++)
+            sum += std::exp(mi[k] - top);
+        const double logNorm = top + std::log(sum);
+        total += logNorm - mi[p.label[i]];
+        if (residualOut != nullptr) {
+            double *ri = &(*residualOut)[static_cast<std::size_t>(i) * C];
+            for (int k = 0; k < C; k++)
+                ri[k] = std::exp(mi[k] - logNorm) - (k == p.label[i] ? 1.0 : 0.0);
+        }
+    }
+    return total;
+}
+
+void Solver::gradient(const std::vector<double> &r, std::vector<double> &out) const
+{
+    const int C = p.C;
+    for (const int j : p.leaves) {
+        double *gj = &out[static_cast<std::size_t>(j) * C];
+        std::fill(gj, gj + C, 0.0);
+        for (std::int64_t e = p.columns.start[j]; e < p.columns.start[j + 1]; e++) {
+            const double *ri = &r[static_cast<std::size_t>(p.columns.rows[e]) * C];
+            const double v = p.columns.values[e];
+            for (int k = 0; k < C; k++)
+                gj[k] += v * ri[k];
+        }
+    }
+}
+
+void Solver::prox(const std::vector<double> &z, double tau, std::vector<double> &out)
+{
+    const int C = p.C;
+    for (const int j : p.leaves) {
+        const double threshold = tau * p.leafWeight[j];
+        for (int k = 0; k < C; k++) {
+            const std::size_t q = static_cast<std::size_t>(j) * C + k;
+            const double a = std::fabs(z[q]) - threshold;
+            out[q] = a > 0 ? std::copysign(a, z[q]) : 0.0;
+        }
+    }
+    // Up: children have higher preorder numbers than their parent.
+    for (int v = p.V - 1; v >= 0; v--) {
+        double *sq = &nodeSq[static_cast<std::size_t>(v) * C];
+        std::fill(sq, sq + C, 0.0);
+        for (int e = p.leafStart[v]; e < p.leafStart[v + 1]; e++) {
+            const double *bj = &out[static_cast<std::size_t>(p.leafList[e]) * C];
+            for (int k = 0; k < C; k++)
+                sq[k] += bj[k] * bj[k];
+        }
+        for (int e = p.childStart[v]; e < p.childStart[v + 1]; e++) {
+            const double *child = &nodeSq[static_cast<std::size_t>(p.childList[e]) * C];
+            for (int k = 0; k < C; k++)
+                sq[k] += child[k];
+        }
+        const double threshold = tau * p.groupWeight[v];
+        double *f = &scale[static_cast<std::size_t>(v) * C];
+        for (int k = 0; k < C; k++) {
+            const double norm = std::sqrt(sq[k]);
+            f[k] = norm > threshold ? 1 - threshold / norm : 0.0;
+            sq[k] *= f[k] * f[k];
+        }
+    }
+    // Down: each node's factor times its ancestors', into the leaves.
+    for (int v = 0; v < p.V; v++) {
+        const double *f = &scale[static_cast<std::size_t>(v) * C];
+        for (int e = p.childStart[v]; e < p.childStart[v + 1]; e++) {
+            double *child = &scale[static_cast<std::size_t>(p.childList[e]) * C];
+            for (int k = 0; k < C; k++)
+                child[k] *= f[k];
+        }
+        for (int e = p.leafStart[v]; e < p.leafStart[v + 1]; e++) {
+            double *bj = &out[static_cast<std::size_t>(p.leafList[e]) * C];
+            for (int k = 0; k < C; k++)
+                bj[k] = f[k] == 0 ? 0.0 : bj[k] * f[k];
+        }
+    }
+}
+
+double Solver::penalty(const std::vector<double> &b)
+{
+    const int C = p.C;
+    double total = 0;
+    for (const int j : p.leaves)
+        for (int k = 0; k < C; k++)
+            total += p.leafWeight[j] * std::fabs(b[static_cast<std::size_t>(j) * C + k]);
+    for (int v = p.V - 1; v >= 0; v--) {
+        double *sq = &nodeSq[static_cast<std::size_t>(v) * C];
+        std::fill(sq, sq + C, 0.0);
+        for (int e = p.leafStart[v]; e < p.leafStart[v + 1]; e++) {
+            const double *bj = &b[static_cast<std::size_t>(p.leafList[e]) * C];
+            for (int k = 0; k < C; k++)
+                sq[k] += bj[k] * bj[k];
+        }
+        for (int e = p.childStart[v]; e < p.childStart[v + 1]; e++) {
+            const double *child = &nodeSq[static_cast<std::size_t>(p.childList[e]) * C];
+            for (int k = 0; k < C; k++)
+                sq[k] += child[k];
+        }
+        for (int k = 0; k < C; k++)
+            total += p.groupWeight[v] * std::sqrt(sq[k]);
+    }
+    return total;
+}
+
+double Solver::dualNorm(const std::vector<double> &grad, int k)
+{
+    if (p.V == 0)
+        return 0;
+    const int C = p.C;
+    double t = 0;
+    for (int round = 0; round < 200; round++) {
+        // rho(t) and its right derivative at every node, from the leaves up.
+        for (int v = p.V - 1; v >= 0; v--) {
+            double sq = 0, dsq = 0;
+            for (int e = p.leafStart[v]; e < p.leafStart[v + 1]; e++) {
+                const int j = p.leafList[e];
+                const double a = std::fabs(grad[static_cast<std::size_t>(j) * C + k]) - t * p.leafWeight[j];
+                if (a > 0) {
+                    sq += a * a;
+                    dsq -= a * p.leafWeight[j];
+                }
+            }
+            for (int e = p.childStart[v]; e < p.childStart[v + 1]; e++) {
+                const int c = p.childList[e];
+                sq += rho[c] * rho[c];
+                dsq += rho[c] * slope[c];
+            }
+            const double norm = std::sqrt(sq);
+            const double left = norm - t * p.groupWeight[v];
+            rho[v] = left > 0 ? left : 0.0;
+            slope[v] = left > 0 ? dsq / norm - p.groupWeight[v] : 0.0;
+        }
+        if (rho[0] <= 0)
+            return t;
+        if (!(slope[0] < 0)) // a coefficient no weight penalises
+            return std::numeric_limits<double>::infinity();
+        const double next = t - rho[0] / slope[0];
+        if (!(next > t))
+            return t;
+        t = next;
+    }
+    return t;
+}
+
+double Solver::relativeGap(double lambda, const std::vector<double> &mx, double &primal)
+{
+    const int C = p.C;
+    const double fit = loss(mx, &residual);
+    gradient(residual, g);
+    primal = fit + lambda * penalty(x);
+    double largest = 0;
+    for (int k = 0; k < C; k++)
+        largest = std::max(largest, dualNorm(g, k));
+    const double s = largest > lambda ? lambda / largest : 1.0;
+    // The dual value: the entropies of the rows Y + s R.
+    double dual = 0;
+    for (int i = 0; i < p.N; i++)
+        for (int k = 0; k < C; k++) {
+            const double q = (k == p.label[i] ? 1.0 : 0.0) + s * residual[static_cast<std::size_t>(i) * C + k];
+            if (q > 0)
+                dual -= q * std::log(q);
+        }
+    if (!(primal > 0))
+        return 0;
+    return std::max(primal - dual, 0.0) / primal;
+}
+
+ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
+{
+    ConvergedResult result;
+    std::vector<double> mx(nM), mNext(nM), my(nM), xNext(nB), y(x);
+    scores(x, mx);
+    double primal = 0;
+    result.gap = relativeGap(lambda, mx, primal);
+    std::vector<double> best(x);
+    my = mx;
+    double t = 1;
+    while (result.gap > options.tol && result.iterations < options.maxIterations) {
+        const double fy = loss(my, &residual);
+        gradient(residual, g);
+        // Backtracking: the step 1/L must keep the loss under its quadratic bound.
+        L *= 0.9;
+        while (true) {
+            for (std::size_t q = 0; q < nB; q++)
+                work[q] = y[q] - g[q] / L;
+            prox(work, lambda / L, xNext);
+            scores(xNext, mNext);
+            const double fx = loss(mNext, nullptr);
+            double linear = 0, square = 0;
+            for (const int j : p.leaves)
+                for (int k = 0; k < p.C; k++) {
+                    const std::size_t q = static_cast<std::size_t>(j) * p.C + k;
+                    const double d = xNext[q] - y[q];
+                    linear += g[q] * d;
+                    square += d * d;
+                }
+            // The slack absorbs rounding in the loss of a vanishing step.
+            if (fx <= fy + linear + 0.5 * L * square + 1e-13 * std::fabs(fy) || !std::isfinite(fx))
+                break;
+            L *= 2;
+        }
+        result.iterations++;
+        // Momentum, restarted when it points against the step just taken.
+        double against = 0;
+        for (const int j : p.leaves)
+            for (int k = 0; k < p.C; k++) {
+                const std::size_t q = static_cast<std::size_t>(j) * p.C + k;
+                against += (y[q] - xNext[q]) * (xNext[q] - x[q]);
+            }
+        const double tNext = (1 + std::sqrt(1 + 4 * t * t)) / 2;
+        const double momentum = against > 0 ? 0.0 : (t - 1) / tNext;
+        t = against > 0 ? 1.0 : tNext;
+        for (std::size_t q = 0; q < nB; q++)
+            y[q] = xNext[q] + momentum * (xNext[q] - x[q]);
+        for (std::size_t q = 0; q < nM; q++)
+            my[q] = mNext[q] + momentum * (mNext[q] - mx[q]);
+        x.swap(xNext);
+        mx.swap(mNext);
+        if (result.iterations % checkEvery == 0 || result.iterations == options.maxIterations) {
+            double objective = 0;
+            const double gap = relativeGap(lambda, mx, objective);
+            if (gap < result.gap) {
+                result.gap = gap;
+                primal = objective;
+                best = x;
+            }
+        }
+    }
+    // Near the minimum the iterates wander along directions in which the
+    // objective barely changes while the certificate does: the best certified
+    // one is the answer.
+    x.swap(best);
+    result.objective = primal;
+    return result;
+}
+
+// The solver's coefficients into model.beta (class-major floats) and the result.
+void store(const TreeProblem &problem, const Solver &solver, Logistic &model, float lambda,
+           ConvergedResult &result)
+{
+    const int C = problem.C, M = problem.M;
+    if (model.beta == nullptr)
+        model.beta = new float[static_cast<std::size_t>(C) * M]();
+    model.lambda = lambda;
+    result.coefficients.assign(static_cast<std::size_t>(C) * M, 0.0);
+    for (int k = 0; k < C; k++)
+        for (int j = 0; j < M; j++) {
+            const double b = solver.x[static_cast<std::size_t>(j) * C + k];
+            const float rounded = static_cast<float>(b);
+            result.coefficients[static_cast<std::size_t>(k) * M + j] = b;
+            model.beta[static_cast<std::size_t>(k) * M + j] = rounded == 0 ? 0.0f : rounded;
+        }
+}
+
+} // namespace
+
+ConvergedResult fitConverged(Logistic &model, float w, float lambda,
+                             const ConvergedOptions &options, const std::vector<double> *start)
+{
+    const TreeProblem problem(model, w);
+    Solver solver(problem);
+    if (start != nullptr && start->size() == solver.x.size())
+        for (const int j : problem.leaves)
+            for (int k = 0; k < problem.C; k++)
+                solver.x[static_cast<std::size_t>(j) * problem.C + k] =
+                    (*start)[static_cast<std::size_t>(k) * problem.M + j];
+    ConvergedResult result = solver.solve(lambda, options);
+    store(problem, solver, model, lambda, result);
+    return result;
+}
+
+void fitConvergedPath(Logistic &model, float w, const std::vector<float> &lambdas,
+                      const ConvergedOptions &options,
+                      const std::function<void(std::size_t, const ConvergedResult &)> &each)
+{
+    const TreeProblem problem(model, w);
+    Solver solver(problem);
+    for (std::size_t l = 0; l < lambdas.size(); l++) {
+        ConvergedResult result = solver.solve(lambdas[l], options);
+        store(problem, solver, model, lambdas[l], result);
+        each(l, result);
+    }
+}
+
+double treeObjective(const Logistic &model, float lambda)
+{
+    const int C = model.nClasses, M = model.nFeatures, N = model.data.N;
+    const FeatureColumns columns = buildFeatureColumns(model.data);
+    std::vector<double> m(static_cast<std::size_t>(N) * C, 0.0);
+    for (int j = 0; j < M; j++)
+        for (std::int64_t e = columns.start[j]; e < columns.start[j + 1]; e++)
+            for (int k = 0; k < C; k++)
+                m[static_cast<std::size_t>(columns.rows[e]) * C + k] +=
+                    static_cast<double>(columns.values[e]) * model.beta[static_cast<std::size_t>(k) * M + j];
+    double total = 0;
+    for (int i = 0; i < N; i++) {
+        const double *mi = &m[static_cast<std::size_t>(i) * C];
+        const double top = *std::max_element(mi, mi + C);
+        double sum = 0;
+        for (int k = 0; k < C; k++)
+            sum += std::exp(mi[k] - top);
+        total += top + std::log(sum) - mi[model.data.classes[i] - 1];
+    }
+    // Squared norms below each node, children (higher numbers) first.
+    double penalty = 0;
+    std::vector<double> sq(static_cast<std::size_t>(model.nNodes) * C, 0.0);
+    for (int v = model.nNodes - 1; v >= 0; v--)
+        for (int k = 0; k < C; k++) {
+            double &s = sq[static_cast<std::size_t>(v) * C + k];
+            for (const int j : model.nodeLeaves[v]) {
+                const double b = model.beta[static_cast<std::size_t>(k) * M + j];
+                s += b * b;
+                penalty += model.leafWeight[j] * std::fabs(b);
+            }
+            for (const int c : model.nodeChildren[v])
+                s += sq[static_cast<std::size_t>(c) * C + k];
+            penalty += model.groupWeight[v] * std::sqrt(s);
+        }
+    return total + lambda * penalty;
+}

@@ -1,0 +1,54 @@
+// The converged fit: the tree-penalised multinomial objective minimised to a
+// certified relative duality gap, as an alternative to the coordinate-descent
+// fit (Train and Learn), which stops on its own rules well before the minimum.
+#ifndef ORVANE_CONVERGED_H
+#define ORVANE_CONVERGED_H
+
+#include <functional>
+#include <vector>
+
+#include "model/Logistic.h"
+
+struct ConvergedOptions {
+    double tol = 1e-6;          // relative duality gap to reach
+    int maxIterations = 20000;  // proximal-gradient iterations at most
+};
+
+struct ConvergedResult {
+    double gap = 0;        // relative duality gap at exit: (primal - dual) / primal
+    int iterations = 0;
+    double objective = 0;  // loss plus penalty at the solution, in double precision
+    std::vector<double> coefficients; // the solution, C x M class-major, before rounding to float
+
+    bool converged(const ConvergedOptions &options) const { return gap <= options.tol; }
+};
+
+// Fits a model built from a data set and a tree (Logistic(const Data&, Tree*))
+// at (w, lambda) to a relative duality gap below options.tol, or until
+// options.maxIterations, leaving model.beta (C x M, class-major, allocated as
+// Train does) filled so that model.output(...) writes the model file. The tree
+// is indexed for w unless it already is (then it must have been for this w).
+// `start` (C x M) warm-starts the fit when given.
+//
+// The objective is the one the coordinate-descent fit aims at, the multinomial
+// loss over the row-scaled data plus lambda times, per class, the weighted
+// absolute values of the leaf coefficients and the weighted Euclidean norms of
+// the groups below each internal node. Features that are no leaf of the tree
+// keep the coefficient 0.
+ConvergedResult fitConverged(Logistic &model, float w, float lambda,
+                             const ConvergedOptions &options,
+                             const std::vector<double> *start = nullptr);
+
+// Fits the lambdas in the order given, each from the solution of the one
+// before (the first from 0), on one model; after each fit model.beta holds its
+// solution and `each` is called with the lambda's position and its result.
+// Give the lambdas from the largest down: that is what makes warm starts pay.
+void fitConvergedPath(Logistic &model, float w, const std::vector<float> &lambdas,
+                      const ConvergedOptions &options,
+                      const std::function<void(std::size_t, const ConvergedResult &)> &each);
+
+// The objective at model.beta and `lambda`, in double precision, for a model
+// whose tree is indexed (after Learn, or a converged fit).
+double treeObjective(const Logistic &model, float lambda);
+
+#endif

@@ -1,0 +1,213 @@
+// The converged fit against what a minimum must satisfy: the optimality
+// conditions checked direction by direction on small problems, the zero model
+// from lambda_max on, the coordinate-descent fit's objective, and the order of
+// the features. (A lasso case worked out by hand is in the tests of Orvane.)
+#include "tree/newick.h"
+
+#include <cmath>
+#include <numeric>
+#include <random>
+
+#include "model/Converged.h"
+#include "model/LambdaMax.h"
+
+#include "model_test_util.h"
+
+namespace {
+
+// Random counts, some 0, as a sample table and a labels file, and the rows
+// scaled to sum 1 with their classes (1..C; every class has a sample).
+struct Rows {
+    int M, C;
+    std::vector<std::vector<double>> x;
+    std::vector<int> classes;
+    std::string samples, labels;
+
+    Rows(int N, int M, int C, unsigned seed) : M(M), C(C)
+    {
+        std::mt19937 random(seed);
+        std::vector<std::string> members(C);
+        for (int i = 0; i < N; i++) {
+            std::vector<double> row(M);
+            for (double &value : row)
+                value = random() % 3 == 0 ? 0 : random() % 100 + 1;
+            row[random() % M] += 10;
+            samples += std::to_string(i + 1);
+            for (const double value : row)
+                samples += "\t" + std::to_string(static_cast<int>(value));
+            samples += "\n";
+            const double sum = std::accumulate(row.begin(), row.end(), 0.0);
+            for (double &value : row)
+                value /= sum;
+            x.push_back(row);
+            classes.push_back(i < C ? i + 1 : static_cast<int>(random() % C) + 1);
+            members[classes.back() - 1] += std::to_string(i + 1) + " ";
+        }
+        for (const std::string &line : members)
+            labels += ">class\n" + line + "\n";
+    }
+};
+
+// A model read from the files of `rows` and a Newick tree, freed at the end of the test.
+struct Model {
+    Model(const Rows &rows, const std::string &newick)
+        : model(scratchFile("samples", rows.samples), scratchFile("labels", rows.labels),
+                scratchFile("tree", newick), {})
+    {
+    }
+    ~Model() { model.del(); }
+    Logistic model;
+};
+
+// The leaf features below each internal node.
+std::vector<std::vector<int>> leavesBelow(const Logistic &m)
+{
+    std::vector<std::vector<int>> below(m.nNodes);
+    for (int v = m.nNodes - 1; v >= 0; v--) { // children come after their parent
+        below[v] = m.nodeLeaves[v];
+        for (const int c : m.nodeChildren[v])
+            below[v].insert(below[v].end(), below[c].begin(), below[c].end());
+    }
+    return below;
+}
+
+// Whether b (C x M, class-major) is a minimum: no direction descends by more
+// than `slack` per unit length. Along d the objective changes at the rate
+// <gradient, d> plus lambda times, for each leaf and group, the derivative of
+// its norm where it is away from zero and the norm of d where it is at zero.
+// The directions: every coordinate both ways, and minus the gradient below
+// each node of each class.
+bool isMinimum(const Logistic &m, const Rows &rows, double lambda, const std::vector<double> &b,
+               double slack)
+{
+    const int C = rows.C, M = rows.M;
+    std::vector<double> grad(C * M, 0.0);
+    for (std::size_t i = 0; i < rows.x.size(); i++) {
+        std::vector<double> e(C, 0.0);
+        for (int k = 0; k < C; k++)
+            for (int j = 0; j < M; j++)
+                e[k] += b[k * M + j] * rows.x[i][j];
+        for (double &value : e)
+            value = std::exp(value);
+        const double sum = std::accumulate(e.begin(), e.end(), 0.0);
+        for (int k = 0; k < C; k++)
+            for (int j = 0; j < M; j++)
+                grad[k * M + j] += rows.x[i][j] * (e[k] / sum - (rows.classes[i] == k + 1));
+    }
+    const std::vector<std::vector<int>> below = leavesBelow(m);
+    const auto slope = [&](const std::vector<double> &d) {
+        double rate = std::inner_product(grad.begin(), grad.end(), d.begin(), 0.0);
+        for (int k = 0; k < C; k++) {
+            for (const int j : m.leafFeatures)
+                rate += lambda * m.leafWeight[j] *
+                        (b[k * M + j] > 0 ? d[k * M + j] : b[k * M + j] < 0 ? -d[k * M + j] : std::fabs(d[k * M + j]));
+            for (int v = 0; v < m.nNodes; v++) {
+                double bb = 0, bd = 0, dd = 0;
+                for (const int j : below[v])
+                    bb += b[k * M + j] * b[k * M + j], bd += b[k * M + j] * d[k * M + j], dd += d[k * M + j] * d[k * M + j];
+                rate += lambda * m.groupWeight[v] * (bb > 0 ? bd / std::sqrt(bb) : std::sqrt(dd));
+            }
+        }
+        return rate / std::sqrt(std::inner_product(d.begin(), d.end(), d.begin(), 0.0));
+    };
+    std::vector<std::vector<double>> directions;
+    for (int k = 0; k < C; k++) {
+        for (const int j : m.leafFeatures)
+            for (const double sign : {1.0, -1.0}) {
+                directions.emplace_back(C * M, 0.0);
+                directions.back()[k * M + j] = sign;
+            }
+        for (int v = 0; v < m.nNodes; v++) {
+            directions.emplace_back(C * M, 0.0);
+            for (const int j : below[v])
+                directions.back()[k * M + j] = grad[k * M + j] == 0 ? 1 : -grad[k * M + j];
+        }
+    }
+    for (const std::vector<double> &d : directions)
+        if (slope(d) < -slack)
+            return false;
+    return true;
+}
+
+const char *const kSmallTree = "((0:1,1:2,(2:1,3:0.5):1):1,(4:1,5:3):0.5);";
+
+// Small random problems at every kind of w: the fit is a minimum, the
+// coordinate-descent fit is not (where it selects much) and never ends lower,
+// and from lambda_max on nothing is selected.
+TEST(Converged, MinimisesTheObjective)
+{
+    const Rows rows(9, 6, 3, 11);
+    ConvergedOptions tight;
+    tight.tol = 1e-9;
+    tight.maxIterations = 200000;
+    for (const float w : {0.3f, 0.7f, 1.0f, 0.0f, -1.0f, -2.0f})
+        for (const double share : {0.05, 0.3, 0.8, 1.0, 60.0}) {
+            Model fit(rows, kSmallTree), cyclic(rows, kSmallTree);
+            fit.model.LoadTheTree(w);
+            const float lambda = static_cast<float>(share * lambdaMax(fit.model));
+            const ConvergedResult result = fitConverged(fit.model, w, lambda, tight);
+            EXPECT_LE(result.gap, tight.tol) << w << " " << lambda;
+            EXPECT_TRUE(isMinimum(fit.model, rows, lambda, result.coefficients, 1e-5)) << w << " " << lambda;
+            EXPECT_NEAR(result.objective, treeObjective(fit.model, lambda), 1e-5 * result.objective);
+            EXPECT_EQ(std::count(fit.model.beta, fit.model.beta + 18, 0.0f) == 18, share >= 1) << w << " " << share;
+
+            cyclic.model.Train(lambda);
+            cyclic.model.Learn(w);
+            EXPECT_LE(treeObjective(fit.model, lambda), treeObjective(cyclic.model, lambda)) << w << " " << lambda;
+            if (share < 0.1)
+                EXPECT_FALSE(isMinimum(cyclic.model, rows, lambda, {cyclic.model.beta, cyclic.model.beta + 18}, 1e-5))
+                    << w << " " << lambda;
+        }
+}
+
+// The example data with its columns permuted and the tree's leaves renamed
+// to match: the same model, feature by feature, up to the tolerance.
+TEST(Converged, DoesNotDependOnTheOrderOfTheFeatures)
+{
+    const std::string folder = EXAMPLE_DIR;
+    std::istringstream lines(readFile(folder + "samples.txt"));
+    std::vector<int> to; // column j moves to to[j]
+    std::string permuted;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::vector<std::string> row(1);
+        for (std::string field; fields >> field;)
+            row.push_back(field);
+        for (std::size_t j = to.size(); j + 2 < row.size(); j++)
+            to.push_back(static_cast<int>((j * 7 + 3) % (row.size() - 2))); // a permutation: 7 is prime to 300
+        std::vector<std::string> moved(to.size());
+        for (std::size_t j = 0; j < to.size(); j++)
+            moved[to[j]] = row[j + 2];
+        permuted += row[1];
+        for (const std::string &field : moved)
+            permuted += "\t" + field;
+        permuted += "\n";
+    }
+    const std::string permutedPath = scratchFile("permuted", permuted);
+    const int M = static_cast<int>(to.size());
+    for (const float w : {0.3f, 0.8f}) {
+        Logistic plain(folder + "samples.txt", folder + "labels.txt", folder + "tree.tre", {});
+        Logistic other(permutedPath, folder + "labels.txt", folder + "tree.tre", {});
+        for (int n = 0; n < other.tree->nnodes; n++)
+            if (other.tree->nodes[n]->nchildren == 0)
+                other.tree->nodes[n]->longname = std::to_string(to[std::stoi(other.tree->nodes[n]->longname)]);
+        ConvergedOptions options;
+        options.tol = 1e-9;
+        const ConvergedResult a = fitConverged(plain, w, 0.05f, options), b = fitConverged(other, w, 0.05f, options);
+        EXPECT_NEAR(a.objective, b.objective, 1e-8 * a.objective);
+        double largest = 0, apart = 0;
+        int sameSupport = 0;
+        for (int k = 0; k < plain.nClasses; k++)
+            for (int j = 0; j < M; j++) {
+                const double x = a.coefficients[k * M + j], y = b.coefficients[k * M + to[j]];
+                largest = std::max(largest, std::fabs(x));
+                apart = std::max(apart, std::fabs(x - y));
+                sameSupport += (x != 0) == (y != 0);
+            }
+        EXPECT_LT(apart, 1e-3 * largest) << w;
+        EXPECT_EQ(sameSupport, plain.nClasses * M) << w;
+        plain.del(), other.del();
+    }
+}
+
+} // namespace
