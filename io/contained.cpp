@@ -22,9 +22,10 @@ int runChild(int out, pid_t parent, const std::function<void(AnswerWriter &)> &w
     const int null = open("/dev/null", O_RDWR);
     if (null < 0 || dup2(null, STDOUT_FILENO) < 0 || dup2(null, STDERR_FILENO) < 0)
         return 1;
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGPIPE, SIG_DFL);
+    // A crash ends the child by its signal, whatever handler this process
+    // has (a sanitizer's), so that the parent can name it.
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGPIPE, SIGSEGV, SIGBUS, SIGFPE, SIGILL})
+        signal(signalNumber, SIG_DFL);
 #ifdef __linux__
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent)

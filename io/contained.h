@@ -2,12 +2,12 @@
 // hostile file, in a child process: a crash there becomes a message here.
 //
 // The child is a fork of this process. Its standard output and error go to
-// /dev/null (the work cannot print), SIGINT and SIGTERM take their default
-// action in it (it never runs this process's handlers), on Linux it is killed
-// when this process ends, and it ends with _exit once the work returns: it
-// never returns into the caller, flushes no stream and runs no exit handler
-// of this process. The work writes its answer to a pipe, which the parent
-// reads back.
+// /dev/null (the work cannot print); SIGINT, SIGTERM and the signals of a
+// crash take their default action in it (it never runs this process's
+// handlers); on Linux it is killed when this process ends; and it ends with
+// _exit once the work returns: it never returns into the caller, flushes no
+// stream and runs no exit handler of this process. The work writes its
+// answer to a pipe, which the parent reads back.
 #ifndef ORVANE_IO_CONTAINED_H
 #define ORVANE_IO_CONTAINED_H
 
