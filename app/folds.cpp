@@ -1,7 +1,6 @@
 // Orvane-folds: writes the sets files that Orvane-cv reads, one per
-// repetition, with folds stratified by class. The draws use only the
-// Mersenne Twister's raw 32-bit outputs, so a seed gives the same files with
-// every compiler and standard library.
+// repetition, with folds stratified by class (validation/folds.h draws them),
+// and with -g each group of samples kept in one fold.
 #include <climits>
 #include <cstdint>
 #include <iostream>
@@ -14,15 +13,20 @@
 #include "app/inputs.h"
 #include "app/version.h"
 #include "io/outputs.h"
+#include "io/sample_groups.h"
+#include "validation/folds.h"
 #include "validation/options.h"
 
 namespace {
 
 const char *const usage =
     "Usage: Orvane-folds -d SAMPLES -l LABELS -n REPETITIONS -k FOLDS -s PREFIX [-seed SEED]\n"
+    "                    [-g GROUPS]\n"
     "Writes the sets files PREFIX0.txt, PREFIX1.txt, ... of a repeated K-fold\n"
     "cross-validation, one per repetition. Each class is spread over the folds as\n"
     "evenly as its size allows, and every sample is held out once per repetition.\n"
+    "With -g, the samples of a group stay in one fold, and the classes are spread\n"
+    "as evenly as whole groups allow.\n"
     "\n"
     "-d\t\tSample table.\n"
     "-l\t\tClass labels file.\n"
@@ -30,6 +34,8 @@ const char *const usage =
     "-k\t\tNumber of folds, from 2 to the number of samples.\n"
     "-s\t\tPrefix of the sets files.\n"
     "-seed\t\tSeed of the random draws, from 0 to 4294967295 (default 1).\n"
+    "-g\t\tGroups file (groups.tsv of Orvane-prepare -group): a header\n"
+    "\t\t'line<TAB>group', then each sample line (from 1) with its group.\n"
     "-h, --help\tPrint this help message.\n"
     "--version\tPrint the program's name and version.\n"
     "\n"
@@ -43,6 +49,7 @@ struct Settings {
     int folds = 0;
     std::string prefix;
     std::uint32_t seed = 1;
+    std::string groups;  // empty without -g
 };
 
 std::string readSettings(std::map<std::string, std::string> &values, Settings &settings)
@@ -53,6 +60,11 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
     settings.samples = values["-d"];
     settings.labels = values["-l"];
     settings.prefix = values["-s"];
+    if (values.count("-g")) {
+        settings.groups = values["-g"];
+        if (settings.groups.empty())
+            return "-g names no groups file";
+    }
 
     std::string message =
         readRepetitionsAndFolds(values, settings.repetitions, settings.folds);
@@ -64,50 +76,6 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
         settings.seed = static_cast<std::uint32_t>(number);
     }
     return message;
-}
-
-// A uniform draw from 0 to bound-1 (bound at least 1): outputs at or above
-// the largest multiple of bound are rejected, so no value is favoured.
-std::uint32_t drawBelow(std::mt19937 &generator, std::uint32_t bound)
-{
-    const std::uint64_t range = std::uint64_t(1) << 32;
-    const std::uint64_t limit = range - range % bound;
-    std::uint64_t value = 0;
-    do
-        value = generator();
-    while (value >= limit);
-    return static_cast<std::uint32_t>(value % bound);
-}
-
-// Fisher-Yates, from the last position down.
-void shuffle(std::vector<int> &items, std::mt19937 &generator)
-{
-    for (std::size_t i = items.size(); i > 1; i--)
-        std::swap(items[i - 1], items[drawBelow(generator, static_cast<std::uint32_t>(i))]);
-}
-
-// The fold of every sample for one repetition: the shuffled members of each
-// class in turn are dealt round-robin over the folds, each class starting
-// where the previous one stopped, so that both every class and the folds
-// overall are as even as the sizes allow.
-std::vector<int> drawFolds(const std::vector<int> &classOfSample, int nClasses, int nFolds,
-                           std::mt19937 &generator)
-{
-    const int nSamples = static_cast<int>(classOfSample.size());
-    std::vector<int> foldOfSample(nSamples, 0);
-    int nextFold = 0;
-    for (int c = 1; c <= nClasses; c++) {
-        std::vector<int> members;
-        for (int s = 0; s < nSamples; s++)
-            if (classOfSample[s] == c)
-                members.push_back(s);
-        shuffle(members, generator);
-        for (const int s : members) {
-            foldOfSample[s] = nextFold;
-            nextFold = (nextFold + 1) % nFolds;
-        }
-    }
-    return foldOfSample;
 }
 
 // The samples in (or out of) `fold`, ascending, separated by spaces.
@@ -148,7 +116,7 @@ try {
     bool help = false;
     bool version = false;
     std::string message =
-        scanOptions(argc, argv, {"-d", "-l", "-n", "-k", "-s", "-seed"}, values, help, version);
+        scanOptions(argc, argv, {"-d", "-l", "-n", "-k", "-s", "-seed", "-g"}, values, help, version);
     if (version) {
         std::cout << "Orvane-folds " ORVANE_VERSION << std::endl;
         return 0;
@@ -172,6 +140,15 @@ try {
     if (message.empty() && settings.folds > nSamples)
         message = "-k " + std::to_string(settings.folds) + " asks for more folds than the " +
                   std::to_string(nSamples) + " samples of " + settings.samples;
+    std::vector<int> groupOfSample;
+    int nGroups = 0;
+    if (message.empty() && !settings.groups.empty())
+        message = readSampleGroups(settings.groups, nSamples, settings.samples, groupOfSample,
+                                   nGroups);
+    // Likewise a fold needs a group of its own.
+    if (message.empty() && !settings.groups.empty() && settings.folds > nGroups)
+        message = "-k " + std::to_string(settings.folds) + " asks for more folds than the " +
+                  std::to_string(nGroups) + " groups of " + settings.groups;
     if (!message.empty())
         return fail(message);
 
@@ -180,7 +157,11 @@ try {
     // files are written all or none: a partial set would look complete.
     std::mt19937 generator(settings.seed);
     const Writer writeRepetition = [&](std::ostream &out) {
-        writeSets(out, drawFolds(classOfSample, nClasses, settings.folds, generator),
+        writeSets(out,
+                  settings.groups.empty()
+                      ? drawFolds(classOfSample, nClasses, settings.folds, generator)
+                      : drawGroupFolds(classOfSample, nClasses, groupOfSample, nGroups,
+                                       settings.folds, generator),
                   settings.folds);
     };
     std::vector<OutputFile> files;

@@ -8,6 +8,7 @@
 
 #include "app/inputs.h"
 #include "app/version.h"
+#include "io/outputs.h"
 #include "io/prepare.h"
 #include "io/text.h"
 

@@ -6,10 +6,13 @@
 #ifdef ORVANE_HAVE_HDF5
 
 #include <cfloat>
+#include <cstdint>
 #include <cmath>
 #include <memory>
 
 #include <hdf5.h>
+
+#include "io/sparse_rows.h"
 
 namespace {
 
@@ -68,6 +71,8 @@ bool readStrings(hid_t file, const char *name, std::vector<std::string> &strings
         return true;
     }
     const size_t width = H5Tget_size(type.id);
+    if (width == 0 || static_cast<size_t>(n) > SIZE_MAX / width)
+        return false;
     std::vector<char> buffer(static_cast<size_t>(n) * width);
     if (H5Dread(dataset.id, type.id, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer.data()) < 0)
         return false;
@@ -102,7 +107,7 @@ bool readsBiomHdf5()
     return true;
 }
 
-std::string readBiomHdf5(const std::string &path, CountTable &table)
+std::string readBiomHdf5InThisProcess(const std::string &path, CountTable &table)
 {
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // failures are reported here, once
     Handle file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
@@ -120,21 +125,13 @@ std::string readBiomHdf5(const std::string &path, CountTable &table)
                       "/observation/matrix datasets data, indices and indptr)";
     const size_t nFeatures = table.features.size();
     const size_t nSamples = table.samples.size();
-    const long long nValues = static_cast<long long>(data.size());
-    if (indptr.size() != nFeatures + 1 || indptr[0] != 0 || indptr[nFeatures] != nValues ||
-        indices.size() != data.size())
-        return path + ": the /observation/matrix datasets do not agree with " +
-               std::to_string(nFeatures) + " observations";
+    const std::string problem = checkSparseRows(indptr, indices, data.size(), nFeatures, nSamples,
+                                                table.features, table.samples);
+    if (!problem.empty())
+        return path + ": " + problem;
     table.counts.assign(nSamples * nFeatures, 0.0f);
     for (size_t f = 0; f < nFeatures; f++) {
-        if (indptr[f] > indptr[f + 1])
-            return path + ": /observation/matrix/indptr decreases at observation " +
-                   std::to_string(f);
         for (long long k = indptr[f]; k < indptr[f + 1]; k++) {
-            if (indices[k] < 0 || indices[k] >= static_cast<long long>(nSamples))
-                return path + ": /observation/matrix/indices holds sample index " +
-                       std::to_string(indices[k]) + " outside 0 to " +
-                       std::to_string(static_cast<long long>(nSamples) - 1);
             if (!(data[k] >= 0.0) || data[k] > FLT_MAX)
                 return path + ": count " + std::to_string(data[k]) + " of sample '" +
                        table.samples[indices[k]] + "' for feature '" + table.features[f] +
@@ -153,7 +150,7 @@ bool readsBiomHdf5()
     return false;
 }
 
-std::string readBiomHdf5(const std::string &path, CountTable &)
+std::string readBiomHdf5InThisProcess(const std::string &path, CountTable &)
 {
     return path + ": this build cannot read HDF5 files";
 }

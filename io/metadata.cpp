@@ -49,9 +49,16 @@ std::string readMetadataColumn(const std::string &path, const std::string &colum
                ", not sample IDs (sample-id, sampleid, id, #SampleID or sample_name); the sheet "
                "must be tab-separated";
     size_t wanted = 0;
-    for (size_t c = 1; c < header.size() && wanted == 0; c++)
-        if (header[c] == column)
-            wanted = c;
+    for (size_t c = 1; c < header.size(); c++) {
+        if (header[c] != column)
+            continue;
+        // Two columns of one name: which holds the classes cannot be told.
+        if (wanted != 0)
+            return fileLine(path, headerLine) + "two columns are named " + quote(column) +
+                   " (columns " + std::to_string(wanted + 1) + " and " + std::to_string(c + 1) +
+                   "); rename one";
+        wanted = c;
+    }
     if (wanted == 0)
         return path + ": no column " + quote(column) + "; the columns are " + listColumns(header);
     std::unordered_set<std::string> seen;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,17 +19,30 @@
 
 namespace {
 
-// The temporary files that exist now. It changes only while SIGINT and
-// SIGTERM are held off, so the handler always finds it whole, and the
-// handler is installed only while it is not empty.
+// A temporary folder and the paths of the files that are or may be in it.
+struct TemporaryFolder {
+    std::string path;
+    std::vector<std::string> files;
+};
+
+// The temporary files and folders that exist now. They change only while
+// SIGINT and SIGTERM are held off, so the handler always finds them whole,
+// and the handler is installed only while one of them is not empty.
 std::vector<std::string> temporaries;
+std::vector<TemporaryFolder> temporaryFolders;
 struct sigaction previousInt, previousTerm;
 
 extern "C" void removeTemporariesAndEnd(int signalNumber)
 {
-    // unlink, signal and raise are async-signal-safe; the strings are only read.
+    // unlink, rmdir, signal and raise are async-signal-safe; the strings are
+    // only read. Files go first, so that their folders are empty.
     for (const std::string &path : temporaries)
         unlink(path.c_str());
+    for (const TemporaryFolder &folder : temporaryFolders) {
+        for (const std::string &path : folder.files)
+            unlink(path.c_str());
+        rmdir(folder.path.c_str());
+    }
     signal(signalNumber, SIG_DFL);
     // Delivered, with the default action, as soon as the handler returns.
     raise(signalNumber);
@@ -46,6 +60,23 @@ void installHandler(int signalNumber, struct sigaction &previous)
     sigaction(signalNumber, &action, &previous);
     if (previous.sa_handler == SIG_IGN)
         sigaction(signalNumber, &previous, nullptr);
+}
+
+// Called with the signals held, before a registry grows and after it shrinks.
+void beforeRegistering()
+{
+    if (temporaries.empty() && temporaryFolders.empty()) {
+        installHandler(SIGINT, previousInt);
+        installHandler(SIGTERM, previousTerm);
+    }
+}
+
+void afterForgetting()
+{
+    if (temporaries.empty() && temporaryFolders.empty()) {
+        sigaction(SIGINT, &previousInt, nullptr);
+        sigaction(SIGTERM, &previousTerm, nullptr);
+    }
 }
 
 std::string writeFailure(const std::string &path, int error)
@@ -272,11 +303,8 @@ int createTemporaryFile(const std::string &target, std::string &temporaryPath)
     temporaryPath = folderOf(target) + "." + nameOf(target) + ".orvane-tmp-XXXXXX";
     const SignalsHeld held;
     // Registered before it exists, so that no moment passes with the file unregistered.
+    beforeRegistering();
     temporaries.push_back(temporaryPath);
-    if (temporaries.size() == 1) {
-        installHandler(SIGINT, previousInt);
-        installHandler(SIGTERM, previousTerm);
-    }
     const int fd = mkstemp(&temporaryPath[0]);
     const int error = errno;
     temporaries.back() = temporaryPath;
@@ -293,10 +321,7 @@ void forgetTemporaryFile(const std::string &temporaryPath)
     if (found == temporaries.end())
         return;
     temporaries.erase(found);
-    if (temporaries.empty()) {
-        sigaction(SIGINT, &previousInt, nullptr);
-        sigaction(SIGTERM, &previousTerm, nullptr);
-    }
+    afterForgetting();
 }
 
 std::string writeFilesAtomically(const std::vector<OutputFile> &files)
@@ -339,4 +364,193 @@ std::string writeFilesAtomically(const std::vector<OutputFile> &files)
 std::string writeFileAtomically(const std::string &path, const Writer &write)
 {
     return writeFilesAtomically({{path, write}});
+}
+
+// ---- whole folders ------------------------------------------------------------
+
+namespace {
+
+std::string systemReason(int error)
+{
+    return std::string(" (") + std::strerror(error) + ")";
+}
+
+// The entries of a folder other than "." and ".."; false when it cannot be read.
+bool folderEntries(const std::string &dir, std::vector<std::string> &names)
+{
+    DIR *folder = opendir(dir.c_str());
+    if (folder == nullptr)
+        return false;
+    names.clear();
+    while (const dirent *entry = readdir(folder))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.push_back(entry->d_name);
+    closedir(folder);
+    return true;
+}
+
+// A temporary folder made from `pattern` (ending in XXXXXX), registered with
+// the files to be written in it for removal on SIGINT and SIGTERM, and
+// removed with them when this ends, unless released first.
+class FolderInProgress {
+public:
+    FolderInProgress(const std::string &pattern, const std::vector<OutputFile> &files)
+        : path(pattern)
+    {
+        const SignalsHeld held;
+        // Registered before it exists, so that no moment passes with it unregistered.
+        beforeRegistering();
+        temporaryFolders.push_back({path, {}});
+        made = mkdtemp(&path[0]) != nullptr;
+        error = errno;
+        temporaryFolders.back().path = path;
+        for (const OutputFile &file : files)
+            temporaryFolders.back().files.push_back(path + "/" + file.path);
+    }
+    ~FolderInProgress()
+    {
+        const SignalsHeld held;
+        const auto folder = registered();
+        if (folder == temporaryFolders.end())
+            return;
+        for (const std::string &file : folder->files)
+            unlink(file.c_str());
+        rmdir(path.c_str());
+        release();
+    }
+    FolderInProgress(const FolderInProgress &) = delete;
+    FolderInProgress &operator=(const FolderInProgress &) = delete;
+
+    // Its files have gone to their place: nothing is left to remove. Called
+    // with the signals held.
+    void release()
+    {
+        const auto folder = registered();
+        if (folder != temporaryFolders.end())
+            temporaryFolders.erase(folder);
+        afterForgetting();
+    }
+
+    std::string path;
+    bool made = false;
+    int error = 0;
+
+private:
+    std::vector<TemporaryFolder>::iterator registered()
+    {
+        return std::find_if(temporaryFolders.begin(), temporaryFolders.end(),
+                            [&](const TemporaryFolder &folder) { return folder.path == path; });
+    }
+};
+
+// Writes every file into the temporary folder; a message names them in `dir`.
+std::string writeInto(const FolderInProgress &temporary, const std::string &dir,
+                      const std::vector<OutputFile> &files)
+{
+    if (!temporary.made)
+        return dir + ": cannot create a folder to write in" + systemReason(temporary.error);
+    for (const OutputFile &file : files) {
+        const std::string problem =
+            writeFileAtomically(temporary.path + "/" + file.path, file.write);
+        if (!problem.empty())
+            return dir + problem.substr(temporary.path.size());
+    }
+    return "";
+}
+
+// A folder that does not exist yet: written beside it as .NAME.tmp-XXXXXX,
+// then renamed to it, so that it appears complete.
+std::string writeNewFolder(const std::string &dir, const std::vector<OutputFile> &files)
+{
+    FolderInProgress temporary(folderOf(dir) + "." + nameOf(dir) + ".tmp-XXXXXX", files);
+    std::string problem = writeInto(temporary, dir, files);
+    if (!problem.empty())
+        return problem;
+    // The mode mkdir would give, with the setgid bit it took from its parent.
+    struct stat info;
+    const mode_t setgid = stat(temporary.path.c_str(), &info) == 0 ? info.st_mode & S_ISGID : 0;
+    const mode_t mask = umask(0);
+    umask(mask);
+    chmod(temporary.path.c_str(), (0777 & ~mask) | setgid);
+    const SignalsHeld held;
+    if (lstat(dir.c_str(), &info) == 0)
+        return dir + ": was created by something else meanwhile; nothing was written";
+    if (std::rename(temporary.path.c_str(), dir.c_str()) != 0)
+        return dir + ": cannot create the folder" + systemReason(errno);
+    temporary.release();
+    return "";
+}
+
+// An existing empty folder keeps its own mode, owner, group and setgid bit
+// (and stays the folder a shell may be in): the files are written into a
+// temporary folder inside it, .orvane-tmp-XXXXXX, then moved up one by one
+// with the signals held, all or none.
+std::string fillEmptyFolder(const std::string &dir, const std::vector<OutputFile> &files)
+{
+    FolderInProgress temporary(dir + "/.orvane-tmp-XXXXXX", files);
+    const std::string problem = writeInto(temporary, dir, files);
+    if (!problem.empty())
+        return problem;
+    const SignalsHeld held;
+    std::vector<std::string> names;
+    if (!folderEntries(dir, names) || names.size() != 1 || names[0] != nameOf(temporary.path))
+        return dir + ": files appeared in the folder meanwhile; nothing was written";
+    size_t moved = 0;
+    int error = 0;
+    for (; moved < files.size() && error == 0; moved++) {
+        const std::string from = temporary.path + "/" + files[moved].path;
+        if (std::rename(from.c_str(), (dir + "/" + files[moved].path).c_str()) != 0)
+            error = errno;
+    }
+    if (error == 0) {
+        rmdir(temporary.path.c_str());
+        temporary.release();
+        return "";
+    }
+    moved--;  // the file that failed
+    const std::string message =
+        dir + "/" + files[moved].path + ": cannot write the file" + systemReason(error);
+    for (size_t i = 0; i < moved; i++)
+        std::rename((dir + "/" + files[i].path).c_str(),
+                    (temporary.path + "/" + files[i].path).c_str());
+    return message;
+}
+
+} // namespace
+
+std::string checkOutputFolder(const std::string &dir)
+{
+    struct stat info;
+    if (stat(dir.c_str(), &info) != 0) {
+        if (errno != ENOENT)
+            return dir + ":" + systemReason(errno).substr(1);
+        if (lstat(dir.c_str(), &info) == 0)
+            return dir + ": is a symbolic link to a folder that does not exist; create that "
+                         "folder or name another";
+        // A new folder: the one it goes in must take it.
+        const std::string parent = folderOf(dir).empty() ? "." : folderOf(dir);
+        if (access(parent.c_str(), W_OK | X_OK) != 0)
+            return dir + ": cannot create the folder" + systemReason(errno);
+        return "";
+    }
+    if (!S_ISDIR(info.st_mode))
+        return dir + ": exists and is not a folder";
+    std::vector<std::string> names;
+    if (!folderEntries(dir, names))
+        return dir + ": cannot read the folder" + systemReason(errno);
+    if (!names.empty())
+        return dir + ": the folder exists and is not empty; remove it or name a new one";
+    if (access(dir.c_str(), W_OK | X_OK) != 0)
+        return dir + ": cannot write in the folder" + systemReason(errno);
+    return "";
+}
+
+std::string writeFolderAtomically(const std::string &dir, const std::vector<OutputFile> &files)
+{
+    std::string problem = checkOutputFolder(dir);
+    if (!problem.empty())
+        return problem;
+    struct stat info;
+    return stat(dir.c_str(), &info) == 0 ? fillEmptyFolder(dir, files)
+                                         : writeNewFolder(dir, files);
 }

@@ -40,6 +40,17 @@ std::string writeFileAtomically(const std::string &path, const Writer &write);
 // is removed again, a replaced one gets its former content back.
 std::string writeFilesAtomically(const std::vector<OutputFile> &files);
 
+// A folder written whole: `dir` either does not exist yet, or is an empty
+// folder (a symbolic link to one is followed). The paths of `files` are names
+// inside it. checkOutputFolder says, before any work, whether `dir` can be
+// written so; writeFolderAtomically checks again and writes. A new folder is
+// written as a temporary folder `.NAME.tmp-XXXXXX` beside it and renamed; an
+// existing one keeps its mode, owner, group and setgid bit, and gets its files
+// moved in from a temporary folder `.orvane-tmp-XXXXXX` inside it. A failure
+// or SIGINT or SIGTERM leaves no temporary folder and no file behind.
+std::string checkOutputFolder(const std::string &dir);
+std::string writeFolderAtomically(const std::string &dir, const std::vector<OutputFile> &files);
+
 // For writers of other files. While an object of this class lives, SIGINT and
 // SIGTERM are held off, and delivered when it ends.
 class SignalsHeld {

@@ -10,23 +10,14 @@
 #include "io/prepare.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <ostream>
 #include <sstream>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
-
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "io/outputs.h"
 #include "io/metadata.h"
@@ -57,69 +48,7 @@ std::string withoutTrailingSlashes(std::string path)
     return path;
 }
 
-std::string checkOutputFolder(const std::string &dir)
-{
-    struct stat info;
-    if (stat(dir.c_str(), &info) != 0)
-        return errno == ENOENT ? "" : dir + ": " + std::strerror(errno);
-    if (!S_ISDIR(info.st_mode))
-        return dir + ": exists and is not a folder";
-    DIR *folder = opendir(dir.c_str());
-    if (folder == nullptr)
-        return dir + ": cannot read the folder (" + std::strerror(errno) + ")";
-    bool empty = true;
-    while (const dirent *entry = readdir(folder))
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            empty = false;
-    closedir(folder);
-    return empty ? "" : dir + ": the folder exists and is not empty; remove it or name a new one";
-}
-
 namespace {
-
-void removeFolder(const std::string &path, const std::vector<std::string> &files)
-{
-    for (const std::string &file : files)
-        std::remove((path + "/" + file).c_str());
-    rmdir(path.c_str());
-}
-
-struct FolderFile {
-    std::string name;
-    std::function<void(std::ostream &)> write;
-};
-
-// Writes every file into a temporary folder beside `dir`, then renames that
-// folder to `dir`: the folder appears complete or not at all.
-std::string writeFolder(const std::string &dir, const std::vector<FolderFile> &files)
-{
-    const size_t start = dir.rfind('/') + 1;  // 0 when there is no slash
-    std::string temp = dir.substr(0, start) + "." + dir.substr(start) + ".tmp-XXXXXX";
-    if (mkdtemp(&temp[0]) == nullptr)
-        return dir + ": cannot create a folder beside it (" + std::strerror(errno) + ")";
-    std::vector<std::string> written;
-    for (const FolderFile &file : files) {
-        const std::string problem = writeFileAtomically(temp + "/" + file.name, file.write);
-        if (!problem.empty()) {
-            removeFolder(temp, written);
-            // Name the file as the user will look for it, not in the temporary folder.
-            return dir + problem.substr(temp.size());
-        }
-        written.push_back(file.name);
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    chmod(temp.c_str(), 0777 & ~mask);
-    const std::string problem = checkOutputFolder(dir);
-    if (!problem.empty() || std::rename(temp.c_str(), dir.c_str()) != 0) {
-        const std::string message =
-            problem.empty() ? dir + ": cannot create the folder (" + std::strerror(errno) + ")"
-                            : problem;
-        removeFolder(temp, written);
-        return message;
-    }
-    return "";
-}
 
 // ---- the files of a data folder ----------------------------------------------
 
@@ -390,7 +319,7 @@ std::string prepareStudy(const PrepareOptions &options, std::string &note)
         if (!check.empty())
             return check;
 
-    const std::vector<FolderFile> files = {
+    const std::vector<OutputFile> files = {
         {"samples.txt", [&](std::ostream &out) { writeSampleTable(out, rows); }},
         {"labels.txt", [&](std::ostream &out) { writeLabels(out, classNames, classOfSample); }},
         {"tree.tre",
@@ -403,7 +332,7 @@ std::string prepareStudy(const PrepareOptions &options, std::string &note)
         {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, samples); }},
         {"classes.tsv", [&](std::ostream &out) { writeClassNames(out, classes); }},
     };
-    problem = writeFolder(options.out, files);
+    problem = writeFolderAtomically(options.out, files);
     if (!problem.empty())
         return problem;
     std::ostringstream text;
@@ -469,7 +398,7 @@ std::string prepareLike(const PrepareOptions &options, std::string &note)
     if (!problem.empty())
         return problem;
 
-    problem = writeFolder(
+    problem = writeFolderAtomically(
         options.out,
         {{"samples.txt", [&](std::ostream &out) { writeSampleTable(out, rows); }},
          {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, samples); }}});

@@ -26,10 +26,6 @@ struct PrepareOptions {
 // "dir/" and "dir//" name the folder "dir"; "/" stays "/".
 std::string withoutTrailingSlashes(std::string path);
 
-// The folder must not exist yet, or be empty: a data folder is written whole,
-// never mixed with files of an earlier run.
-std::string checkOutputFolder(const std::string &dir);
-
 // Writes the data folder options.out from the study's table, metadata column,
 // tree and optional taxonomy. On success `note` gets what was kept and pruned,
 // one line without "note: " and newline.

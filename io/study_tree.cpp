@@ -117,9 +117,17 @@ bool NewickParser::readLength(vessik::Node *node, std::string &problem)
         number += text[pos++];
     char *end = nullptr;
     const double length = std::strtod(number.c_str(), &end);
+    const std::string of = node->longname.empty() ? std::string("an unnamed internal node")
+                                                  : quote(node->longname);
     if (number.empty() || end != number.c_str() + number.size() || !std::isfinite(length) ||
         !std::isfinite(static_cast<float>(length))) {
-        problem = fail("branch length " + quote(number) + " is not a finite number");
+        problem = fail("branch length " + quote(number) + " of " + of + " is not a finite number");
+        return false;
+    }
+    // A negative length is no distance, and the node heights that weight the
+    // penalty would come out wrong without any sign of it.
+    if (length < 0.0) {
+        problem = fail("branch length " + quote(number) + " of " + of + " is negative");
         return false;
     }
     node->dist = static_cast<float>(length);

@@ -39,8 +39,12 @@ std::string readCountTable(const std::string &path, const OrientationHints &hint
 // True when the file starts with the HDF5 signature.
 bool isHdf5File(const std::string &path);
 
-// Reads a BIOM 2.1 (HDF5) file; only built with the HDF5 library.
+// Reads a BIOM 2.1 (HDF5) file; only built with the HDF5 library. The HDF5
+// library can crash on a damaged file, so the reading runs in a child
+// process (io/contained.h) and a crash becomes the returned message.
 std::string readBiomHdf5(const std::string &path, CountTable &table);
+// The reading itself, in this process: for the child above.
+std::string readBiomHdf5InThisProcess(const std::string &path, CountTable &table);
 
 // Whether this build reads BIOM 2.1 (HDF5) files.
 bool readsBiomHdf5();

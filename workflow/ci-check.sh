@@ -71,4 +71,27 @@ read -r w lambda < <(point "$choice" "$results/cv/cv_summary.tsv") ||
 cmp "$work/direct.txt" "$results/model.txt" ||
   fail "the workflow's model differs from Orvane -train -w $w -lambda $lambda"
 [ -s "$results/report/predictions.tsv" ] || fail "the report has no predictions.tsv"
-echo "workflow: $choice point w = $w, lambda = $lambda; model identical to Orvane -train"
+
+# With a group column, Orvane-prepare gets -group and Orvane-folds -g. The
+# folds are drawn again from a groups file that pairs neighbouring sample
+# lines, written into the data folder (prepare is not rerun), and must keep
+# every pair in one fold.
+snakemake -s workflow/Snakefile -d "$work" --configfile "$work/config.yaml" --cores 1 \
+  --config group=Patient -n -p --forcerun prepare >"$work/dry.txt" 2>&1 ||
+  fail "dry run with a group column failed: $(cat "$work/dry.txt")"
+grep -q -- "-column SampleType .*-group Patient -o" "$work/dry.txt" ||
+  fail "Orvane-prepare is not given -group: $(cat "$work/dry.txt")"
+grep -q -- "-seed 1 -g [^ ]*/data/groups.tsv" "$work/dry.txt" ||
+  fail "Orvane-folds is not given -g: $(cat "$work/dry.txt")"
+awk -F '\t' 'NR == 1 { print "line\tgroup" } NR > 1 { print $1 "\tp" int(($1 + 1) / 2) }' \
+  "$data/samples.tsv" >"$data/groups.tsv"
+snakemake -s workflow/Snakefile -d "$work" --configfile "$work/config.yaml" --cores 1 --quiet \
+  --config group=Patient --rerun-triggers mtime --forcerun folds --allowed-rules folds \
+  -- "${results#"$work"/}/folds/sets0.txt" || fail "the grouped folds were not drawn"
+for sets in "$results"/folds/sets*.txt; do
+  awk 'NR % 3 == 2 { for (i = 1; i <= NF; i++) fold[$i] = NR }
+       END { for (s in fold) if (fold[s] != fold[s % 2 ? s - 1 : s + 1] && (s % 2 || ((s + 1) in fold))) exit 1 }' \
+    "$sets" || fail "$sets splits a pair of grouped samples"
+done
+
+echo "workflow: $choice point w = $w, lambda = $lambda; model identical to Orvane -train; grouped folds keep pairs"

@@ -166,6 +166,25 @@ TEST_F(Prepare, RefusalsNameTheProblemAndWriteNothing)
         EXPECT_EQ(entry.path().filename().string().find(".out.tmp"), std::string::npos);
 }
 
+TEST_F(Prepare, OutputFolderIsSettledBeforeAnyInputIsRead)
+{
+    // "-o ." in an empty folder fills it; the shell's folder stays the same folder.
+    fs::create_directory(dir / "here");
+    Result result = run("-table ../table.tsv -metadata ../metadata.tsv -column SampleType "
+                        "-tree ../tree.nwk -taxonomy ../taxonomy.tsv -o . && ls -A",
+                        "cd here && ");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "classes.tsv\nfeatures.tsv\nlabels.txt\nsamples.tsv\nsamples.txt\ntree.tre\n");
+    expectDataFolder("here");
+    // Refused before the missing table is looked at.
+    fs::create_symlink("nowhere", dir / "dangling");
+    expectFailure("-table missing.tsv " + kStudy + "-o dangling",
+                  "dangling: is a symbolic link to a folder that does not exist; create that "
+                  "folder or name another");
+    expectFailure("-table missing.tsv " + kStudy + "-o no/such",
+                  "no/such: cannot create the folder (No such file or directory)");
+}
+
 } // namespace
 
 TEST_F(Prepare, TreeAsDeepAsTheReadersTakeOnASmallStack)

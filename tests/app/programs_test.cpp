@@ -2,6 +2,7 @@
 // without arguments, a build without GoogleTest, and `make install`'s files.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <set>
 
 #include "app/version.h"
@@ -145,6 +146,22 @@ TEST_F(InTemporaryFolder, ManualPagesRenderWithoutWarnings)
         EXPECT_EQ(shown.err, "") << name;
         // The NAME section starts with the program's own name.
         EXPECT_NE(shown.out.find("NAME\n       " + name + " "), std::string::npos) << shown.out;
+    }
+}
+
+TEST_F(InTemporaryFolder, ManualPagesNameEveryOptionOfTheHelp)
+{
+    // An option of the help starts a word or follows '[', '(' or '|'; the
+    // page's roff source writes it with escaped dashes, as a whole word.
+    const std::regex option(R"((?:^|[\s\[(|])(--?[a-zA-Z][a-zA-Z-]*))");
+    for (const std::string &name : builtPrograms()) {
+        const std::string page = readFile(fs::path(ORVANE_SOURCE_DIR) / "man" / (name + ".1"));
+        const std::string help = program(name, "--help").out;
+        for (std::sregex_iterator it(help.begin(), help.end(), option), end; it != end; ++it) {
+            const std::string escaped = std::regex_replace((*it)[1].str(), std::regex("-"), R"(\\-)");
+            EXPECT_TRUE(std::regex_search(page, std::regex(escaped + "(?![a-zA-Z\\\\])")))
+                << name << " " << (*it)[1];
+        }
     }
 }
 

@@ -314,4 +314,58 @@ TEST_F(Outputs, FoldsOnAFullDiskWritesNothing)
     EXPECT_EQ(run(folds("small/sets", 1)), 0);
 }
 
+TEST_F(Outputs, FoldersAreWrittenWholeAndAnEmptyTargetKeepsItsModeAndGroup)
+{
+    const Writer write = [](std::ostream &out) { out << "x\n"; };
+    const std::vector<OutputFile> files = {{"a.txt", write}, {"b.txt", write}};
+    // An empty folder with the setgid bit (and, as root, another group) stays
+    // itself; a new folder made in it takes its group and setgid bit.
+    const std::string shared = path("shared");
+    fs::create_directory(shared);
+    ASSERT_EQ(chmod(shared.c_str(), 02750), 0);
+    if (geteuid() == 0)
+        (void)chown(shared.c_str(), -1, 12345);
+    struct stat before, after, made;
+    stat(shared.c_str(), &before);
+    ASSERT_EQ(writeFolderAtomically(shared, files), "");
+    ASSERT_EQ(writeFolderAtomically(shared + "/new", files), "");
+    stat(shared.c_str(), &after);
+    stat((shared + "/new").c_str(), &made);
+    EXPECT_TRUE(after.st_ino == before.st_ino && after.st_mode == before.st_mode && after.st_gid == before.st_gid);
+    EXPECT_TRUE((made.st_mode & S_ISGID) && made.st_gid == before.st_gid);
+    EXPECT_EQ(readFile(shared + "/new/b.txt"), "x\n");
+    // A link to an empty folder is followed; a link to nothing is refused.
+    fs::create_directory(dir / "target");
+    fs::create_symlink("target", dir / "link");
+    fs::create_symlink("nothing", dir / "dangling");
+    EXPECT_EQ(writeFolderAtomically(path("link"), files), "");
+    EXPECT_EQ(readFile(dir / "target" / "b.txt"), "x\n");
+    EXPECT_EQ(writeFolderAtomically(path("dangling"), files),
+              path("dangling") + ": is a symbolic link to a folder that does not exist; create "
+                                 "that folder or name another");
+    EXPECT_EQ(entries().size(), 11u);  // no temporary folder or file is left
+}
+
+TEST_F(Outputs, SignalsWhileAFolderIsWrittenLeaveNoTemporaryFolder)
+{
+    fs::create_directory(dir / "empty");
+    const std::set<std::string> before = entries();
+    for (const std::string name : {"new", "empty"}) {
+        for (const int signalNumber : {SIGTERM, SIGINT}) {
+            // The signal arrives while the second of three files is being written.
+            const int status = inChild([&] {
+                int called = 0;
+                const Writer write = [&](std::ostream &out) {
+                    out << "partial" << std::flush;
+                    if (++called == 2)
+                        kill(getpid(), signalNumber);
+                };
+                writeFolderAtomically(path(name), {{"a", write}, {"b", write}, {"c", write}});
+            });
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << name;
+            EXPECT_EQ(entries(), before) << name;
+        }
+    }
+}
+
 } // namespace

@@ -52,8 +52,11 @@ TEST_F(StudyFiles, TreeReaderTakesWhatPhylogeneticToolsWrite)
               "((A b:0.001,it's;(x):25)0.97:0.5,c_d:4)root;\n");
     EXPECT_EQ(roundTrip("(a,b)"), "(a:0,b:0);\n");
     EXPECT_EQ(roundTrip("((a:1,b:1)my clade:x:1,c:1);"), ":1: unexpected 'c'");
-    EXPECT_EQ(roundTrip("(a:1,b:1e999);"), ":1: branch length '1e999' is not a finite number");
-    EXPECT_EQ(roundTrip("(a:,b);"), ":1: branch length '' is not a finite number");
+    EXPECT_EQ(roundTrip("(a:1,b:1e999);"), ":1: branch length '1e999' of 'b' is not a finite number");
+    EXPECT_EQ(roundTrip("(a:,b);"), ":1: branch length '' of 'a' is not a finite number");
+    EXPECT_EQ(roundTrip("((a:1,\nb:-1e-9)x:1,c);"), ":2: branch length '-1e-9' of 'b' is negative");
+    EXPECT_EQ(roundTrip("((a,b):-0.5,c);"), ":1: branch length '-0.5' of an unnamed internal node is negative");
+    EXPECT_EQ(roundTrip("(a:-0,b:nan);"), ":1: branch length 'nan' of 'b' is not a finite number");
     EXPECT_EQ(roundTrip("(a,\n'b,c);\n"), ":2: a quoted label is not closed");
     EXPECT_EQ(roundTrip("(a,\n(b,c);"), ":2: ';' before every '(' is closed");
     EXPECT_EQ(roundTrip("(a,\n(b,c)\n"), ":2: the tree ends before every '(' is closed");
@@ -263,6 +266,8 @@ TEST_F(StudyFiles, MetadataAndTaxonomySheets)
                   "sampleid, id, #SampleID or sample_name); the sheet must be tab-separated");
     EXPECT_EQ(readMetadataColumn(write("d.tsv", "ID\tt\nA\tx\n#c\nA\ty\n"), "t", column),
               (dir / "d.tsv").string() + ":4: duplicate sample ID 'A'");
+    EXPECT_EQ(readMetadataColumn(write("c.tsv", "ID\tt\tu\tt\nA\tx\ty\tz\n"), "t", column),
+              (dir / "c.tsv").string() + ":1: two columns are named 't' (columns 2 and 4); rename one");
     EXPECT_EQ(readMetadataColumn(write("n.tsv", "# only\n"), "t", column),
               (dir / "n.tsv").string() + ": no header line");
     EXPECT_EQ(readMetadataColumn(dir.string(), "t", column), dir.string() + ": is a folder, not a file");

@@ -193,3 +193,82 @@ TEST(OrvaneFolds, FixedSeedGivesPinnedStratifiedFilesAndTooManyFoldsAreRefused)
 }
 
 } // namespace
+
+namespace {
+
+// A sample table of one line per group entry, its labels, and a groups
+// file naming each sample line (from 1) with its group.
+void writeGroupedStudy(const TempDir &dir, const std::vector<std::string> &groups,
+                       const std::string &labels)
+{
+    std::string samples, groupsText = "line\tgroup\n";
+    for (size_t i = 1; i <= groups.size(); i++) {
+        samples += std::to_string(i) + "\t1\t2\n";
+        groupsText += std::to_string(i) + "\t" + groups[i - 1] + "\n";
+    }
+    writeFile(dir.path + "s.txt", samples);
+    writeFile(dir.path + "l.txt", labels);
+    writeFile(dir.path + "g.tsv", groupsText);
+}
+
+std::string groupFolds(const TempDir &dir, const std::string &options)
+{
+    return folds + " -d " + dir.path + "s.txt -l " + dir.path + "l.txt -g " + dir.path + "g.tsv " +
+           options + " -s " + dir.path + "sets";
+}
+
+TEST(OrvaneFolds, GroupsStayWholeAndClassesAreSpreadAsTheGroupsAllow)
+{
+    TempDir dir;
+    // Three pairs of each class in three folds: every fold gets one of each,
+    // whatever the seed; the pairs are named out of line order.
+    writeGroupedStudy(dir, {"a", "a", "c", "c", "b", "b", "e", "e", "d", "d", "f", "f"},
+                      ">A\n1 2 3 4 5 6\n>B\n7 8 9 10 11 12\n");
+    for (const std::string seed : {"1", "2", "99"}) {
+        ASSERT_EQ(runCommand(groupFolds(dir, "-n 3 -k 3 -seed " + seed)), (Outcome{0, "", ""}));
+        for (int r = 0; r < 3; r++) {
+            for (int fold = 0; fold < 3; fold++) {
+                List test, train;
+                setSets(fold, dir.path + "sets" + std::to_string(r) + ".txt", test, train);
+                ASSERT_EQ(test.size(), 4u);
+                EXPECT_TRUE(test[0] % 2 == 0 && test[1] == test[0] + 1 && test[0] < 6) << seed;
+                EXPECT_TRUE(test[2] % 2 == 0 && test[3] == test[2] + 1 && test[2] >= 6) << seed;
+            }
+        }
+    }
+    EXPECT_NE(readFile(dir.path + "sets0.txt"), readFile(dir.path + "sets1.txt"));
+
+    // A group of three A, three single A, a B pair and a single B in two
+    // folds: the big group goes first (fold 0), the B pair next (to fold 1,
+    // the emptier), each single A to fold 1 and the single B to fold 0,
+    // whatever the order of the singles.
+    writeGroupedStudy(dir, {"big", "big", "big", "x", "y", "z", "pair", "one", "pair"},
+                      ">A\n1 2 3 4 5 6\n>B\n7 8 9\n");
+    for (const std::string seed : {"1", "5"}) {
+        ASSERT_EQ(runCommand(groupFolds(dir, "-n 1 -k 2 -seed " + seed)), (Outcome{0, "", ""}));
+        EXPECT_EQ(readFile(dir.path + "sets0.txt"),
+                  "> 0\n0 1 2 7\n3 4 5 6 8\n> 1\n3 4 5 6 8\n0 1 2 7\n");
+    }
+}
+
+TEST(OrvaneFolds, GroupsFileIsCheckedBeforeAnyFileIsWritten)
+{
+    TempDir dir;
+    writeGroupedStudy(dir, {"a", "a", "b"}, ">A\n1 2\n>B\n3\n");
+    const std::string g = dir.path + "g.tsv", s = dir.path + "s.txt";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"line\tgroup\n1\ta\n2\ta\n3\tb\n", "-k 3 asks for more folds than the 2 groups of " + g},
+        {"sample\tgroup\n", g + ":1: the header must be 'line<TAB>group'"},
+        {"line\tgroup\n1\ta\n3\tb\n1\tc\n", g + ":4: sample line 1 is listed twice (first on line 2)"},
+        {"line\tgroup\n1\ta\n4\tb\n", g + ":3: sample line '4' is not a whole number from 1 to 3 (the samples of " + s + ")"},
+        {"line\tgroup\n1\ta\n2\t\n", g + ":3: sample line 2 has no group"},
+        {"line\tgroup\n3\ta\n\n1\tb\n", g + ": lists 2 sample lines, but " + s + " holds 3 samples (sample line 2 is missing)"},
+    };
+    for (const auto &[text, message] : cases) {
+        writeFile(g, text);
+        EXPECT_EQ(runCommand(groupFolds(dir, "-n 1 -k 3")), (Outcome{1, "", "error: " + message + "\n"}));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "sets0.txt"));
+}
+
+} // namespace

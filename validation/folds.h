@@ -1,0 +1,26 @@
+// Drawing the folds of a repeated K-fold cross-validation, stratified by
+// class, optionally with groups of samples (a patient's repeated samples, the
+// two of a pair) kept whole. The draws use only the Mersenne Twister's raw
+// 32-bit outputs, so a seed gives the same folds with every compiler and
+// standard library.
+#ifndef ORVANE_VALIDATION_FOLDS_H
+#define ORVANE_VALIDATION_FOLDS_H
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+// The fold (0 to nFolds-1) of every sample for one repetition, each class
+// spread over the folds as evenly as its size allows. classOfSample holds
+// class numbers from 1 to nClasses.
+std::vector<int> drawFolds(const std::vector<int> &classOfSample, int nClasses, int nFolds,
+                           std::mt19937 &generator);
+
+// As drawFolds, but every group's samples go to one fold. groupOfSample holds
+// group numbers from 0 to nGroups-1, every one used; nGroups is at least nFolds,
+// and then no fold is left empty.
+std::vector<int> drawGroupFolds(const std::vector<int> &classOfSample, int nClasses,
+                                const std::vector<int> &groupOfSample, int nGroups, int nFolds,
+                                std::mt19937 &generator);
+
+#endif
