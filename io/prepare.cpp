@@ -313,10 +313,12 @@ std::vector<std::string> taxonomyOf(const CountTable &table,
     return taxa;
 }
 
-bool hasNamedLevel(const std::string &taxonomy)
+// Whether the lineage names a level from `first` on (0: the kingdom).
+bool hasNamedLevel(const std::string &taxonomy, size_t first = 0)
 {
-    for (const std::string &level : lineageLevels(taxonomy))
-        if (isNamedLevel(level))
+    const std::vector<std::string> levels = lineageLevels(taxonomy);
+    for (size_t d = first; d < levels.size(); d++)
+        if (isNamedLevel(levels[d]))
             return true;
     return false;
 }
@@ -363,7 +365,7 @@ std::string placeFeatures(const PrepareOptions &options, StudyTree studyTree,
     for (size_t f = 0; f < n; f++) {
         if (tips.count(table.features[f]) == 0) {
             result.reason[f] = !options.graft ? Reason::OffTree
-                               : hasNamedLevel(taxa[f]) ? Reason::NoRelative
+                               : hasNamedLevel(taxa[f], 1) ? Reason::NoRelative
                                                         : Reason::NoTaxonomyToGraft;
             if (result.reason[f] == Reason::NoRelative)
                 orphans.push_back({table.features[f], taxa[f]});
