@@ -136,6 +136,9 @@ std::string scanArguments(int argc, char **argv, PrepareOptions &options)
             return std::string("option ") + (options.graft ? "-graft" : "-missing") +
                    " does not go with -like (new samples take DIR's features and tree)";
     }
+    if (options.graft && options.tree == "taxonomy")
+        return "option -graft does not go with -tree taxonomy (every feature with a taxonomy "
+               "is on that tree)";
     if (!options.orientation.empty() && options.orientation != "features" &&
         options.orientation != "samples")
         return "-orientation value " + quote(options.orientation) +
