@@ -139,7 +139,9 @@ bool readsBiomJson()
     return true;
 }
 
-std::string readBiomJson(const std::string &path, const std::string &text, CountTable &table)
+namespace {
+
+std::string readBiom(const std::string &path, const std::string &text, CountTable &table)
 {
     const Json biom = Json::parse(text, nullptr, false);
     if (biom.is_discarded())
@@ -157,7 +159,10 @@ std::string readBiomJson(const std::string &path, const std::string &text, Count
         return path + ": \"shape\" " + entryText(*shape) + " does not match " +
                std::to_string(table.features.size()) + " rows and " +
                std::to_string(table.samples.size()) + " columns";
-    const std::string type = biom.value("matrix_type", std::string("sparse"));
+    const auto matrixType = biom.find("matrix_type");
+    const std::string type = matrixType == biom.end() ? "sparse"
+                             : matrixType->is_string() ? matrixType->get<std::string>()
+                                                       : matrixType->dump();
     if (type != "sparse" && type != "dense")
         return path + ": \"matrix_type\" is " + quote(type) + ", neither 'sparse' nor 'dense'";
     if (table.samples.empty() || table.features.empty())
@@ -174,6 +179,18 @@ std::string readBiomJson(const std::string &path, const std::string &text, Count
     if (found)
         table.taxonomy = std::move(taxonomy);
     return "";
+}
+
+} // namespace
+
+std::string readBiomJson(const std::string &path, const std::string &text, CountTable &table)
+{
+    // Every access above checks its type first; this catches what a check missed.
+    try {
+        return readBiom(path, text, table);
+    } catch (const nlohmann::json::exception &error) {
+        return path + ": not a BIOM 1.0 table the program can read (" + error.what() + ")";
+    }
 }
 
 #else
