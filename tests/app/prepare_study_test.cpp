@@ -171,6 +171,12 @@ TEST_F(PrepareFormats, MissingValuesMinCountGroupsAndTooFewFeatures)
                 "only one feature of one.tsv ('t2') is on tree.nwk with counts in the kept "
                 "samples; Orvane needs at least two");
     expectError("-table table.tsv " + kStudy + "-min-count x", "-min-count value 'x' is not a number >= 0");
+    expectError("-table table.tsv -metadata m.tsv -column SampleType -tree taxonomy -graft",
+                "option -graft does not go with -tree taxonomy (every feature with a taxonomy is on "
+                "that tree)");
+    writeFile(dir / "m2.tsv", "sample-id\tSampleType\tPatient\nS1\tSoil\tp1\nS2\tGut\t\n");
+    expectError("-table table.tsv -metadata m2.tsv -column SampleType -tree tree.nwk -group Patient",
+                "m2.tsv: sample 'S2' has no value in column 'Patient' (-group)");
     // -like: the table's first column is the folder's first column ('Taxon A').
     writeFile(dir / "like.tsv", "id\tTaxon A\tt 4\tt2\nS1\t5\t2\t1\n");
     ASSERT_EQ(run("-table like.tsv -like a -o new").status, 0);
