@@ -1,9 +1,13 @@
 // The work behind Orvane-prepare. A study run matches the feature table's
-// samples to the metadata sheet's classes and its features to the tree's tips,
-// keeps the samples with a class and the features on the tree with a count in
-// a kept sample (both in the table's order), numbers the classes in byte order
-// of their names, prunes the tree to the kept features, and writes samples.txt,
-// labels.txt and tree.tre with the name files. A -like run puts a table's
+// samples to the metadata sheet's classes and its features to the tree's tips
+// (or builds the tree from the taxonomy, or grafts features onto it), keeps
+// the samples with a class and the features on the tree with a count in a
+// kept sample, numbers the classes in byte order of their names, prunes the
+// tree to the kept features, and writes samples.txt, labels.txt and tree.tre
+// with the name files, what it left out (dropped.tsv) and the groups. The
+// folder's order is canonical: samples by ID, the tree's children by the
+// smallest feature ID below them, columns in the order of the tree's tips.
+// The note counts what was left out, in features and in reads. A -like run puts a table's
 // samples in the feature columns of an existing data folder, counting 0 for a
 // feature the table lacks. Both write their folder through a temporary folder
 // beside it, renamed into place once every file is complete.
@@ -673,13 +677,12 @@ std::string prepareStudy(const PrepareOptions &options, std::string &note, std::
                        quote(options.group) + " (-group)";
         }
     }
-    for (const std::string &check : {checkNames(featureNames.ids, "feature ID"),
-                                     checkNames(featureNames.taxonomy, "taxonomy"),
+    // Every feature and taxonomy of the table, kept or not, goes into a name file.
+    for (const std::string &check : {checkNames(table.features, "feature ID"),
+                                     checkNames(taxa, "taxonomy"),
                                      checkNames(samples.ids, "sample ID"),
                                      checkNames(classNames, "class"),
-                                     checkNames(groupOfSample, "group"),
-                                     checkNames(table.features, "feature ID"),
-                                     checkNames(taxa, "taxonomy")})
+                                     checkNames(groupOfSample, "group")})
         if (!check.empty())
             return check;
 

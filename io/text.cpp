@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 #include <sys/stat.h>
 
@@ -76,7 +75,10 @@ std::string readFileBytes(const std::string &path, std::string &bytes)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return path + ": cannot open the file (" + std::strerror(errno) + ")";
-    std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string raw;
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+        raw.append(buffer, static_cast<size_t>(in.gcount()));
     if (in.bad())
         return path + ": cannot read the file";
     if (raw.size() > UINT_MAX)
