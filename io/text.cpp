@@ -106,6 +106,8 @@ std::string binaryKind(const std::string &bytes)
         return "a zstd-compressed file";
     if (startsWith(bytes, "%PDF", 4))
         return "a PDF document";
+    if (startsWith(bytes, "\xFF\xFE", 2) || startsWith(bytes, "\xFE\xFF", 2))
+        return "UTF-16 text (as spreadsheets save 'Unicode text'; save it as UTF-8)";
     if (bytes.find('\0', 0) < 4096)
         return "binary data";
     return "";

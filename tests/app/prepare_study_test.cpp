@@ -100,6 +100,10 @@ TEST_F(PrepareFormats, CsvQuotingLineEndsAndUnknownFiles)
     expectError("-table t.qza " + kStudy,
                 "t.qza: looks like a zip archive (such as a QIIME 2 .qza artifact or an .xlsx "
                 "workbook), not a feature table; " + accepted);
+    writeFile(dir / "u16.tsv", std::string("\xFF\xFEs\0", 4));
+    expectError("-table table.tsv -metadata u16.tsv -column SampleType -tree tree.nwk",
+                "u16.tsv: looks like UTF-16 text (as spreadsheets save 'Unicode text'; save it as "
+                "UTF-8), not a text file");
     expectError("-table tree.nwk " + kStudy, "tree.nwk: looks like a Newick tree, not a feature table; " + accepted);
     expectError("-table table.tsv -metadata t.qza -column SampleType -tree tree.nwk",
                 "t.qza: looks like a zip archive (such as a QIIME 2 .qza artifact or an .xlsx "
