@@ -4,6 +4,7 @@
 // table of new samples into a sample table laid out like an existing folder's.
 #include <iostream>
 #include <new>
+#include <sstream>
 #include <string>
 
 #include "app/inputs.h"
@@ -20,6 +21,7 @@ void printHelp()
         << "Usage:\n"
            "  Orvane-prepare -table TABLE -metadata METADATA -column NAME -tree TREE -o DIR\n"
            "                 [-taxonomy TAXONOMY] [-orientation features|samples]\n"
+           "                 [-graft] [-min-count N] [-missing LIST] [-group COLUMN]\n"
            "  Orvane-prepare -table TABLE -like DIR -o NEWDIR [-orientation features|samples]\n"
            "  Orvane-prepare -h | --help\n"
            "  Orvane-prepare --version\n"
@@ -27,14 +29,26 @@ void printHelp()
            "The first form makes the data folder DIR from a study's files:\n"
            "  -table TABLE        feature table: BIOM's TSV export (features as rows, header\n"
            "                      '#OTU ID'), a table with samples as rows (tab or comma\n"
-           "                      separated), or a BIOM 2.1 (HDF5) file when built with HDF5\n"
+           "                      separated), a BIOM 1.0 (JSON) or BIOM 2.1 (HDF5) file;\n"
+           "                      every input may be gzipped\n"
            "  -metadata METADATA  tab-separated sheet, sample IDs in the first column\n"
            "  -column NAME        the sheet's column that holds each sample's class\n"
-           "  -tree TREE          Newick tree whose tips are the feature IDs\n"
-           "  -taxonomy TAXONOMY  optional 'Feature ID<TAB>Taxon' sheet\n"
+           "  -tree TREE          Newick tree whose tips are the feature IDs, or the word\n"
+           "                      'taxonomy' to build the tree from the features' taxonomy\n"
+           "  -taxonomy TAXONOMY  optional 'Feature ID<TAB>Taxon' sheet (without it, the\n"
+           "                      table's own taxonomy is used when it holds one)\n"
            "  -o DIR              new (or empty) folder to write\n"
-           "DIR gets samples.txt, labels.txt and tree.tre for Orvane -train, and the name\n"
-           "files features.tsv, samples.tsv and classes.tsv.\n"
+           "  -graft              place features the tree lacks beside their relatives\n"
+           "                      by taxonomy, as tips of branch length 0\n"
+           "  -min-count N        leave out samples whose kept counts total less than N\n"
+           "  -missing LIST       comma-separated class values meaning 'no class', in place\n"
+           "                      of NA, N/A, nan, None, null, missing, unknown, ... ('' keeps\n"
+           "                      only the empty value)\n"
+           "  -group COLUMN       the sheet's column of each sample's group (patient, site):\n"
+           "                      DIR gets groups.tsv for Orvane-folds -g\n"
+           "DIR gets samples.txt, labels.txt and tree.tre for Orvane -train, the name\n"
+           "files features.tsv, samples.tsv and classes.tsv, and dropped.tsv, every\n"
+           "feature left out with why and its count.\n"
            "\n"
            "The second form lays out new samples like DIR for Orvane -test: NEWDIR gets\n"
            "samples.txt with DIR's features in DIR's column order (a feature missing from\n"
@@ -68,6 +82,12 @@ std::string *optionValue(PrepareOptions &options, const std::string &name)
         return &options.out;
     if (name == "-orientation")
         return &options.orientation;
+    if (name == "-group")
+        return &options.group;
+    if (name == "-min-count")
+        return &options.minCount;
+    if (name == "-missing")
+        return &options.missing;
     return nullptr;
 }
 
@@ -75,15 +95,20 @@ std::string scanArguments(int argc, char **argv, PrepareOptions &options)
 {
     for (int i = 1; i < argc; i++) {
         const std::string name = argv[i];
+        if (name == "-graft") {
+            options.graft = true;
+            continue;
+        }
         std::string *value = optionValue(options, name);
         if (value == nullptr)
             return "unknown option " + quote(name) + " (see Orvane-prepare --help)";
         if (i + 1 >= argc)
             return "option " + name + " needs a value";
-        if (!value->empty())
+        if (!value->empty() || (name == "-missing" && options.missingGiven))
             return "option " + name + " given twice";
         *value = argv[++i];
-        if (value->empty())
+        options.missingGiven = options.missingGiven || name == "-missing";
+        if (value->empty() && name != "-missing")
             return "option " + name + " has an empty value";
     }
     const bool like = !options.like.empty();
@@ -103,11 +128,19 @@ std::string scanArguments(int argc, char **argv, PrepareOptions &options)
         for (const Required &r : {Required{"-metadata", options.metadata, true},
                                   Required{"-column", options.column, true},
                                   Required{"-tree", options.tree, true},
-                                  Required{"-taxonomy", options.taxonomy, true}})
+                                  Required{"-taxonomy", options.taxonomy, true},
+                                  Required{"-group", options.group, true},
+                                  Required{"-min-count", options.minCount, true}})
             if (!r.value.empty())
                 return std::string("option ") + r.name +
                        " does not go with -like (new samples take DIR's features and tree)";
+        if (options.graft || options.missingGiven)
+            return std::string("option ") + (options.graft ? "-graft" : "-missing") +
+                   " does not go with -like (new samples take DIR's features and tree)";
     }
+    if (options.graft && options.tree == "taxonomy")
+        return "option -graft does not go with -tree taxonomy (every feature with a taxonomy "
+               "is on that tree)";
     if (!options.orientation.empty() && options.orientation != "features" &&
         options.orientation != "samples")
         return "-orientation value " + quote(options.orientation) +
@@ -138,14 +171,19 @@ int main(int argc, char **argv)
     if (!outProblem.empty())
         return fail(outProblem);
     std::string note;
+    std::string warning;
     try {
-        const std::string runProblem =
-            options.like.empty() ? prepareStudy(options, note) : prepareLike(options, note);
+        const std::string runProblem = options.like.empty() ? prepareStudy(options, note, warning)
+                                                            : prepareLike(options, note);
         if (!runProblem.empty())
             return fail(runProblem);
     } catch (const std::bad_alloc &) {
         return fail("not enough memory for the table");
     }
-    std::cerr << "note: " << note << '\n';
+    std::istringstream lines(note);
+    for (std::string line; std::getline(lines, line);)
+        std::cerr << "note: " << line << '\n';
+    if (!warning.empty())
+        std::cerr << "warning: " << warning << '\n';
     return 0;
 }

@@ -7,13 +7,18 @@
 # labels.txt, tree.tre, features.tsv, sample_names.tsv and taxonomy.tsv. The
 # script exports it as a study's files (export_study.py), prepares a data
 # folder from them, and checks that
-#   1. samples.txt, labels.txt and tree.tre come back byte for byte;
-#   2. Orvane trains and tests on the prepared folder;
-#   3. the same samples fed back through -like, with the taxa in another order
+#   1. the folder holds the data set's samples, classes, counts and tree, in
+#      its own canonical order (same_study.py compares them by ID);
+#   2. the same study exported as gzipped BIOM 1.0 JSON, taxa and samples in
+#      reverse order and the taxonomy inside, with a gzipped tree, gives the
+#      same folder, byte for byte;
+#   3. Orvane trains and tests on the prepared folder;
+#   4. the same samples fed back through -like, with the taxa in another order
 #      and an extra taxon the folder lacks, get the same predictions;
-#   4. with SUBSET_FOLDER (default: DATA_FOLDER_top300 when it exists), a data
+#   5. with SUBSET_FOLDER (default: DATA_FOLDER_top300 when it exists), a data
 #      set of some of the same taxa whose tree was pruned by the field's tools,
-#      pruning DATA_FOLDER's tree to the subset's table gives the subset's tree.
+#      pruning DATA_FOLDER's tree to the subset's table gives the folder of the
+#      subset's own tree.
 # Options after the folders go to the training run.
 # Run it from the repository root after `make`. Exits 0 when every check passes.
 set -eu
@@ -40,10 +45,18 @@ say "preparing the data folder"
 "$here/Orvane-prepare" -table "$work/study/table.tsv" -metadata "$work/study/metadata.tsv" \
     -column SampleType -tree "$work/study/tree.nwk" -taxonomy "$work/study/taxonomy.tsv" \
     -o "$work/dir"
-for file in samples.txt labels.txt tree.tre; do
-    cmp "$work/dir/$file" "$data/$file" || die "$file differs from $data/$file"
+python3 "$here/example/same_study.py" "$data" "$work/dir" || die "the folder differs from $data"
+say "ok: the folder holds the data set's samples, classes, counts and tree"
+
+say "preparing the gzipped BIOM 1.0 (JSON) export with a gzipped tree"
+gzip -c "$work/study/table.json" > "$work/study/table.biom.gz"
+gzip -c "$work/study/tree.nwk" > "$work/study/tree.nwk.gz"
+"$here/Orvane-prepare" -table "$work/study/table.biom.gz" -metadata "$work/study/metadata.tsv" \
+    -column SampleType -tree "$work/study/tree.nwk.gz" -o "$work/json" 2>/dev/null
+for file in samples.txt labels.txt tree.tre features.tsv samples.tsv classes.tsv dropped.tsv; do
+    cmp "$work/json/$file" "$work/dir/$file" || die "$file of the JSON export differs"
 done
-say "ok: samples.txt, labels.txt and tree.tre equal the data set's own"
+say "ok: the same folder, byte for byte"
 
 say "training and testing"
 "$here/Orvane" -train -d "$work/dir/samples.txt" -l "$work/dir/labels.txt" -t "$work/dir/tree.tre" \
@@ -58,25 +71,35 @@ say "feeding the samples back with the taxa reversed and an unknown taxon"
         "$work/study/table.tsv"
 } > "$work/shuffled.tsv"
 "$here/Orvane-prepare" -table "$work/shuffled.tsv" -like "$work/dir" -o "$work/new"
-cmp "$work/new/samples.txt" "$work/dir/samples.txt" || die "-like did not restore the column order"
 "$here/Orvane" -test -d "$work/new/samples.txt" -c "$work/model.txt" -o "$work/classes-like.txt"
-cmp "$work/classes.txt" "$work/classes-like.txt" || die "predictions differ after -like"
-say "ok: the same samples.txt and the same predictions, sample by sample"
+# The folder's samples are in ID order, the new ones in the table's: compare by sample ID.
+by_id() {  # samples.tsv classes.txt
+    tail -n +2 "$1" | cut -f2 > "$work/ids"
+    paste "$work/ids" "$2" | sort
+}
+by_id "$work/dir/samples.tsv" "$work/classes.txt" > "$work/predicted"
+by_id "$work/new/samples.tsv" "$work/classes-like.txt" > "$work/predicted-like"
+cmp "$work/predicted" "$work/predicted-like" || die "predictions differ after -like"
+say "ok: the same predictions, sample by sample"
 
 if [ -x "$here/Orvane-report" ]; then
     say "reporting"
     "$here/Orvane-report" -data "$work/dir" -c "$work/model.txt" -o "$work/report"
     "$here/Orvane-report" -data "$work/dir" -c "$work/model.txt" -o "$work/report-like" -samples "$work/new"
-    cmp "$work/report/predictions.tsv" "$work/report-like/predictions.tsv" ||
-        die "named predictions differ after -like"
+    sort "$work/report/predictions.tsv" > "$work/named"
+    sort "$work/report-like/predictions.tsv" > "$work/named-like"
+    cmp "$work/named" "$work/named-like" || die "named predictions differ after -like"
     say "ok: the same named predictions"
 fi
 if [ -d "$subset" ]; then
     say "pruning the tree to the table of $subset"
     python3 "$here/example/export_study.py" "$subset" "$work/subset"
     "$here/Orvane-prepare" -table "$work/subset/table.tsv" -metadata "$work/subset/metadata.tsv" \
-        -column SampleType -tree "$work/study/tree.nwk" -o "$work/pruned"
-    cmp "$work/pruned/tree.tre" "$subset/tree.tre" || die "the pruned tree differs from $subset/tree.tre"
-    say "ok: the pruned tree equals $subset/tree.tre"
+        -column SampleType -tree "$work/study/tree.nwk" -o "$work/pruned" 2>/dev/null
+    "$here/Orvane-prepare" -table "$work/subset/table.tsv" -metadata "$work/subset/metadata.tsv" \
+        -column SampleType -tree "$work/subset/tree.nwk" -o "$work/subset-dir" 2>/dev/null
+    cmp "$work/pruned/tree.tre" "$work/subset-dir/tree.tre" ||
+        die "the pruned tree differs from the one of $subset"
+    say "ok: the pruned tree equals the one of $subset"
 fi
 say "all checks passed"

@@ -11,9 +11,12 @@ sample_names.tsv (line number, sample ID, class) and optionally taxonomy.tsv. OU
   metadata.tsv  a QIIME 2 sheet: `sample-id` then `SampleType`, with a `#q2:types` line
   tree.nwk      the study tree with taxon IDs as tips (single-quoted when Newick needs it)
   taxonomy.tsv  `Feature ID<TAB>Taxon`, copied when SOURCE_DIR has one
+  table.json    the same table as BIOM 1.0 (JSON, sparse), taxa and samples in reverse order,
+                each taxon's taxonomy (when known) as a list of levels in its metadata
 
 Only the Python standard library is used, so the script runs wherever python3 does.
 """
+import json
 import os
 import sys
 
@@ -100,10 +103,33 @@ def main():
     with open(os.path.join(target, "tree.nwk"), "w", encoding="utf-8") as f:
         f.write(rename_tips(newick, ids) + "\n")
     taxonomy = os.path.join(source, "taxonomy.tsv")
+    taxa = {}
     if os.path.exists(taxonomy):
         with open(taxonomy, encoding="utf-8") as f, \
              open(os.path.join(target, "taxonomy.tsv"), "w", encoding="utf-8") as g:
             g.write(f.read())
+        taxa = {row[0]: row[1] for row in read_rows(taxonomy)[1:]}
+    write_biom_json(os.path.join(target, "table.json"), ids, samples, counts, taxa)
+
+
+def write_biom_json(path, ids, samples, counts, taxa):
+    """The table as a BIOM 1.0 sparse JSON table, rows and columns in reverse order."""
+    rows = list(reversed(range(len(ids))))
+    columns = list(reversed(range(len(samples))))
+    data = [[r, c, float(counts[sample][feature])]
+            for r, feature in enumerate(rows) for c, sample in enumerate(columns)
+            if float(counts[sample][feature]) != 0.0]
+    biom = {
+        "id": None, "format": "Biological Observation Matrix 1.0.0", "type": "OTU table",
+        "generated_by": "export_study.py", "matrix_type": "sparse", "matrix_element_type": "float",
+        "shape": [len(rows), len(columns)],
+        "rows": [{"id": ids[f], "metadata": {"taxonomy": taxa[ids[f]].split("; ")}
+                  if ids[f] in taxa else None} for f in rows],
+        "columns": [{"id": samples[s], "metadata": None} for s in columns],
+        "data": data,
+    }
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump(biom, f)
 
 
 if __name__ == "__main__":

@@ -100,6 +100,41 @@ bool readNumbers(hid_t file, const char *name, hid_t memoryType, std::vector<T> 
            H5Dread(dataset.id, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) >= 0;
 }
 
+// The observations' taxonomy, /observation/metadata/taxonomy: one line of
+// level names per observation (two dimensions, as the biom package writes it)
+// or one string each, joined by "; ". Left empty when the file has none or
+// it does not fit the observations.
+void readTaxonomy(hid_t file, CountTable &table)
+{
+    if (H5Lexists(file, "/observation/metadata", H5P_DEFAULT) <= 0 ||
+        H5Lexists(file, "/observation/metadata/taxonomy", H5P_DEFAULT) <= 0)
+        return;
+    Handle dataset(H5Dopen2(file, "/observation/metadata/taxonomy", H5P_DEFAULT), H5Dclose);
+    Handle space(H5Dget_space(dataset.id), H5Sclose);
+    Handle type(H5Dget_type(dataset.id), H5Tclose);
+    hsize_t dims[2] = {0, 1};
+    if (dataset.id < 0 || space.id < 0 || type.id < 0 || H5Tget_class(type.id) != H5T_STRING ||
+        H5Tis_variable_str(type.id) <= 0 || H5Sget_simple_extent_ndims(space.id) < 1 ||
+        H5Sget_simple_extent_ndims(space.id) > 2 ||
+        H5Sget_simple_extent_dims(space.id, dims, nullptr) < 0 || dims[0] != table.features.size() ||
+        dims[1] == 0 || dims[1] > 1000)
+        return;
+    Handle memory(H5Tcopy(H5T_C_S1), H5Tclose);
+    H5Tset_size(memory.id, H5T_VARIABLE);
+    std::vector<char *> texts(static_cast<size_t>(dims[0] * dims[1]), nullptr);
+    if (texts.empty() ||
+        H5Dread(dataset.id, memory.id, H5S_ALL, H5S_ALL, H5P_DEFAULT, texts.data()) < 0)
+        return;
+    table.taxonomy.assign(table.features.size(), "");
+    for (size_t f = 0; f < table.features.size(); f++)
+        for (size_t level = 0; level < dims[1]; level++) {
+            const char *text = texts[f * dims[1] + level];
+            if (text != nullptr && *text != '\0')
+                table.taxonomy[f] += (table.taxonomy[f].empty() ? "" : "; ") + std::string(text);
+        }
+    H5Dvlen_reclaim(memory.id, space.id, H5P_DEFAULT, texts.data());
+}
+
 } // namespace
 
 bool readsBiomHdf5()
@@ -140,6 +175,7 @@ std::string readBiomHdf5InThisProcess(const std::string &path, CountTable &table
                 static_cast<float>(data[k]) + 0.0f;
         }
     }
+    readTaxonomy(file.id, table);
     return "";
 }
 

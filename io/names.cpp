@@ -109,17 +109,25 @@ std::string readFeatureNames(const std::string &path, FeatureNames &features)
     std::unordered_set<std::string> seen;
     int header = -1;
     const std::string problem = readNumberedFile(
-        path, {"column\tfeature-id", "column\tfeature-id\ttaxonomy"}, header, 0, "column",
-        [&](const std::vector<std::string> &fields) {
+        path,
+        {"column\tfeature-id", "column\tfeature-id\ttaxonomy",
+         "column\tfeature-id\ttaxonomy\tgrafted"},
+        header, 0, "column", [&](const std::vector<std::string> &fields) {
             const std::string bad = takeUnique(fields[0], "feature ID", seen);
             if (!bad.empty())
                 return bad;
             features.ids.push_back(fields[0]);
             if (fields.size() > 1)
                 features.taxonomy.push_back(fields[1]);
+            if (fields.size() > 2) {
+                if (fields[2] != "yes" && fields[2] != "no")
+                    return "grafted '" + fields[2] + "' is neither 'yes' nor 'no'";
+                features.grafted.push_back(fields[2] == "yes");
+            }
             return std::string();
         });
-    features.hasTaxonomy = header == 1;
+    features.hasTaxonomy = header >= 1;
+    features.hasGrafted = header == 2;
     return problem;
 }
 
@@ -162,11 +170,15 @@ std::string readClassNames(const std::string &path, ClassNames &classes)
 
 void writeFeatureNames(std::ostream &out, const FeatureNames &features)
 {
-    out << (features.hasTaxonomy ? "column\tfeature-id\ttaxonomy\n" : "column\tfeature-id\n");
+    out << (features.hasGrafted    ? "column\tfeature-id\ttaxonomy\tgrafted\n"
+            : features.hasTaxonomy ? "column\tfeature-id\ttaxonomy\n"
+                                   : "column\tfeature-id\n");
     for (std::size_t c = 0; c < features.ids.size(); c++) {
         out << c << '\t' << features.ids[c];
         if (features.hasTaxonomy)
             out << '\t' << features.taxonomy[c];
+        if (features.hasGrafted)
+            out << '\t' << (features.grafted[c] ? "yes" : "no");
         out << '\n';
     }
 }

@@ -1,7 +1,7 @@
 // The name files of a data folder: they tie the column numbers, line numbers
 // and class numbers that Orvane reads to the IDs and names of a study.
 //
-//   features.tsv  "column<TAB>feature-id[<TAB>taxonomy]"  column counted from 0
+//   features.tsv  "column<TAB>feature-id[<TAB>taxonomy[<TAB>grafted]]"  column counted from 0
 //   samples.tsv   "line<TAB>sample-id[<TAB>class]"        line of samples.txt counted from 1
 //   classes.tsv   "class<TAB>name"                        class number counted from 1
 //
@@ -20,6 +20,8 @@ struct FeatureNames {
     std::vector<std::string> ids;       // ids[c] names feature column c
     bool hasTaxonomy = false;
     std::vector<std::string> taxonomy;  // one per feature when hasTaxonomy (may be empty), else none
+    bool hasGrafted = false;            // a fourth column `grafted` (yes or no); needs hasTaxonomy
+    std::vector<bool> grafted;          // one per feature when hasGrafted, else none
 };
 
 struct SampleNames {

@@ -1,9 +1,13 @@
 // The work behind Orvane-prepare. A study run matches the feature table's
-// samples to the metadata sheet's classes and its features to the tree's tips,
-// keeps the samples with a class and the features on the tree with a count in
-// a kept sample (both in the table's order), numbers the classes in byte order
-// of their names, prunes the tree to the kept features, and writes samples.txt,
-// labels.txt and tree.tre with the name files. A -like run puts a table's
+// samples to the metadata sheet's classes and its features to the tree's tips
+// (or builds the tree from the taxonomy, or grafts features onto it), keeps
+// the samples with a class and the features on the tree with a count in a
+// kept sample, numbers the classes in byte order of their names, prunes the
+// tree to the kept features, and writes samples.txt, labels.txt and tree.tre
+// with the name files, what it left out (dropped.tsv) and the groups. The
+// folder's order is canonical: samples by ID, the tree's children by the
+// smallest feature ID below them, columns in the order of the tree's tips.
+// The note counts what was left out, in features and in reads. A -like run puts a table's
 // samples in the feature columns of an existing data folder, counting 0 for a
 // feature the table lacks. Both write their folder through a temporary folder
 // beside it, renamed into place once every file is complete.
@@ -26,6 +30,7 @@
 #include "io/table.h"
 #include "model/SampleTable.h"
 #include "io/taxonomy.h"
+#include "io/taxonomy_tree.h"
 #include "io/text.h"
 
 namespace {
@@ -141,25 +146,60 @@ std::unordered_set<std::string> idSet(const std::vector<std::string> &ids)
 
 // ---- Orvane-prepare -table -metadata -column -tree -o --------------------------
 
-// The table's samples that the sheet gives a class, in the table's order.
+// Whether a class value means "no class": empty, one of the missing-value
+// markers (compared without case) or, with the default markers, "missing: ...".
+class MissingValues {
+public:
+    explicit MissingValues(const PrepareOptions &options) : prefixRule(!options.missingGiven)
+    {
+        if (!options.missingGiven) {
+            markers = {"na", "n/a", "nan", "none", "null", "missing", "unknown", "not applicable",
+                       "not collected", "not provided", "restricted access"};
+            return;
+        }
+        for (const std::string &marker : splitFields(options.missing, ','))
+            if (!marker.empty())
+                markers.insert(lowerCase(marker));
+    }
+
+    bool operator()(const std::string &value) const
+    {
+        const std::string lower = lowerCase(value);
+        return value.empty() || markers.count(lower) != 0 ||
+               (prefixRule && lower.compare(0, 8, "missing:") == 0);
+    }
+
+private:
+    std::unordered_set<std::string> markers;
+    bool prefixRule;
+};
+
+// The table's samples that the sheet gives a class, in the byte order of their IDs.
 struct SampleChoice {
     std::vector<size_t> kept;          // indexes into the table's samples
     std::vector<std::string> classes;  // the class name of each kept sample
     size_t notInSheet = 0;
     size_t noClass = 0;
+    size_t fewCounts = 0;  // left out by -min-count
 };
 
-SampleChoice chooseSamples(const CountTable &table, const MetadataColumn &metadata)
+SampleChoice chooseSamples(const CountTable &table, const MetadataColumn &metadata,
+                           const MissingValues &missing)
 {
     std::unordered_map<std::string, size_t> sheetRow;
     for (size_t r = 0; r < metadata.samples.size(); r++)
         sheetRow.emplace(metadata.samples[r], r);
+    std::vector<size_t> byId(table.samples.size());
+    for (size_t s = 0; s < byId.size(); s++)
+        byId[s] = s;
+    std::sort(byId.begin(), byId.end(),
+              [&](size_t a, size_t b) { return table.samples[a] < table.samples[b]; });
     SampleChoice choice;
-    for (size_t s = 0; s < table.samples.size(); s++) {
+    for (size_t s : byId) {
         const auto row = sheetRow.find(table.samples[s]);
         if (row == sheetRow.end()) {
             choice.notInSheet++;
-        } else if (metadata.values[row->second].empty()) {
+        } else if (missing(metadata.values[row->second])) {
             choice.noClass++;
         } else {
             choice.kept.push_back(s);
@@ -177,85 +217,327 @@ std::vector<std::string> sortedClasses(std::vector<std::string> names)
     return names;
 }
 
-// The table's features on the tree with a count in a kept sample, in the table's order.
-struct FeatureChoice {
-    std::vector<size_t> kept;  // indexes into the table's features
-    size_t offTree = 0;
-    size_t allZero = 0;
-};
+// Why a feature of the table is not a column of the data folder.
+enum class Reason { Kept, OffTree, NoTaxonomyToGraft, NoRelative, NoTaxonomy, ZeroCounts };
 
-FeatureChoice chooseFeatures(const CountTable &table, const std::unordered_set<std::string> &tips,
-                             const std::vector<size_t> &samples)
+// Why, in dropped.tsv and (with `inNote`) in the note.
+std::string reasonText(Reason reason, bool inNote = false)
 {
-    FeatureChoice choice;
-    for (size_t f = 0; f < table.features.size(); f++) {
-        if (tips.count(table.features[f]) == 0) {
-            choice.offTree++;
-            continue;
-        }
-        bool counted = false;
-        for (size_t s : samples)
-            counted = counted || table.count(s, f) != 0.0f;
-        if (counted)
-            choice.kept.push_back(f);
-        else
-            choice.allZero++;
+    switch (reason) {
+    case Reason::OffTree: return "not on the tree";
+    case Reason::NoTaxonomyToGraft:
+        return inNote ? "not on the tree without a taxonomy to graft" : "no taxonomy to graft";
+    case Reason::NoRelative:
+        return inNote ? "not on the tree with no relative on it" : "no relative on the tree";
+    case Reason::NoTaxonomy: return inNote ? "without a taxonomy" : "no taxonomy";
+    case Reason::ZeroCounts: return inNote ? "with zero counts in the kept samples" : "zero counts";
+    case Reason::Kept: break;
     }
-    return choice;
+    return "kept";
 }
 
-// The names of the kept features, with the taxonomy sheet's taxa when one was
-// given, else the table's taxonomy column when it has one.
-FeatureNames namesOf(const CountTable &table, const std::vector<size_t> &kept,
-                     const std::unordered_map<std::string, std::string> *taxonomy)
+bool hasCounts(const CountTable &table, size_t feature, const std::vector<size_t> &samples)
 {
-    FeatureNames names;
-    names.hasTaxonomy = taxonomy != nullptr || !table.taxonomy.empty();
-    for (size_t f : kept) {
-        names.ids.push_back(table.features[f]);
-        if (taxonomy != nullptr) {
-            const auto taxon = taxonomy->find(table.features[f]);
-            names.taxonomy.push_back(taxon == taxonomy->end() ? "" : taxon->second);
-        } else if (names.hasTaxonomy) {
-            names.taxonomy.push_back(table.taxonomy[f]);
+    for (size_t s : samples)
+        if (table.count(s, feature) != 0.0f)
+            return true;
+    return false;
+}
+
+// Each table feature's taxonomy: the sheet's when one was given, else the table's own.
+std::vector<std::string> taxonomyOf(const CountTable &table,
+                                    const std::unordered_map<std::string, std::string> *sheet)
+{
+    if (sheet == nullptr)
+        return table.taxonomy.empty() ? std::vector<std::string>(table.features.size())
+                                      : table.taxonomy;
+    std::vector<std::string> taxa;
+    for (const std::string &id : table.features) {
+        const auto taxon = sheet->find(id);
+        taxa.push_back(taxon == sheet->end() ? "" : taxon->second);
+    }
+    return taxa;
+}
+
+// Whether the lineage names a level from `first` on (0: the kingdom).
+bool hasNamedLevel(const std::string &taxonomy, size_t first = 0)
+{
+    const std::vector<std::string> levels = lineageLevels(taxonomy);
+    for (size_t d = first; d < levels.size(); d++)
+        if (isNamedLevel(levels[d]))
+            return true;
+    return false;
+}
+
+// The study's tree, or the one built from the taxonomy with -tree taxonomy,
+// with the features not on it marked; with -graft, features off the tree
+// placed by their taxonomy beside the features on it with counts in `samples`.
+struct FeatureTree {
+    StudyTree tree;
+    size_t tips = 0;                // tips of the study's tree (0 for a taxonomy tree)
+    std::vector<Reason> reason;     // per table feature: Kept or why it is off the tree
+    std::vector<bool> grafted;      // per table feature
+};
+
+std::string placeFeatures(const PrepareOptions &options, StudyTree studyTree,
+                          const CountTable &table, const std::vector<std::string> &taxa,
+                          const std::vector<size_t> &samples, FeatureTree &result)
+{
+    const size_t n = table.features.size();
+    result.reason.assign(n, Reason::Kept);
+    result.grafted.assign(n, false);
+    if (options.tree == "taxonomy") {
+        std::vector<TaxonomyFeature> named;
+        for (size_t f = 0; f < n; f++) {
+            if (hasNamedLevel(taxa[f]))
+                named.push_back({table.features[f], taxa[f]});
+            else
+                result.reason[f] = Reason::NoTaxonomy;
+        }
+        if (named.empty())
+            return "-tree taxonomy: no feature of " + options.table +
+                   " has a taxonomy (give -taxonomy, or a table that holds one)";
+        result.tree = taxonomyTree(named);
+        return "";
+    }
+    result.tree = std::move(studyTree);
+    std::unordered_set<std::string> tips;
+    for (int i = 0; i < result.tree.tree->nnodes; i++)
+        if (result.tree.tree->nodes[i]->isLeaf())
+            tips.insert(result.tree.tree->nodes[i]->longname);
+    result.tips = tips.size();
+    std::vector<TaxonomyFeature> onTree;
+    std::vector<TaxonomyFeature> orphans;
+    for (size_t f = 0; f < n; f++) {
+        if (tips.count(table.features[f]) == 0) {
+            result.reason[f] = !options.graft ? Reason::OffTree
+                               : hasNamedLevel(taxa[f], 1) ? Reason::NoRelative
+                                                        : Reason::NoTaxonomyToGraft;
+            if (result.reason[f] == Reason::NoRelative)
+                orphans.push_back({table.features[f], taxa[f]});
+        } else if (options.graft && hasCounts(table, f, samples)) {
+            onTree.push_back({table.features[f], taxa[f]});
         }
     }
-    return names;
+    if (!orphans.empty()) {
+        std::unordered_map<std::string, size_t> index;
+        for (size_t f = 0; f < n; f++)
+            index.emplace(table.features[f], f);
+        for (const std::string &id : graftByTaxonomy(result.tree, onTree, orphans)) {
+            result.reason[index.at(id)] = Reason::Kept;
+            result.grafted[index.at(id)] = true;
+        }
+    }
+    return "";
+}
+
+// The median of `values`, which it sorts.
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+std::string percent(double share)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f%%", 100.0 * share);
+    return text;
+}
+
+// What the kept features hold of the kept samples' counts: the note's line
+// about reads, and a warning when too little is kept.
+struct ReadShares {
+    double overall = 0.0;
+    double median = 0.0;
+    double lowest = 0.0;
+    std::string lowestId;
+    double grafted = 0.0;  // held by grafted features
+};
+
+ReadShares readShares(const CountTable &table, const std::vector<size_t> &samples,
+                      const std::vector<Reason> &reason, const std::vector<bool> &grafted)
+{
+    ReadShares shares;
+    double all = 0.0, kept = 0.0, graftedCounts = 0.0;
+    std::vector<double> perSample;
+    for (size_t s : samples) {
+        double sampleAll = 0.0, sampleKept = 0.0;
+        for (size_t f = 0; f < table.features.size(); f++) {
+            const double count = table.count(s, f);
+            sampleAll += count;
+            if (reason[f] == Reason::Kept) {
+                sampleKept += count;
+                graftedCounts += grafted[f] ? count : 0.0;
+            }
+        }
+        all += sampleAll;
+        kept += sampleKept;
+        const double share = sampleKept / sampleAll;
+        perSample.push_back(share);
+        if (perSample.size() == 1 || share < shares.lowest) {
+            shares.lowest = share;
+            shares.lowestId = table.samples[s];
+        }
+    }
+    shares.overall = kept / all;
+    shares.grafted = graftedCounts / all;
+    shares.median = median(perSample);
+    return shares;
+}
+
+// dropped.tsv: every feature of the table left out, why, its count in the kept
+// samples and its taxonomy; largest count first, equal counts by ID.
+void writeDropped(std::ostream &out, const CountTable &table, const std::vector<size_t> &samples,
+                  const std::vector<Reason> &reason, const std::vector<std::string> &taxa)
+{
+    std::vector<std::pair<double, size_t>> dropped;
+    for (size_t f = 0; f < table.features.size(); f++) {
+        if (reason[f] == Reason::Kept)
+            continue;
+        double total = 0.0;
+        for (size_t s : samples)
+            total += table.count(s, f);
+        dropped.push_back({total, f});
+    }
+    std::sort(dropped.begin(), dropped.end(), [&](const auto &a, const auto &b) {
+        return a.first != b.first ? a.first > b.first
+                                  : table.features[a.second] < table.features[b.second];
+    });
+    out << "feature-id\treason\tcount\ttaxonomy\n";
+    char count[64];
+    for (const auto &feature : dropped) {
+        std::snprintf(count, sizeof count, "%.17g", feature.first);
+        out << table.features[feature.second] << '\t' << reasonText(reason[feature.second]) << '\t'
+            << count << '\t' << taxa[feature.second] << '\n';
+    }
+}
+
+// Leaves out, with -min-count N, the samples whose kept features count less than N in all.
+std::string applyMinCount(const PrepareOptions &options, const CountTable &table,
+                          const std::vector<Reason> &reason, SampleChoice &chosen)
+{
+    if (options.minCount.empty())
+        return "";
+    char *end = nullptr;
+    const double least = std::strtod(options.minCount.c_str(), &end);
+    if (end != options.minCount.c_str() + options.minCount.size() || !std::isfinite(least) ||
+        least < 0.0)
+        return "-min-count value " + quote(options.minCount) + " is not a number >= 0";
+    SampleChoice kept = chosen;
+    kept.kept.clear();
+    kept.classes.clear();
+    for (size_t i = 0; i < chosen.kept.size(); i++) {
+        double total = 0.0;
+        for (size_t f = 0; f < table.features.size(); f++)
+            total += reason[f] == Reason::Kept ? table.count(chosen.kept[i], f) : 0.0;
+        if (total < least) {
+            kept.fewCounts++;
+        } else {
+            kept.kept.push_back(chosen.kept[i]);
+            kept.classes.push_back(chosen.classes[i]);
+        }
+    }
+    chosen = kept;
+    return "";
+}
+
+// "Gut 1, Soil 2, gut 1": each class with its number of samples.
+std::string classSizes(const std::vector<std::string> &names, const std::vector<int> &classOfSample)
+{
+    std::vector<size_t> sizes(names.size(), 0);
+    for (int k : classOfSample)
+        sizes[k]++;
+    std::string text;
+    for (size_t k = 0; k < names.size(); k++)
+        text += (k > 0 ? ", " : "") + names[k] + " " + std::to_string(sizes[k]);
+    return text;
+}
+
+// The counts of each reason among the features left out, for the note: the
+// reasons that can occur in this run, even when no feature has them.
+std::string droppedCounts(const PrepareOptions &options, const std::vector<Reason> &reason,
+                          size_t nGrafted, double graftedShare)
+{
+    std::vector<Reason> shown = {Reason::NoTaxonomy};
+    if (options.tree != "taxonomy")
+        shown = options.graft ? std::vector<Reason>{Reason::NoTaxonomyToGraft, Reason::NoRelative}
+                              : std::vector<Reason>{Reason::OffTree};
+    shown.push_back(Reason::ZeroCounts);
+    std::string text;
+    for (Reason why : shown)
+        text += (text.empty() ? "" : ", ") +
+                std::to_string(std::count(reason.begin(), reason.end(), why)) + " " +
+                reasonText(why, true);
+    if (options.graft)
+        text += "; " + std::to_string(nGrafted) + " grafted onto the tree, holding " +
+                percent(graftedShare) + " of the counts";
+    return text;
 }
 
 } // namespace
 
-std::string prepareStudy(const PrepareOptions &options, std::string &note)
+std::string prepareStudy(const PrepareOptions &options, std::string &note, std::string &warning)
 {
     MetadataColumn metadata;
     std::string problem = readMetadataColumn(options.metadata, options.column, metadata);
     if (!problem.empty())
         return problem;
-    StudyTree tree;
-    problem = readStudyTree(options.tree, tree);
-    if (!problem.empty())
-        return problem;
-    std::unordered_set<std::string> tips;
-    for (int i = 0; i < tree.tree->nnodes; i++)
-        if (tree.tree->nodes[i]->isLeaf())
-            tips.insert(tree.tree->nodes[i]->longname);
-    std::unordered_map<std::string, std::string> taxonomy;
-    if (!options.taxonomy.empty()) {
-        problem = readTaxonomy(options.taxonomy, taxonomy);
+    MetadataColumn groups;
+    if (!options.group.empty()) {
+        problem = readMetadataColumn(options.metadata, options.group, groups);
         if (!problem.empty())
             return problem;
+    }
+    std::unordered_map<std::string, std::string> sheet;
+    if (!options.taxonomy.empty()) {
+        problem = readTaxonomy(options.taxonomy, sheet);
+        if (!problem.empty())
+            return problem;
+    }
+    // The tree's tips (or the taxonomy sheet's features) help tell the table's orientation.
+    StudyTree studyTree;
+    std::unordered_set<std::string> featureHints;
+    if (options.tree != "taxonomy") {
+        problem = readStudyTree(options.tree, studyTree);
+        if (!problem.empty())
+            return problem;
+        for (int i = 0; i < studyTree.tree->nnodes; i++)
+            if (studyTree.tree->nodes[i]->isLeaf())
+                featureHints.insert(studyTree.tree->nodes[i]->longname);
+    } else {
+        for (const auto &taxon : sheet)
+            featureHints.insert(taxon.first);
     }
     const std::unordered_set<std::string> metadataIds = idSet(metadata.samples);
     CountTable table;
     OrientationHints hints;
     hints.forced = forcedOrientation(options);
     hints.sampleIds = &metadataIds;
-    hints.featureIds = &tips;
+    hints.featureIds = &featureHints;
     problem = readCountTable(options.table, hints, table);
     if (!problem.empty())
         return problem;
+    const std::vector<std::string> taxa = taxonomyOf(table, options.taxonomy.empty() ? nullptr : &sheet);
 
-    const SampleChoice chosen = chooseSamples(table, metadata);
+    SampleChoice chosen = chooseSamples(table, metadata, MissingValues(options));
+    FeatureTree placed;
+    problem = placeFeatures(options, std::move(studyTree), table, taxa, chosen.kept, placed);
+    if (!problem.empty())
+        return problem;
+    std::vector<Reason> reason = placed.reason;
+    const auto dropZeroCounts = [&]() {
+        for (size_t f = 0; f < reason.size(); f++)
+            if (reason[f] == Reason::Kept && !hasCounts(table, f, chosen.kept))
+                reason[f] = Reason::ZeroCounts;
+    };
+    dropZeroCounts();
+    problem = applyMinCount(options, table, reason, chosen);
+    if (!problem.empty())
+        return problem;
+    dropZeroCounts();
+
     const std::vector<std::string> classNames = sortedClasses(chosen.classes);
     if (classNames.empty())
         return "no sample of " + options.table + " has a class in column " +
@@ -268,58 +550,101 @@ std::string prepareStudy(const PrepareOptions &options, std::string &note)
     for (const std::string &name : chosen.classes)
         classOfSample.push_back(static_cast<int>(
             std::lower_bound(classNames.begin(), classNames.end(), name) - classNames.begin()));
-    const FeatureChoice features = chooseFeatures(table, tips, chosen.kept);
-    if (features.kept.empty())
-        return features.allZero == 0
-                   ? "no feature ID of " + options.table + " is a tip of " + options.tree
-                   : "every feature shared by " + options.table + " and " + options.tree +
+    std::unordered_map<std::string, size_t> tableFeature;
+    for (size_t f = 0; f < table.features.size(); f++)
+        if (reason[f] == Reason::Kept)
+            tableFeature.emplace(table.features[f], f);
+    const std::string treeName = options.tree == "taxonomy" ? "the taxonomy" : options.tree;
+    if (tableFeature.empty())
+        return std::count(reason.begin(), reason.end(), Reason::ZeroCounts) == 0
+                   ? "no feature ID of " + options.table + " is a tip of " + treeName
+                   : "every feature shared by " + options.table + " and " + treeName +
                          " has zero counts in the kept samples";
-    std::unordered_map<std::string, int> columnOf;
-    for (size_t c = 0; c < features.kept.size(); c++)
-        columnOf.emplace(table.features[features.kept[c]], static_cast<int>(c));
+    if (tableFeature.size() == 1)
+        return "only one feature of " + options.table + " (" + quote(tableFeature.begin()->first) +
+               ") is on " + treeName + " with counts in the kept samples; Orvane needs at least two";
 
-    SampleRows rows{features.kept.size(), std::vector<std::vector<std::pair<int, float>>>(chosen.kept.size())};
+    // Columns follow the tips of the pruned tree, its children ordered by the
+    // smallest feature ID below them: the same whatever the inputs' orders.
+    StudyTree pruned = pruneTree(placed.tree, [&](const vessik::Node *leaf) {
+        return tableFeature.count(leaf->longname) != 0;
+    });
+    std::unordered_map<const vessik::Node *, std::string> tipKey;
+    for (int i = 0; i < pruned.tree->nnodes; i++)
+        if (pruned.tree->nodes[i]->isLeaf())
+            tipKey.emplace(pruned.tree->nodes[i], pruned.tree->nodes[i]->longname);
+    std::vector<size_t> columns;  // the table feature of each column
+    std::unordered_map<std::string, int> columnOf;
+    for (const vessik::Node *tip : orderChildren(pruned, tipKey)) {
+        columnOf.emplace(tip->longname, static_cast<int>(columns.size()));
+        columns.push_back(tableFeature.at(tip->longname));
+    }
+
+    SampleRows rows{columns.size(), std::vector<std::vector<std::pair<int, float>>>(chosen.kept.size())};
     std::vector<std::string> sampleIds;
     for (size_t i = 0; i < chosen.kept.size(); i++) {
         sampleIds.push_back(table.samples[chosen.kept[i]]);
-        for (size_t c = 0; c < features.kept.size(); c++)
-            rows.add(i, c, table.count(chosen.kept[i], features.kept[c]));
+        for (size_t c = 0; c < columns.size(); c++)
+            rows.add(i, c, table.count(chosen.kept[i], columns[c]));
     }
-    problem = checkSampleSums(rows, sampleIds, "the features shared with the tree");
+    problem = checkSampleSums(rows, sampleIds, "the features kept on " + treeName);
     if (!problem.empty())
         return options.table + ": " + problem;
     // The sizes Orvane checks when it reads the folder, with its messages.
     const long long nClasses = static_cast<long long>(classNames.size());
     if (!fits(static_cast<long long>(sampleIds.size()), nClasses))
         return options.metadata + ": " + tooLarge(sampleIds.size(), "samples", nClasses, "classes");
-    if (!fits(nClasses, static_cast<long long>(features.kept.size())))
-        return options.metadata + ": " + tooLarge(nClasses, "classes", features.kept.size(), "features");
+    if (!fits(nClasses, static_cast<long long>(columns.size())))
+        return options.metadata + ": " + tooLarge(nClasses, "classes", columns.size(), "features");
 
-    const StudyTree pruned = pruneTree(
-        tree, [&](const vessik::Node *leaf) { return columnOf.count(leaf->longname) != 0; });
     int nInternal = 0;
     for (int n = 0; n < pruned.tree->nnodes; n++)
         nInternal += pruned.tree->nodes[n] != nullptr && !pruned.tree->nodes[n]->isLeaf();
     if (!fits(nInternal, nClasses))
         return options.tree + ": " + tooLarge(nInternal, "internal nodes", nClasses, "classes");
-    const size_t nTips = tips.size();
 
-    const FeatureNames featureNames =
-        namesOf(table, features.kept, options.taxonomy.empty() ? nullptr : &taxonomy);
+    FeatureNames featureNames;
+    featureNames.hasTaxonomy = !options.taxonomy.empty() || !table.taxonomy.empty() || options.graft;
+    featureNames.hasGrafted = options.graft;
+    for (size_t f : columns) {
+        featureNames.ids.push_back(table.features[f]);
+        if (featureNames.hasTaxonomy)
+            featureNames.taxonomy.push_back(taxa[f]);
+        if (options.graft)
+            featureNames.grafted.push_back(placed.grafted[f]);
+    }
     SampleNames samples;
     samples.ids = sampleIds;
     samples.hasClasses = true;
     samples.classes = chosen.classes;
     ClassNames classes;
     classes.names = classNames;
-    for (const std::string &check : {checkNames(featureNames.ids, "feature ID"),
-                                     checkNames(featureNames.taxonomy, "taxonomy"),
+    std::vector<std::string> groupOfSample;
+    if (!options.group.empty()) {
+        std::unordered_map<std::string, std::string> groupOf;
+        for (size_t r = 0; r < groups.samples.size(); r++)
+            groupOf.emplace(groups.samples[r], groups.values[r]);
+        for (const std::string &id : sampleIds) {
+            groupOfSample.push_back(groupOf.at(id));
+            if (groupOfSample.back().empty())
+                return options.metadata + ": sample " + quote(id) + " has no value in column " +
+                       quote(options.group) + " (-group)";
+        }
+    }
+    // Every feature and taxonomy of the table, kept or not, goes into a name file.
+    for (const std::string &check : {checkNames(table.features, "feature ID"),
+                                     checkNames(taxa, "taxonomy"),
                                      checkNames(samples.ids, "sample ID"),
-                                     checkNames(classNames, "class")})
+                                     checkNames(classNames, "class"),
+                                     checkNames(groupOfSample, "group")})
         if (!check.empty())
             return check;
 
-    const std::vector<OutputFile> files = {
+    const ReadShares shares = readShares(table, chosen.kept, reason, placed.grafted);
+    size_t nGrafted = 0;
+    for (size_t f : columns)
+        nGrafted += placed.grafted[f] ? 1 : 0;
+    std::vector<OutputFile> files = {
         {"samples.txt", [&](std::ostream &out) { writeSampleTable(out, rows); }},
         {"labels.txt", [&](std::ostream &out) { writeLabels(out, classNames, classOfSample); }},
         {"tree.tre",
@@ -331,20 +656,46 @@ std::string prepareStudy(const PrepareOptions &options, std::string &note)
         {"features.tsv", [&](std::ostream &out) { writeFeatureNames(out, featureNames); }},
         {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, samples); }},
         {"classes.tsv", [&](std::ostream &out) { writeClassNames(out, classes); }},
+        {"dropped.tsv",
+         [&](std::ostream &out) { writeDropped(out, table, chosen.kept, reason, taxa); }},
     };
+    if (!options.group.empty())
+        files.push_back({"groups.tsv", [&](std::ostream &out) {
+                             out << "line\tgroup\n";
+                             for (size_t i = 0; i < groupOfSample.size(); i++)
+                                 out << i + 1 << '\t' << groupOfSample[i] << '\n';
+                         }});
     problem = writeFolderAtomically(options.out, files);
     if (!problem.empty())
         return problem;
+
     std::ostringstream text;
     text << "kept " << chosen.kept.size() << " of " << table.samples.size()
          << " samples of the table (" << chosen.notInSheet << " not in the metadata, "
-         << chosen.noClass << " with an empty " << options.column << ") in "
-         << plural(classNames.size(), "class") << ", and " << features.kept.size() << " of "
-         << table.features.size() << " features (" << features.offTree
-         << " not on the tree, " << features.allZero
-         << " with zero counts in the kept samples); pruned " << nTips - features.kept.size()
-         << " of " << nTips << " tips from the tree";
+         << chosen.noClass << " with no " << options.column;
+    if (!options.minCount.empty())
+        text << ", " << chosen.fewCounts << " with kept counts below " << options.minCount;
+    text << ") in " << plural(classNames.size(), "class") << " ("
+         << classSizes(classNames, classOfSample) << "), and " << columns.size() << " of "
+         << table.features.size() << " features (" << droppedCounts(options, reason, nGrafted, shares.grafted)
+         << "); ";
+    if (options.tree == "taxonomy")
+        text << "built the tree from their taxonomy";
+    else
+        text << "pruned " << placed.tips - (columns.size() - nGrafted) << " of " << placed.tips
+             << " tips from the tree";
+    text << "\nthe kept features hold " << percent(shares.overall)
+         << " of the kept samples' counts (median sample " << percent(shares.median)
+         << ", lowest " << percent(shares.lowest) << " in sample " << quote(shares.lowestId) << ")";
     note = text.str();
+    if (shares.overall < 0.9 || shares.lowest < 0.5)
+        warning = "the kept features hold only " + percent(shares.overall) +
+                  " of the kept samples' counts, and sample " + quote(shares.lowestId) +
+                  " keeps " + percent(shares.lowest) + " of its own; " + options.out +
+                  "/dropped.tsv lists the features left out with their counts. To keep more: "
+                  "-graft places features off the tree beside their relatives by taxonomy, "
+                  "-tree taxonomy builds the tree from the taxonomy, and -min-count N leaves "
+                  "out samples that keep fewer than N counts";
     return "";
 }
 

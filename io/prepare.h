@@ -10,8 +10,9 @@
 #include <string>
 
 // The program's options, each empty when not given. A study run uses table,
-// metadata, column, tree, taxonomy (optional) and out; a -like run uses table,
-// like and out. orientation is "", "features" or "samples".
+// metadata, column, tree, out and the optional taxonomy, group, minCount,
+// missing and graft; a -like run uses table, like and out. orientation is "",
+// "features" or "samples"; tree "taxonomy" builds the tree from the taxonomy.
 struct PrepareOptions {
     std::string table;
     std::string metadata;
@@ -21,15 +22,22 @@ struct PrepareOptions {
     std::string like;
     std::string out;
     std::string orientation;
+    std::string group;     // metadata column of each sample's group, for groups.tsv
+    std::string minCount;  // samples whose kept features count less are left out
+    std::string missing;   // comma-separated class values that mean "no class"
+    bool missingGiven = false;  // -missing given (perhaps empty): it replaces the default markers
+    bool graft = false;
 };
 
 // "dir/" and "dir//" name the folder "dir"; "/" stays "/".
 std::string withoutTrailingSlashes(std::string path);
 
 // Writes the data folder options.out from the study's table, metadata column,
-// tree and optional taxonomy. On success `note` gets what was kept and pruned,
-// one line without "note: " and newline.
-std::string prepareStudy(const PrepareOptions &options, std::string &note);
+// tree and optional taxonomy. On success `note` gets what was kept and pruned
+// and the share of the counts kept, lines without "note: " and joined by
+// newlines; `warning` (one line without "warning: ") says when too little of
+// the counts was kept, and is left empty otherwise.
+std::string prepareStudy(const PrepareOptions &options, std::string &note, std::string &warning);
 
 // Writes options.out with the samples of options.table in the feature columns
 // of the data folder options.like. On success `note` gets what was counted 0

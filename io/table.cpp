@@ -33,12 +33,16 @@ bool startsWith(const std::string &text, const std::string &prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::string readTextTable(const std::string &path, TextTable &table)
+// The first field of a line, without splitting the others.
+std::string firstField(const std::string &line, char separator)
 {
-    std::vector<std::string> lines;
-    const std::string problem = readTextLines(path, lines);
-    if (!problem.empty())
-        return problem;
+    if (line.find('"') != std::string::npos)
+        return splitFields(line, separator)[0];
+    return trimSpaces(line.substr(0, line.find(separator)));
+}
+
+std::string readTextTable(const std::string &path, std::vector<std::string> &lines, TextTable &table)
+{
     size_t i = 0;
     while (i < lines.size() && trimSpaces(lines[i]).empty())
         i++;
@@ -61,11 +65,11 @@ std::string readTextTable(const std::string &path, TextTable &table)
     for (i++; i < lines.size(); i++) {
         if (trimSpaces(lines[i]).empty())
             continue;
-        const size_t nFields = std::count(lines[i].begin(), lines[i].end(), separator) + 1;
+        const size_t nFields = countFields(lines[i], separator);
         if (nFields != table.header.size())
             return fileLine(path, static_cast<int>(i) + 1) + "holds " + std::to_string(nFields) +
                    " fields, the header " + std::to_string(table.header.size());
-        const std::string id = splitFields(lines[i].substr(0, lines[i].find(separator)), separator)[0];
+        const std::string id = firstField(lines[i], separator);
         table.rows.push_back(TextRow{static_cast<int>(i) + 1, id, std::move(lines[i])});
     }
     if (table.rows.empty())
@@ -199,6 +203,50 @@ bool isHdf5File(const std::string &path)
     return in.gcount() == 8 && std::equal(start, start + 8, signature);
 }
 
+namespace {
+
+const char *const acceptedTables =
+    "accepted are BIOM's TSV export, a table with samples as rows (tab- or comma-separated), "
+    "BIOM 1.0 (JSON) and BIOM 2.1 (HDF5), each gzipped or plain";
+
+// The table held in `bytes` (decompressed), by what it starts with.
+std::string readTableBytes(const std::string &path, const std::string &bytes,
+                           const OrientationHints &hints, CountTable &table)
+{
+    if (bytes.compare(0, 8, "\x89HDF\r\n\x1a\n") == 0)
+        return path + ": a gzipped HDF5 file; HDF5 files are read in place: gunzip it first";
+    const std::string kind = binaryKind(bytes);
+    if (!kind.empty())
+        return path + ": looks like " + kind + ", not a feature table; " + acceptedTables;
+    const size_t first = bytes.find_first_not_of(" \t\r\n");
+    const std::string start = first == std::string::npos ? "" : bytes.substr(first, 1);
+    if (start == "{" || start == "[") {
+        std::string problem = readBiomJson(path, bytes, table);
+        if (problem.empty())
+            problem = checkIds(path, table.samples, "sample", {});
+        if (problem.empty())
+            problem = checkIds(path, table.features, "feature", {});
+        return problem;
+    }
+    if (start == "(")
+        return path + ": looks like a Newick tree, not a feature table; " + acceptedTables;
+    std::vector<std::string> lines;
+    splitLines(bytes, lines);
+    TextTable text;
+    std::string problem = readTextTable(path, lines, text);
+    if (!problem.empty())
+        return problem;
+    Orientation orientation = Orientation::Unknown;
+    problem = decideOrientation(path, text, hints, orientation);
+    if (!problem.empty())
+        return problem;
+    text.taxonomyColumn = orientation == Orientation::FeaturesAsRows && text.header.size() > 2 &&
+                          lowerCase(text.header.back()) == "taxonomy";
+    return fillCounts(path, text, orientation, table);
+}
+
+} // namespace
+
 std::string readCountTable(const std::string &path, const OrientationHints &hints,
                            CountTable &table)
 {
@@ -216,15 +264,7 @@ std::string readCountTable(const std::string &path, const OrientationHints &hint
             problem = checkIds(path, table.features, "feature", {});
         return problem;
     }
-    TextTable text;
-    std::string problem = readTextTable(path, text);
-    if (!problem.empty())
-        return problem;
-    Orientation orientation = Orientation::Unknown;
-    problem = decideOrientation(path, text, hints, orientation);
-    if (!problem.empty())
-        return problem;
-    text.taxonomyColumn = orientation == Orientation::FeaturesAsRows && text.header.size() > 2 &&
-                          lowerCase(text.header.back()) == "taxonomy";
-    return fillCounts(path, text, orientation, table);
+    std::string bytes;
+    const std::string problem = readFileBytes(path, bytes);
+    return problem.empty() ? readTableBytes(path, bytes, hints, table) : problem;
 }

@@ -1,6 +1,7 @@
 // Reading a study's feature table: the TSV export of a BIOM table (features
-// as rows), a table with samples as rows (tab- or comma-separated), or a
-// BIOM 2.1 file in HDF5 when the HDF5 library was found at build time.
+// as rows), a table with samples as rows (tab- or comma-separated), a BIOM
+// 1.0 (JSON) table when the JSON library was found at build time, or a BIOM
+// 2.1 file in HDF5 when the HDF5 library was. Text and JSON may be gzipped.
 #ifndef ORVANE_IO_TABLE_H
 #define ORVANE_IO_TABLE_H
 
@@ -15,7 +16,7 @@ struct CountTable {
     std::vector<std::string> samples;   // in the file's order
     std::vector<std::string> features;  // in the file's order
     std::vector<float> counts;          // samples.size() x features.size(), one sample after another
-    std::vector<std::string> taxonomy;  // one per feature when the table had a taxonomy column, else none
+    std::vector<std::string> taxonomy;  // one per feature when the table holds a taxonomy, else none
 
     float count(size_t sample, size_t feature) const
     {
@@ -48,5 +49,12 @@ std::string readBiomHdf5InThisProcess(const std::string &path, CountTable &table
 
 // Whether this build reads BIOM 2.1 (HDF5) files.
 bool readsBiomHdf5();
+
+// Reads a BIOM 1.0 table from the JSON `text` of file `path`; only built with
+// the JSON library.
+std::string readBiomJson(const std::string &path, const std::string &text, CountTable &table);
+
+// Whether this build reads BIOM 1.0 (JSON) files.
+bool readsBiomJson();
 
 #endif

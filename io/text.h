@@ -5,14 +5,33 @@
 #include <string>
 #include <vector>
 
-// Reads a whole text file as lines split at "\n", each without a final "\r"
-// (files written on Windows read the same) and the first without a UTF-8 byte
-// order mark. Returns "" or the message.
-std::string readTextLines(const std::string &path, std::vector<std::string> &lines);
+// Reads a whole file, gzipped or plain, told by its first bytes rather than
+// its name. Returns "" or the message.
+std::string readFileBytes(const std::string &path, std::string &bytes);
 
-// The fields of a line split at every `separator`, each trimmed of spaces;
-// a field wrapped in double quotes loses them ("" inside stands for ").
+// What the bytes look like when they are not text ("a zip archive (such as a
+// QIIME 2 .qza artifact)", "an HDF5 file", ...), or "" for text.
+std::string binaryKind(const std::string &bytes);
+
+// The lines of `bytes`, ended by "\n", "\r\n" or a lone "\r", the first
+// without a UTF-8 byte order mark.
+void splitLines(const std::string &bytes, std::vector<std::string> &lines);
+
+// Reads a whole text file, gzipped or plain, as lines ended by "\n", "\r\n"
+// or a lone "\r" (files written on Windows and old Macs read the same), the
+// first without a UTF-8 byte order mark. A file that is not text is refused
+// with what it looks like and `accepted`, the formats the caller reads.
+// Returns "" or the message.
+std::string readTextLines(const std::string &path, std::vector<std::string> &lines,
+                          const std::string &accepted = "a text file");
+
+// The fields of a line split at every `separator`, each trimmed of spaces.
+// A field that starts with a double quote runs to its closing quote, as in
+// RFC 4180: separators inside stay in the field and "" stands for ".
 std::vector<std::string> splitFields(const std::string &line, char separator);
+
+// The number of fields splitFields finds, without making them.
+size_t countFields(const std::string &line, char separator);
 
 std::string trimSpaces(const std::string &text);
 std::string lowerCase(const std::string &text);

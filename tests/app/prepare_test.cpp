@@ -14,10 +14,23 @@
 namespace {
 
 const std::string kStudy = "-metadata metadata.tsv -column SampleType -tree tree.nwk ";
+// The kept features hold 3 of S1's 8 counts, 14 of S2's 19, 4 of S4's 9 and
+// 3 of S5's 8: 24 of 44 in all, a median of (3/8 + 4/9) / 2.
 const std::string kNote =
-    "note: kept 4 of 6 samples of the table (1 not in the metadata, 1 with an empty SampleType)"
-    " in 3 classes, and 3 of 5 features (1 not on the tree, 1 with zero counts in the kept"
-    " samples); pruned 3 of 6 tips from the tree\n";
+    "note: kept 4 of 6 samples of the table (1 not in the metadata, 1 with no SampleType)"
+    " in 3 classes (Gut 1, Soil 2, gut 1), and 3 of 5 features (1 not on the tree, 1 with zero"
+    " counts in the kept samples); pruned 3 of 6 tips from the tree\n"
+    "note: the kept features hold 54.5% of the kept samples' counts (median sample 41.0%, lowest"
+    " 37.5% in sample 'S1')\n";
+
+std::string warning(const std::string &dir)
+{
+    return "warning: the kept features hold only 54.5% of the kept samples' counts, and sample "
+           "'S1' keeps 37.5% of its own; " + dir + "/dropped.tsv lists the features left out "
+           "with their counts. To keep more: -graft places features off the tree beside their "
+           "relatives by taxonomy, -tree taxonomy builds the tree from the taxonomy, and "
+           "-min-count N leaves out samples that keep fewer than N counts\n";
+}
 
 using Result = RunResult;
 
@@ -46,9 +59,9 @@ protected:
     void expectDataFolder(const std::string &name)
     {
         for (const char *file : {"samples.txt", "labels.txt", "tree.tre", "features.tsv",
-                                 "samples.tsv", "classes.tsv"})
+                                 "samples.tsv", "classes.tsv", "dropped.tsv"})
             EXPECT_EQ(readFile(dir / name / file), readFile(dir / "expected" / file)) << file;
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir / name), fs::directory_iterator()), 6);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir / name), fs::directory_iterator()), 7);
     }
 };
 
@@ -76,20 +89,20 @@ TEST_F(Prepare, BothTableOrientationsGiveTheNamedDataFolder)
     Result result = run("-table table.tsv " + kStudy + "-taxonomy taxonomy.tsv -o out");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, kNote);
+    EXPECT_EQ(result.err, kNote + warning("out"));
     expectDataFolder("out");
     // Samples as rows, comma-separated, a quoted header field, Windows line ends;
     // an empty existing folder is filled.
     fs::create_directory(dir / "empty");
     result = run("-table table_rows.csv " + kStudy + "-taxonomy taxonomy.tsv -o empty/");
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, kNote);
+    EXPECT_EQ(result.err, kNote + warning("empty"));
     expectDataFolder("empty");
     // Without a taxonomy the feature names have two columns.
     result = run("-table table.tsv " + kStudy + "-o plain");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(readFile(dir / "plain" / "features.tsv"),
-              "column\tfeature-id\n0\tt2\n1\tTaxon A\n2\tt 4\n");
+              "column\tfeature-id\n0\tTaxon A\n1\tt 4\n2\tt2\n");
 }
 
 TEST_F(Prepare, LikeLaysOutNewSamplesInTheFolderColumns)
@@ -110,7 +123,7 @@ TEST_F(Prepare, LikeLaysOutNewSamplesInTheFolderColumns)
     writeFile(dir / "new_missing.tsv", "id\tunknown\tt 4\tt2\nS1\t9\t2\t1\n");
     result = run("-table new_missing.tsv -like expected -o new3");
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(readFile(dir / "new3" / "samples.txt"), "1\t1\t0\t2\n");
+    EXPECT_EQ(readFile(dir / "new3" / "samples.txt"), "1\t0\t2\t1\n");
     EXPECT_EQ(result.err, "note: wrote 1 sample in the 3 feature columns of expected (1 not in "
                           "the table, counted 0); ignored 1 of 3 features of the table that "
                           "expected lacks\n");
@@ -152,9 +165,9 @@ TEST_F(Prepare, RefusalsNameTheProblemAndWriteNothing)
                   "no sample of unknown_ids.tsv has a class in column 'SampleType' of "
                   "metadata.tsv (do the sample IDs match?)");
     // Orvane's size limits, with its messages: 46341 samples, each its own class.
-    std::string table = "id\tt2\n", metadata = "id\tSampleType\n";
+    std::string table = "id\tt2\tt3\n", metadata = "id\tSampleType\n";
     for (int i = 0; i < 46341; i++) {
-        table += "s" + std::to_string(i) + "\t1\n";
+        table += "s" + std::to_string(i) + "\t1\t1\n";
         metadata += "s" + std::to_string(i) + "\tc" + std::to_string(i) + "\n";
     }
     writeFile(dir / "tall.tsv", table);
@@ -174,7 +187,7 @@ TEST_F(Prepare, OutputFolderIsSettledBeforeAnyInputIsRead)
                         "-tree ../tree.nwk -taxonomy ../taxonomy.tsv -o . && ls -A",
                         "cd here && ");
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "classes.tsv\nfeatures.tsv\nlabels.txt\nsamples.tsv\nsamples.txt\ntree.tre\n");
+    EXPECT_EQ(result.out, "classes.tsv\ndropped.tsv\nfeatures.tsv\nlabels.txt\nsamples.tsv\nsamples.txt\ntree.tre\n");
     expectDataFolder("here");
     // Refused before the missing table is looked at.
     fs::create_symlink("nowhere", dir / "dangling");
@@ -189,18 +202,33 @@ TEST_F(Prepare, OutputFolderIsSettledBeforeAnyInputIsRead)
 
 TEST_F(Prepare, TreeAsDeepAsTheReadersTakeOnASmallStack)
 {
-    // Tips 0 .. 10000 down a 10000-level comb; the table lacks the deepest.
-    writeFile(dir / "deep.nwk", combNewick(kDeepestNesting, 1));
+    // Tips 0 .. 10000 down a 10000-level comb, named t00000, t00001, ... so
+    // that the canonical order (children by their smallest tip ID) is the
+    // comb's own; the table lacks the deepest.
+    const auto id = [](int tip) {
+        const std::string digits = std::to_string(tip);
+        return "t" + std::string(5 - digits.size(), '0') + digits;
+    };
+    std::string newick = combNewick(kDeepestNesting, 1);
+    for (int tip = kDeepestNesting; tip >= 0; tip--) {
+        const std::string label = std::to_string(tip) + ":";
+        for (const char *before : {"(", ","}) {
+            const size_t at = newick.find(before + label);
+            if (at != std::string::npos)
+                newick.replace(at + 1, label.size() - 1, id(tip));
+        }
+    }
+    writeFile(dir / "deep.nwk", newick);
     std::ofstream table(dir / "deep.tsv");
     table << "#OTU ID\tS1\tS2\tS4\n";
     for (int tip = 0; tip < kDeepestNesting; tip++)
-        table << tip << "\t1\t2\t3\n";
+        table << id(tip) << "\t1\t2\t3\n";
     table.close();
     const Result result = run("-table deep.tsv -metadata metadata.tsv -column SampleType -tree deep.nwk -o deep",
                               "ulimit -s 1024 && ");
     EXPECT_EQ(result.status, 0) << result.err;
-    // Columns follow the table, so each tip keeps its number; the deepest
-    // tip's sibling takes their parent's branch.
+    // Each tip's column is its number; the deepest tip's sibling takes their
+    // parent's branch.
     std::string expected = combNewick(kDeepestNesting - 1, 1) + "\n";
     for (size_t at = expected.find(".000000"); at != std::string::npos; at = expected.find(".000000", at))
         expected.erase(at, 7);

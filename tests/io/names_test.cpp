@@ -73,7 +73,7 @@ TEST(NameFiles, MalformedFilesRefusedWithFileAndLine)
     const Case featureCases[] = {
         {"", ": empty file (no header line)"},
         {"column\tfeature-id\n", ": no column after the header"},
-        {"column feature-id\n0\ta\n", ":1: the header is not 'column feature-id' or 'column feature-id taxonomy' (tab-separated)"},
+        {"column feature-id\n0\ta\n", ":1: the header is not 'column feature-id' or 'column feature-id taxonomy' or 'column feature-id taxonomy grafted' (tab-separated)"},
         {"column\tfeature-id\n1\ta\n", ":2: numbers the column '1' where 0 comes next"},
         {"column\tfeature-id\n0\ta\n01\tb\n", ":3: numbers the column '01' where 1 comes next"},
         {"column\tfeature-id\n0\ta\n1\ta\n", ":3: feature ID 'a' appears twice"},
