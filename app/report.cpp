@@ -1,11 +1,14 @@
 // Orvane-report: turns a fitted model and the data folder it was trained on
 // into named answers: class probabilities per sample, the taxa and clades the
 // model selected, and a drawing of the tree.
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "app/inputs.h"
 #include "app/version.h"
@@ -28,7 +31,8 @@ const char *const kUsage =
     "  -c MODEL        model file written by Orvane -train\n"
     "  -o OUTDIR       output folder, written all or nothing\n"
     "  -samples NEWDIR new samples made by Orvane-prepare -like DIR (samples.txt,\n"
-    "                  samples.tsv); without it the samples of DIR are predicted\n"
+    "                  samples.tsv, features.tsv); without it the samples of DIR\n"
+    "                  are predicted\n"
     "  -h, --help      print this help\n"
     "  --version       print the program's name and version\n"
     "\n"
@@ -75,6 +79,26 @@ std::string inFolder(const std::string &dir, const std::string &name)
     return (dir.empty() || dir.back() == '/') ? dir + name : dir + "/" + name;
 }
 
+// New samples must come in the data folder's feature columns, ID by ID: a
+// table of the same width but another order would predict nonsense.
+std::string checkSameFeatures(const std::string &newDir, const FeatureNames &features, const std::string &featuresFile)
+{
+    const std::string newFile = inFolder(newDir, "features.tsv");
+    const std::string remedy = " (make new samples with Orvane-prepare -like DIR)";
+    FeatureNames newFeatures;
+    std::string problem = readFeatureNames(newFile, newFeatures);
+    if (!problem.empty())
+        return problem + remedy;
+    for (std::size_t c = 0; c < features.ids.size() && c < newFeatures.ids.size(); c++)
+        if (newFeatures.ids[c] != features.ids[c])
+            return newFile + ": column " + std::to_string(c) + " is feature '" + newFeatures.ids[c] + "', " +
+                   featuresFile + " has '" + features.ids[c] + "'" + remedy;
+    if (newFeatures.ids.size() != features.ids.size())
+        return newFile + ": names " + std::to_string(newFeatures.ids.size()) + " features, " + featuresFile + " " +
+               std::to_string(features.ids.size()) + remedy;
+    return "";
+}
+
 // The samples to predict: their table and their names, read and checked against each other.
 std::string readSamples(const std::string &dir, int nFeatures, const std::string &featureSource,
                         const ClassNames &classes, SampleNames &names, SampleTable &values)
@@ -100,6 +124,44 @@ std::string readSamples(const std::string &dir, int nFeatures, const std::string
             problem = namesFile + ":" + std::to_string(i + 2) + ": class '" + names.classes[i] + "' is not in " +
                       inFolder(dir, "classes.tsv");
     }
+    return problem;
+}
+
+// The internal nodes' labels as the study's tree wrote them, from nodes.tsv
+// when the folder has one (folders prepared before it was written lack it).
+std::string readNodeNames(const std::string &dir, TreeView &view)
+{
+    const std::string path = inFolder(dir, "nodes.tsv");
+    if (access(path.c_str(), F_OK) != 0)
+        return "";
+    NodeLabels nodes;
+    const std::string problem = readNodeLabels(path, nodes);
+    if (!problem.empty())
+        return problem;
+    std::vector<int> internal;
+    for (int v = 0; v < view.nodes(); v++)
+        if (view.feature[v] < 0)
+            internal.push_back(v);
+    if (nodes.labels.size() != internal.size())
+        return path + ": labels " + std::to_string(nodes.labels.size()) + " nodes, " + inFolder(dir, "tree.tre") +
+               " has " + std::to_string(internal.size()) + " internal nodes";
+    for (std::size_t i = 0; i < internal.size(); i++)
+        view.name[internal[i]] = nodes.labels[i];
+    return "";
+}
+
+// Replaces OUTDIR's files with SIGINT, SIGTERM and SIGHUP held back: one of
+// them arriving meanwhile ends the program only once the folder is whole
+// (or untouched) and no temporary folder is left.
+std::string writeHoldingSignals(const std::string &dir, const std::vector<std::pair<std::string, std::string>> &files)
+{
+    sigset_t held, before;
+    sigemptyset(&held);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&held, signal);
+    sigprocmask(SIG_BLOCK, &held, &before);
+    const std::string problem = writeOutputFolder(dir, files);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
     return problem;
 }
 
@@ -138,6 +200,8 @@ int run(const Options &options)
         problem = checkModelFile(options.modelFile, nFeatures);
     const std::string sampleDir = options.newDir.empty() ? dir : options.newDir;
     SampleTable sampleValues;
+    if (problem.empty() && !options.newDir.empty())
+        problem = checkSameFeatures(options.newDir, features, featuresFile);
     if (problem.empty())
         problem = readSamples(sampleDir, nFeatures, tableFile + " holds", classes, samples, sampleValues);
     if (!problem.empty())
@@ -162,7 +226,12 @@ int run(const Options &options)
         predictions[i].probabilities = softmax(scores);
     }
     const Coefficients coefficients{model.nClasses, model.nFeatures, model.beta};
-    const TreeView view = viewOf(*tree);
+    TreeView view = viewOf(*tree);
+    problem = readNodeNames(dir, view);
+    if (!problem.empty()) {
+        model.del();
+        return fail(problem);
+    }
     const std::vector<std::pair<std::string, std::string>> files = {
         {"predictions.tsv", textOf([&](std::ostream &out) { writePredictions(out, samples, classes, predictions); })},
         {"taxa.tsv", textOf([&](std::ostream &out) { writeTaxa(out, rankTaxa(coefficients), features, classes); })},
@@ -172,7 +241,7 @@ int run(const Options &options)
         {"tree.svg", textOf([&](std::ostream &out) { drawTree(out, view, coefficients, features, classes); })},
     };
     model.del();
-    problem = writeOutputFolder(options.outDir, files);
+    problem = writeHoldingSignals(options.outDir, files);
     return problem.empty() ? 0 : fail(problem);
 }
 

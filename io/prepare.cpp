@@ -378,6 +378,7 @@ std::string prepareStudy(const PrepareOptions &options, std::string &note)
         {"features.tsv", [&](std::ostream &out) { writeFeatureNames(out, featureNames); }},
         {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, samples); }},
         {"classes.tsv", [&](std::ostream &out) { writeClassNames(out, classes); }},
+        {"nodes.tsv", [&](std::ostream &out) { writeNodeLabels(out, NodeLabels{internalLabels(*pruned.tree)}); }},
     };
     problem = writeFolder(options.out, files);
     if (!problem.empty())
@@ -448,7 +449,9 @@ std::string prepareLike(const PrepareOptions &options, std::string &note)
     problem = writeFolder(
         options.out,
         {{"samples.txt", [&](std::ostream &out) { writeSampleTable(out, rows); }},
-         {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, samples); }}});
+         {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, samples); }},
+         // The columns' IDs, for Orvane-report to check the columns are DIR's.
+         {"features.tsv", [&](std::ostream &out) { writeFeatureNames(out, features); }}});
     if (!problem.empty())
         return problem;
     std::ostringstream text;

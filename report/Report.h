@@ -87,14 +87,13 @@ std::vector<Clade> selectedClades(const TreeView &tree, const Coefficients &mode
 void writeClades(std::ostream &out, const std::vector<Clade> &clades, const TreeView &tree,
                  const FeatureNames &features, const ClassNames &classes);
 
-// Above this many leaves, subtrees without any nonzero coefficient are drawn
-// as one collapsed row each.
-constexpr int kCollapseAboveLeaves = 500;
-// Above this many rows, tip labels are left out.
-constexpr int kLabelRowLimit = 2000;
+// tree.svg stays within this size whatever the tree.
+constexpr double kMaxDrawingWidth = 4000;
+constexpr double kMaxDrawingHeight = 8000;
 
-// tree.svg: the tree with each class's selected clades coloured, a lane of
-// bars per class beside the tips, and a legend.
+// tree.svg: the tree with each class's selected clades coloured, a lane per
+// class beside the tips showing the sign of its coefficients, a legend and a
+// scale bar.
 void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model,
               const FeatureNames &features, const ClassNames &classes);
 

@@ -97,15 +97,17 @@ TEST_F(Report, HandModelOnNewSamples)
               "soil\totuC\tk__Bacteria; p__Bacteroidetes; c__Bacteroidia\t2\n");
     // Tree ((otuA, otuB)Firmicutes, (otuC, otuD)): node1 the root, node2
     // Firmicutes, node3 the other pair; otuD's lineage ends at p__Bacteroidetes.
+    // The labels are nodes.tsv's, as the study's tree wrote them: tree.tre
+    // holds only a plain form.
     EXPECT_EQ(readFile(dir / "out/clades.tsv"),
               "class\tnode\tlabel\tparent\tleaves\tnonzero\tnorm\ttaxonomy\n"
               "gut\tnode1\t\t-\t4\t1\t1\tk__Bacteria\n"
-              "gut\tnode2\tFirmicutes\tnode1\t2\t1\t1\tk__Bacteria; p__Firmicutes\n"
+              "gut\tnode2\t0.998:p__Firmicutes; c__Bacilli\tnode1\t2\t1\t1\tk__Bacteria; p__Firmicutes\n"
               "skin\tnode1\t\t-\t4\t2\t2.82843\tk__Bacteria\n"
-              "skin\tnode2\tFirmicutes\tnode1\t2\t1\t2\tk__Bacteria; p__Firmicutes\n"
-              "skin\tnode3\t\tnode1\t2\t1\t2\tk__Bacteria; p__Bacteroidetes\n"
+              "skin\tnode2\t0.998:p__Firmicutes; c__Bacilli\tnode1\t2\t1\t2\tk__Bacteria; p__Firmicutes\n"
+              "skin\tnode3\t0.87\tnode1\t2\t1\t2\tk__Bacteria; p__Bacteroidetes\n"
               "soil\tnode1\t\t-\t4\t1\t2\tk__Bacteria\n"
-              "soil\tnode3\t\tnode1\t2\t1\t2\tk__Bacteria; p__Bacteroidetes\n");
+              "soil\tnode3\t0.87\tnode1\t2\t1\t2\tk__Bacteria; p__Bacteroidetes\n");
 }
 
 TEST_F(Report, RefusalsWriteNothing)
@@ -143,6 +145,16 @@ TEST_F(Report, RefusalsWriteNothing)
         {[](const fs::path &bad) { writeFile(bad / "samples.txt", "1 1 2 3 4 5\n"); },
          "-data dir -c model.txt -o out -samples bad",
          "bad/samples.txt: holds 5 features, dir/samples.txt holds 4 (make new samples with Orvane-prepare -like DIR)"},
+        {[](const fs::path &bad) {
+             writeFile(bad / "features.tsv", "column\tfeature-id\n0\totuB\n1\totuA\n2\totuC\n3\totuD\n");
+         },
+         "-data dir -c model.txt -o out -samples bad",
+         "bad/features.tsv: column 0 is feature 'otuB', dir/features.tsv has 'otuA' (make new samples with "
+         "Orvane-prepare -like DIR)"},
+        {[](const fs::path &bad) { fs::remove(bad / "features.tsv"); }, "-data dir -c model.txt -o out -samples bad",
+         "bad/features.tsv: cannot open the file (make new samples with Orvane-prepare -like DIR)"},
+        {[](const fs::path &bad) { writeFile(bad / "nodes.tsv", "node\tlabel\n1\t\n2\tx\n"); },
+         "-data bad -c model.txt -o out", "bad/nodes.tsv: labels 2 nodes, bad/tree.tre has 3 internal nodes"},
         {[](const fs::path &) {}, "-data dir -c model.txt -o model.txt", "model.txt: exists and is not a folder"},
     };
     for (const Case &c : cases) {
