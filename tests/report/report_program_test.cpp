@@ -181,9 +181,32 @@ TEST_F(Report, ExistingFolderChangesOnlyOnSuccess)
     EXPECT_EQ(snapshot(), before);
     EXPECT_EQ(readFile(dir / "out/predictions.tsv"), "old\n");
 
+    // A folder in the place of one of the files: refused before any file is replaced.
+    fs::create_directories(dir / "out/tree.svg/inside");
+    const auto withFolder = snapshot();
+    const Result refused = report("-data dir -c model.txt -o out");
+    EXPECT_EQ(refused.err, "error: out/tree.svg: exists and is not a file\n");
+    EXPECT_EQ(snapshot(), withFolder);
+    fs::remove_all(dir / "out/tree.svg");
+
     ASSERT_EQ(report("-data dir -c model.txt -o out/").status, 0);
     EXPECT_EQ(readFile(dir / "out/predictions.tsv"), readFile(dir / "expected/predictions.tsv"));
     EXPECT_EQ(readFile(dir / "out/notes.txt"), "mine\n");
     // Nothing is left beside the folder: only the four reports were added.
     EXPECT_EQ(snapshot().size(), before.size() + 3);
+}
+
+TEST_F(Report, SignalsLeaveTheFolderWholeOrAbsent)
+{
+    // SIGTERM at times from before the start to after the end: OUTDIR is
+    // either absent or complete, and no temporary folder is left.
+    for (int delay = 0; delay < 40; delay += 2) {
+        const std::string out = "out" + std::to_string(delay);
+        shell("'" + std::string(REPORT_PROGRAM) + "' -data dir -c model.txt -o " + out + " & pid=$!; sleep 0.00" +
+              std::to_string(delay / 10) + std::to_string(delay % 10) + "; kill -TERM $pid; wait $pid");
+        if (fs::exists(dir / out))
+            EXPECT_EQ(readFile(dir / out / "tree.svg"), readFile(dir / "expected/tree.svg")) << out;
+    }
+    for (const auto &entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
 }
