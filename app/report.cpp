@@ -1,7 +1,9 @@
 // Orvane-report: turns a fitted model and the data folder it was trained on
 // into named answers: class probabilities per sample, the taxa and clades the
 // model selected, and a drawing of the tree.
+#include <cerrno>
 #include <csignal>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -21,7 +23,7 @@
 namespace {
 
 const char *const kUsage =
-    "Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR]\n"
+    "Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR] [-cv CVDIR]\n"
     "\n"
     "Names what a model fitted by Orvane -train found, using the name files of\n"
     "the data folder made by Orvane-prepare.\n"
@@ -33,18 +35,22 @@ const char *const kUsage =
     "  -samples NEWDIR new samples made by Orvane-prepare -like DIR (samples.txt,\n"
     "                  samples.tsv, features.tsv); without it the samples of DIR\n"
     "                  are predicted\n"
+    "  -cv CVDIR       an Orvane-cv output folder (-p CVDIR/): its summaries and\n"
+    "                  figures go into report.html\n"
     "  -h, --help      print this help\n"
     "  --version       print the program's name and version\n"
     "\n"
     "OUTDIR gets predictions.tsv (predicted class and class probabilities of each\n"
     "sample), taxa.tsv (nonzero coefficients by class, largest first), clades.tsv\n"
-    "(tree nodes holding nonzero coefficients, by class) and tree.svg.\n";
+    "(tree nodes holding nonzero coefficients, by class), tree.svg, and report.html,\n"
+    "one page with all of them to open in a browser.\n";
 
 struct Options {
     std::string dataDir;
     std::string modelFile;
     std::string outDir;
     std::string newDir;
+    std::string cvDir;
 };
 
 // Reads the options into `options`; returns a problem, or "" when sound.
@@ -56,6 +62,7 @@ std::string scanOptions(int argc, char **argv, Options &options)
                              : arg == "-c"       ? &options.modelFile
                              : arg == "-o"       ? &options.outDir
                              : arg == "-samples" ? &options.newDir
+                             : arg == "-cv"      ? &options.cvDir
                                                  : nullptr;
         if (value == nullptr)
             return "unknown option '" + arg + "' (see Orvane-report --help)";
@@ -165,6 +172,50 @@ std::string writeHoldingSignals(const std::string &dir, const std::vector<std::p
     return problem;
 }
 
+// A whole file; `found` false, and no problem, when it does not exist.
+std::string readWhole(const std::string &path, std::string &content, bool &found)
+{
+    content.clear();
+    found = false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return errno == ENOENT ? "" : path + ": cannot open the file";
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad())
+        return path + ": cannot read the file";
+    content = text.str();
+    found = true;
+    return "";
+}
+
+// The files of an Orvane-cv output folder that report.html shows, those that exist.
+std::string readCrossValidation(const std::string &dir, CrossValidationFiles &cv)
+{
+    cv.folder = dir;
+    bool any = false;
+    const std::pair<const char *, std::string *> files[] = {{"cv_summary.tsv", &cv.summary},
+                                                            {"cv_nested.tsv", &cv.nested},
+                                                            {"cv_curve.svg", &cv.curve},
+                                                            {"cv_confusion.svg", &cv.confusion}};
+    for (const auto &[name, content] : files) {
+        const std::string path = inFolder(dir, name);
+        bool found = false;
+        const std::string problem = readWhole(path, *content, found);
+        if (!problem.empty())
+            return problem;
+        // The page carries no script, and a drawing is inlined as it is.
+        if (found && path.size() > 4 && path.compare(path.size() - 4, 4, ".svg") == 0 &&
+            (content->find("<svg") == std::string::npos || content->find("<script") != std::string::npos))
+            return path + ": not a drawing Orvane-cv writes";
+        any = any || found;
+    }
+    if (!any)
+        return dir + ": holds none of cv_summary.tsv, cv_nested.tsv, cv_curve.svg, cv_confusion.svg "
+                     "(give the folder Orvane-cv -p wrote to)";
+    return "";
+}
+
 template <class Write>
 std::string textOf(Write write)
 {
@@ -204,6 +255,9 @@ int run(const Options &options)
         problem = checkSameFeatures(options.newDir, features, featuresFile);
     if (problem.empty())
         problem = readSamples(sampleDir, nFeatures, tableFile + " holds", classes, samples, sampleValues);
+    CrossValidationFiles cv;
+    if (problem.empty() && !options.cvDir.empty())
+        problem = readCrossValidation(options.cvDir, cv);
     if (!problem.empty())
         return fail(problem);
 
@@ -232,13 +286,18 @@ int run(const Options &options)
         model.del();
         return fail(problem);
     }
+    const std::vector<RankedTaxon> taxa = rankTaxa(coefficients);
+    const std::vector<Clade> clades = selectedClades(view, coefficients, features);
+    const std::string treeSvg =
+        textOf([&](std::ostream &out) { drawTree(out, view, coefficients, features, classes); });
+    const HtmlReport page{options.modelFile, dir,  samples, classes, features, predictions,
+                          taxa,              clades, view,  treeSvg, options.cvDir.empty() ? nullptr : &cv};
     const std::vector<std::pair<std::string, std::string>> files = {
         {"predictions.tsv", textOf([&](std::ostream &out) { writePredictions(out, samples, classes, predictions); })},
-        {"taxa.tsv", textOf([&](std::ostream &out) { writeTaxa(out, rankTaxa(coefficients), features, classes); })},
-        {"clades.tsv", textOf([&](std::ostream &out) {
-             writeClades(out, selectedClades(view, coefficients, features), view, features, classes);
-         })},
-        {"tree.svg", textOf([&](std::ostream &out) { drawTree(out, view, coefficients, features, classes); })},
+        {"taxa.tsv", textOf([&](std::ostream &out) { writeTaxa(out, taxa, features, classes); })},
+        {"clades.tsv", textOf([&](std::ostream &out) { writeClades(out, clades, view, features, classes); })},
+        {"tree.svg", treeSvg},
+        {"report.html", textOf([&](std::ostream &out) { writeHtmlReport(out, page); })},
     };
     model.del();
     problem = writeHoldingSignals(options.outDir, files);

@@ -50,7 +50,7 @@ TEST_F(Report, HelpEndsTheScan)
     // -h and --help alone are checked with every program's.
     const Result result = report("-data dir -h");
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out.rfind("Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR]\n", 0), 0u);
+    EXPECT_EQ(result.out.rfind("Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR] [-cv CVDIR]\n", 0), 0u);
     EXPECT_EQ(result.err, "");
 }
 
@@ -63,12 +63,13 @@ TEST_F(Report, TrainedModelOutputsByteForByte)
               0);
     EXPECT_EQ(readFile(dir / "trained.txt"), readFile(dir / "model.txt"));
 
-    const Result result = report("-data dir -c model.txt -o out");
+    // cv/ holds a summary and a curve, no confusion matrix: the page shows what there is.
+    const Result result = report("-data dir -c model.txt -o out -cv cv");
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out + result.err, "");
-    for (const char *name : {"predictions.tsv", "taxa.tsv", "clades.tsv", "tree.svg"})
+    for (const char *name : {"predictions.tsv", "taxa.tsv", "clades.tsv", "tree.svg", "report.html"})
         EXPECT_EQ(readFile(dir / "out" / name), readFile(dir / "expected" / name)) << name;
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 4);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 5);
 
     ASSERT_EQ(run(ORVANE_PROGRAM, "-test -d dir/samples.txt -c model.txt -o classes.txt").status, 0);
     EXPECT_EQ(predictedNumbers(readFile(dir / "out/predictions.tsv")), readFile(dir / "classes.txt"));
@@ -156,6 +157,11 @@ TEST_F(Report, RefusalsWriteNothing)
         {[](const fs::path &bad) { writeFile(bad / "nodes.tsv", "node\tlabel\n1\t\n2\tx\n"); },
          "-data bad -c model.txt -o out", "bad/nodes.tsv: labels 2 nodes, bad/tree.tre has 3 internal nodes"},
         {[](const fs::path &) {}, "-data dir -c model.txt -o model.txt", "model.txt: exists and is not a folder"},
+        {none, "-data dir -c model.txt -o out -cv dir",
+         "dir: holds none of cv_summary.tsv, cv_nested.tsv, cv_curve.svg, cv_confusion.svg (give the folder "
+         "Orvane-cv -p wrote to)"},
+        {[](const fs::path &bad) { writeFile(bad / "cv_curve.svg", "<svg><script>alert(1)</script></svg>"); },
+         "-data dir -c model.txt -o out -cv bad", "bad/cv_curve.svg: not a drawing Orvane-cv writes"},
     };
     for (const Case &c : cases) {
         fs::copy(dir / "dir", dir / "bad");
@@ -192,8 +198,8 @@ TEST_F(Report, ExistingFolderChangesOnlyOnSuccess)
     ASSERT_EQ(report("-data dir -c model.txt -o out/").status, 0);
     EXPECT_EQ(readFile(dir / "out/predictions.tsv"), readFile(dir / "expected/predictions.tsv"));
     EXPECT_EQ(readFile(dir / "out/notes.txt"), "mine\n");
-    // Nothing is left beside the folder: only the four reports were added.
-    EXPECT_EQ(snapshot().size(), before.size() + 3);
+    // Nothing is left beside the folder: only the four other reports were added.
+    EXPECT_EQ(snapshot().size(), before.size() + 4);
 }
 
 TEST_F(Report, SignalsLeaveTheFolderWholeOrAbsent)
