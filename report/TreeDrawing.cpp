@@ -139,7 +139,7 @@ enum class Shown { All, UnselectedCollapsed, SelectedOnly };
 // kept children of open nodes; a drawn internal node that is not open is a wedge.
 struct Layout {
     Shown shown = Shown::All;
-    bool bounded = false;  // some subtrees with selected tips are collapsed too
+    bool bounded = false;  // the rows left some node closed that would otherwise open
     int root = 0;
     std::vector<bool> drawn, open;
     std::vector<double> x, y, tipX;  // tipX: rightmost x below a node
@@ -147,8 +147,6 @@ struct Layout {
     int rows = 0;
     bool lengths = false;  // x follows branch lengths, not depths
     double reach = 1;      // the branch length (or depth) kTreeWidth stands for
-
-    bool wedge(const TreeView &tree, int v) const { return drawn[v] && !open[v] && tree.feature[v] < 0; }
 };
 
 // Rows when every subtree without a nonzero coefficient is one row.
@@ -162,7 +160,6 @@ int rowsCollapsed(const TreeView &tree, const Selection &selection)
             rows++;
     return rows;
 }
-
 
 // Opens nodes from the drawn root, those with the most selected tips (or
 // tips, when none is selected) first, while the rows stay within maxRows;
