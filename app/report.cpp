@@ -1,11 +1,16 @@
 // Orvane-report: turns a fitted model and the data folder it was trained on
 // into named answers: class probabilities per sample, the taxa and clades the
 // model selected, and a drawing of the tree.
+#include <cerrno>
+#include <csignal>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "app/inputs.h"
 #include "app/version.h"
@@ -18,7 +23,7 @@
 namespace {
 
 const char *const kUsage =
-    "Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR]\n"
+    "Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR] [-cv CVDIR]\n"
     "\n"
     "Names what a model fitted by Orvane -train found, using the name files of\n"
     "the data folder made by Orvane-prepare.\n"
@@ -28,19 +33,24 @@ const char *const kUsage =
     "  -c MODEL        model file written by Orvane -train\n"
     "  -o OUTDIR       output folder, written all or nothing\n"
     "  -samples NEWDIR new samples made by Orvane-prepare -like DIR (samples.txt,\n"
-    "                  samples.tsv); without it the samples of DIR are predicted\n"
+    "                  samples.tsv, features.tsv); without it the samples of DIR\n"
+    "                  are predicted\n"
+    "  -cv CVDIR       an Orvane-cv output folder (-p CVDIR/): its summaries and\n"
+    "                  figures go into report.html\n"
     "  -h, --help      print this help\n"
     "  --version       print the program's name and version\n"
     "\n"
     "OUTDIR gets predictions.tsv (predicted class and class probabilities of each\n"
     "sample), taxa.tsv (nonzero coefficients by class, largest first), clades.tsv\n"
-    "(tree nodes holding nonzero coefficients, by class) and tree.svg.\n";
+    "(tree nodes holding nonzero coefficients, by class), tree.svg, and report.html,\n"
+    "one page with all of them to open in a browser.\n";
 
 struct Options {
     std::string dataDir;
     std::string modelFile;
     std::string outDir;
     std::string newDir;
+    std::string cvDir;
 };
 
 // Reads the options into `options`; returns a problem, or "" when sound.
@@ -52,6 +62,7 @@ std::string scanOptions(int argc, char **argv, Options &options)
                              : arg == "-c"       ? &options.modelFile
                              : arg == "-o"       ? &options.outDir
                              : arg == "-samples" ? &options.newDir
+                             : arg == "-cv"      ? &options.cvDir
                                                  : nullptr;
         if (value == nullptr)
             return "unknown option '" + arg + "' (see Orvane-report --help)";
@@ -73,6 +84,26 @@ std::string scanOptions(int argc, char **argv, Options &options)
 std::string inFolder(const std::string &dir, const std::string &name)
 {
     return (dir.empty() || dir.back() == '/') ? dir + name : dir + "/" + name;
+}
+
+// New samples must come in the data folder's feature columns, ID by ID: a
+// table of the same width but another order would predict nonsense.
+std::string checkSameFeatures(const std::string &newDir, const FeatureNames &features, const std::string &featuresFile)
+{
+    const std::string newFile = inFolder(newDir, "features.tsv");
+    const std::string remedy = " (make new samples with Orvane-prepare -like DIR)";
+    FeatureNames newFeatures;
+    std::string problem = readFeatureNames(newFile, newFeatures);
+    if (!problem.empty())
+        return problem + remedy;
+    for (std::size_t c = 0; c < features.ids.size() && c < newFeatures.ids.size(); c++)
+        if (newFeatures.ids[c] != features.ids[c])
+            return newFile + ": column " + std::to_string(c) + " is feature '" + newFeatures.ids[c] + "', " +
+                   featuresFile + " has '" + features.ids[c] + "'" + remedy;
+    if (newFeatures.ids.size() != features.ids.size())
+        return newFile + ": names " + std::to_string(newFeatures.ids.size()) + " features, " + featuresFile + " " +
+               std::to_string(features.ids.size()) + remedy;
+    return "";
 }
 
 // The samples to predict: their table and their names, read and checked against each other.
@@ -101,6 +132,88 @@ std::string readSamples(const std::string &dir, int nFeatures, const std::string
                       inFolder(dir, "classes.tsv");
     }
     return problem;
+}
+
+// The internal nodes' labels as the study's tree wrote them, from nodes.tsv
+// when the folder has one (folders prepared before it was written lack it).
+std::string readNodeNames(const std::string &dir, TreeView &view)
+{
+    const std::string path = inFolder(dir, "nodes.tsv");
+    if (access(path.c_str(), F_OK) != 0)
+        return "";
+    NodeLabels nodes;
+    const std::string problem = readNodeLabels(path, nodes);
+    if (!problem.empty())
+        return problem;
+    std::vector<int> internal;
+    for (int v = 0; v < view.nodes(); v++)
+        if (view.feature[v] < 0)
+            internal.push_back(v);
+    if (nodes.labels.size() != internal.size())
+        return path + ": labels " + std::to_string(nodes.labels.size()) + " nodes, " + inFolder(dir, "tree.tre") +
+               " has " + std::to_string(internal.size()) + " internal nodes";
+    for (std::size_t i = 0; i < internal.size(); i++)
+        view.name[internal[i]] = nodes.labels[i];
+    return "";
+}
+
+// Replaces OUTDIR's files with SIGINT, SIGTERM and SIGHUP held back: one of
+// them arriving meanwhile ends the program only once the folder is whole
+// (or untouched) and no temporary folder is left.
+std::string writeHoldingSignals(const std::string &dir, const std::vector<std::pair<std::string, std::string>> &files)
+{
+    sigset_t held, before;
+    sigemptyset(&held);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&held, signal);
+    sigprocmask(SIG_BLOCK, &held, &before);
+    const std::string problem = writeOutputFolder(dir, files);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    return problem;
+}
+
+// A whole file; `found` false, and no problem, when it does not exist.
+std::string readWhole(const std::string &path, std::string &content, bool &found)
+{
+    content.clear();
+    found = false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return errno == ENOENT ? "" : path + ": cannot open the file";
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad())
+        return path + ": cannot read the file";
+    content = text.str();
+    found = true;
+    return "";
+}
+
+// The files of an Orvane-cv output folder that report.html shows, those that exist.
+std::string readCrossValidation(const std::string &dir, CrossValidationFiles &cv)
+{
+    cv.folder = dir;
+    bool any = false;
+    const std::pair<const char *, std::string *> files[] = {{"cv_summary.tsv", &cv.summary},
+                                                            {"cv_nested.tsv", &cv.nested},
+                                                            {"cv_curve.svg", &cv.curve},
+                                                            {"cv_confusion.svg", &cv.confusion}};
+    for (const auto &[name, content] : files) {
+        const std::string path = inFolder(dir, name);
+        bool found = false;
+        const std::string problem = readWhole(path, *content, found);
+        if (!problem.empty())
+            return problem;
+        // The page carries no script, and a drawing is inlined as it is.
+        if (found && path.size() > 4 && path.compare(path.size() - 4, 4, ".svg") == 0 &&
+            (content->find("<svg") == std::string::npos || content->find("<script") != std::string::npos))
+            return path + ": not a drawing Orvane-cv writes";
+        any = any || found;
+    }
+    if (!any)
+        return dir + ": holds none of cv_summary.tsv, cv_nested.tsv, cv_curve.svg, cv_confusion.svg "
+                     "(give the folder Orvane-cv -p wrote to)";
+    return "";
 }
 
 template <class Write>
@@ -138,8 +251,13 @@ int run(const Options &options)
         problem = checkModelFile(options.modelFile, nFeatures);
     const std::string sampleDir = options.newDir.empty() ? dir : options.newDir;
     SampleTable sampleValues;
+    if (problem.empty() && !options.newDir.empty())
+        problem = checkSameFeatures(options.newDir, features, featuresFile);
     if (problem.empty())
         problem = readSamples(sampleDir, nFeatures, tableFile + " holds", classes, samples, sampleValues);
+    CrossValidationFiles cv;
+    if (problem.empty() && !options.cvDir.empty())
+        problem = readCrossValidation(options.cvDir, cv);
     if (!problem.empty())
         return fail(problem);
 
@@ -163,17 +281,27 @@ int run(const Options &options)
         predictions[i].probabilities = softmax(scores);
     }
     const Coefficients coefficients{model.nClasses, model.nFeatures, model.beta};
-    const TreeView view = viewOf(*tree);
+    TreeView view = viewOf(*tree);
+    problem = readNodeNames(dir, view);
+    if (!problem.empty()) {
+        model.del();
+        return fail(problem);
+    }
+    const std::vector<RankedTaxon> taxa = rankTaxa(coefficients);
+    const std::vector<Clade> clades = selectedClades(view, coefficients, features);
+    const std::string treeSvg =
+        textOf([&](std::ostream &out) { drawTree(out, view, coefficients, features, classes); });
+    const HtmlReport page{options.modelFile, dir,  samples, classes, features, predictions,
+                          taxa,              clades, view,  treeSvg, options.cvDir.empty() ? nullptr : &cv};
     const std::vector<std::pair<std::string, std::string>> files = {
         {"predictions.tsv", textOf([&](std::ostream &out) { writePredictions(out, samples, classes, predictions); })},
-        {"taxa.tsv", textOf([&](std::ostream &out) { writeTaxa(out, rankTaxa(coefficients), features, classes); })},
-        {"clades.tsv", textOf([&](std::ostream &out) {
-             writeClades(out, selectedClades(view, coefficients, features), view, features, classes);
-         })},
-        {"tree.svg", textOf([&](std::ostream &out) { drawTree(out, view, coefficients, features, classes); })},
+        {"taxa.tsv", textOf([&](std::ostream &out) { writeTaxa(out, taxa, features, classes); })},
+        {"clades.tsv", textOf([&](std::ostream &out) { writeClades(out, clades, view, features, classes); })},
+        {"tree.svg", treeSvg},
+        {"report.html", textOf([&](std::ostream &out) { writeHtmlReport(out, page); })},
     };
     model.del();
-    problem = writeOutputFolder(options.outDir, files);
+    problem = writeHoldingSignals(options.outDir, files);
     return problem.empty() ? 0 : fail(problem);
 }
 

@@ -10,6 +10,12 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 data=${DATA:-$root/../shared/data/globalpatterns}
+if [ ! -d "$data" ]; then
+  # The data sets lie beside the repository only on the project's own machines.
+  [ -z "${DATA:-}" ] || { echo "error: no data folder $data" >&2; exit 1; }
+  echo "cv_jobs.sh needs the survey data set of ../shared/data beside the repository (or DATA=FOLDER): $data is absent, nothing timed"
+  exit 0
+fi
 reps=${REPS:-2} folds=${FOLDS:-5} w=${W:-0,0.5,1} lambda=${LAMBDA:-0.1,1,10} rounds=${ROUNDS:-1}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -168,6 +168,19 @@ std::string readClassNames(const std::string &path, ClassNames &classes)
     });
 }
 
+std::string readNodeLabels(const std::string &path, NodeLabels &nodes)
+{
+    nodes = NodeLabels();
+    int header = -1;
+    const std::string problem =
+        readNumberedFile(path, {"node\tlabel"}, header, 1, "node", [&](const std::vector<std::string> &fields) {
+            nodes.labels.push_back(fields[0]);
+            return std::string();
+        });
+    // A tree of one tip has no internal node.
+    return problem == path + ": no node after the header" ? "" : problem;
+}
+
 void writeFeatureNames(std::ostream &out, const FeatureNames &features)
 {
     out << (features.hasGrafted    ? "column\tfeature-id\ttaxonomy\tgrafted\n"
@@ -199,4 +212,11 @@ void writeClassNames(std::ostream &out, const ClassNames &classes)
     out << "class\tname\n";
     for (std::size_t k = 0; k < classes.names.size(); k++)
         out << k + 1 << '\t' << classes.names[k] << '\n';
+}
+
+void writeNodeLabels(std::ostream &out, const NodeLabels &nodes)
+{
+    out << "node\tlabel\n";
+    for (std::size_t v = 0; v < nodes.labels.size(); v++)
+        out << v + 1 << '\t' << nodes.labels[v] << '\n';
 }

@@ -4,6 +4,8 @@
 //   features.tsv  "column<TAB>feature-id[<TAB>taxonomy[<TAB>grafted]]"  column counted from 0
 //   samples.tsv   "line<TAB>sample-id[<TAB>class]"        line of samples.txt counted from 1
 //   classes.tsv   "class<TAB>name"                        class number counted from 1
+//   nodes.tsv     "node<TAB>label"                        internal node of tree.tre counted from 1
+//                                                         in pre-order (node 1 is the root)
 //
 // Each file has its header line, then one line per item in number order.
 // Readers check the whole format and return an empty string, or a message
@@ -34,14 +36,22 @@ struct ClassNames {
     std::vector<std::string> names;  // names[k] names class k+1
 };
 
+// The internal nodes' labels as the study's tree wrote them (tree.tre can
+// hold only a plain form of them), empty for a node without one.
+struct NodeLabels {
+    std::vector<std::string> labels;  // labels[v] labels internal node v+1
+};
+
 std::string readFeatureNames(const std::string &path, FeatureNames &features);
 // Accepts both headers; hasClasses tells which the file had.
 std::string readSampleNames(const std::string &path, SampleNames &samples);
 std::string readClassNames(const std::string &path, ClassNames &classes);
+std::string readNodeLabels(const std::string &path, NodeLabels &nodes);
 
 void writeFeatureNames(std::ostream &out, const FeatureNames &features);
 void writeSampleNames(std::ostream &out, const SampleNames &samples);
 void writeClassNames(std::ostream &out, const ClassNames &classes);
+void writeNodeLabels(std::ostream &out, const NodeLabels &nodes);
 
 // Empty when `name` may stand in a name file, else why not ("holds a tab", ...).
 std::string checkName(const std::string &name);

@@ -658,6 +658,7 @@ std::string prepareStudy(const PrepareOptions &options, std::string &note, std::
         {"classes.tsv", [&](std::ostream &out) { writeClassNames(out, classes); }},
         {"dropped.tsv",
          [&](std::ostream &out) { writeDropped(out, table, chosen.kept, reason, taxa); }},
+        {"nodes.tsv", [&](std::ostream &out) { writeNodeLabels(out, NodeLabels{internalLabels(*pruned.tree)}); }},
     };
     if (!options.group.empty())
         files.push_back({"groups.tsv", [&](std::ostream &out) {
@@ -752,7 +753,9 @@ std::string prepareLike(const PrepareOptions &options, std::string &note)
     problem = writeFolderAtomically(
         options.out,
         {{"samples.txt", [&](std::ostream &out) { writeSampleTable(out, rows); }},
-         {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, samples); }}});
+         {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, samples); }},
+         // The columns' IDs, for Orvane-report to check the columns are DIR's.
+         {"features.tsv", [&](std::ostream &out) { writeFeatureNames(out, features); }}});
     if (!problem.empty())
         return problem;
     std::ostringstream text;

@@ -386,3 +386,21 @@ void writeOrvaneTree(std::ostream &out, const vessik::Tree &tree,
     writeNodes(out, tree.root, leafLabel);
     out << ";\n";
 }
+
+std::vector<std::string> internalLabels(const vessik::Tree &tree)
+{
+    std::vector<std::string> labels;
+    std::vector<const vessik::Node *> stack{tree.root};
+    while (!stack.empty()) {
+        const vessik::Node *node = stack.back();
+        stack.pop_back();
+        if (node->isLeaf())
+            continue;
+        std::string label = node->longname;
+        std::replace_if(label.begin(), label.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+        labels.push_back(label);
+        for (int c = node->nchildren - 1; c >= 0; c--)
+            stack.push_back(node->children[c]);
+    }
+    return labels;
+}

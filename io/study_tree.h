@@ -42,4 +42,8 @@ StudyTree pruneTree(const StudyTree &tree, const std::function<bool(const vessik
 void writeOrvaneTree(std::ostream &out, const vessik::Tree &tree,
                      const std::function<std::string(const vessik::Node *)> &leafLabel);
 
+// The labels of the internal nodes in the order writeOrvaneTree writes them
+// (pre-order), as read, with tabs and line breaks made spaces.
+std::vector<std::string> internalLabels(const vessik::Tree &tree);
+
 #endif

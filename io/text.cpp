@@ -259,6 +259,12 @@ std::string xmlText(const std::string &text)
     for (std::size_t i = 0; i < text.size();) {
         const char c = text[i];
         const std::size_t length = utf8Length(text, i);
+        // U+FFFE and U+FFFF are sound UTF-8 but no XML character.
+        if (length == 3 && text.compare(i, 2, "\xEF\xBF") == 0 && static_cast<unsigned char>(text[i + 2]) >= 0xBE) {
+            out += '?';
+            i += 3;
+            continue;
+        }
         if (length > 1) {
             out.append(text, i, length);
             i += length;

@@ -46,8 +46,8 @@ std::string fileLine(const std::string &path, int line);
 std::string floatText(float value);
 
 // Text as XML character data for the SVG drawings. Bytes an XML file cannot
-// hold (control characters, broken UTF-8 from names in another encoding)
-// become '?'.
+// hold (control characters, broken UTF-8 from names in another encoding,
+// U+FFFE and U+FFFF) become '?'.
 std::string xmlText(const std::string &text);
 
 #endif

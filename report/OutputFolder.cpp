@@ -50,6 +50,45 @@ void removeStaged(const std::string &staging, const std::vector<std::pair<std::s
     rmdir(staging.c_str());
 }
 
+// The name under which the file `name` of the existing folder is kept until
+// all new files are in place.
+std::string keptName(const std::string &staging, const std::string &name)
+{
+    return staging + "/old-" + name;
+}
+
+// Moves the staged files into the existing folder `target`, all or none: the
+// files they replace are kept (hard-linked, or moved where the file system
+// has no links) until every new file is in place, and put back on failure.
+std::string replaceFiles(const std::string &target, const std::string &staging,
+                         const std::vector<std::pair<std::string, std::string>> &files)
+{
+    std::vector<bool> kept(files.size(), false);
+    std::string problem;
+    std::size_t moved = 0;
+    for (; moved < files.size() && problem.empty(); moved++) {
+        const std::string path = target + "/" + files[moved].first;
+        const std::string old = keptName(staging, files[moved].first);
+        if (link(path.c_str(), old.c_str()) == 0 || rename(path.c_str(), old.c_str()) == 0)
+            kept[moved] = true;
+        else if (errno != ENOENT)
+            problem = failure(path, "cannot replace the file", errno);
+        if (problem.empty() && rename((staging + "/" + files[moved].first).c_str(), path.c_str()) != 0)
+            problem = failure(path, "cannot replace the file", errno);
+    }
+    for (std::size_t i = 0; i < moved; i++) {
+        const std::string path = target + "/" + files[i].first;
+        const std::string old = keptName(staging, files[i].first);
+        if (!problem.empty() && kept[i])
+            rename(old.c_str(), path.c_str());
+        else if (!problem.empty() && i + 1 < moved)
+            unlink(path.c_str());
+        unlink(old.c_str());
+    }
+    removeStaged(staging, files);
+    return problem;
+}
+
 } // namespace
 
 std::string writeOutputFolder(const std::string &dir,
@@ -67,6 +106,12 @@ std::string writeOutputFolder(const std::string &dir,
     // Refused before anything is written, so that replacing files cannot fail halfway.
     if (exists && access(target.c_str(), W_OK | X_OK) != 0)
         return failure(target, "cannot write in the folder", errno);
+    for (const auto &file : files) {
+        struct stat old;
+        const std::string path = target + "/" + file.first;
+        if (exists && lstat(path.c_str(), &old) == 0 && !S_ISREG(old.st_mode))
+            return path + ": exists and is not a file";
+    }
 
     // Inside the folder when it exists, else beside it: the final renames
     // then stay on one file system and need no other permission.
@@ -92,14 +137,5 @@ std::string writeOutputFolder(const std::string &dir,
         removeStaged(staging, files);
         return failure(target, "cannot create the folder", error);
     }
-    for (const auto &file : files) {
-        const std::string path = target + "/" + file.first;
-        if (rename((staging + "/" + file.first).c_str(), path.c_str()) != 0) {
-            const int error = errno;
-            removeStaged(staging, files);
-            return failure(path, "cannot replace the file", error);
-        }
-    }
-    rmdir(staging.c_str());
-    return "";
+    return replaceFiles(target, staging, files);
 }

@@ -10,9 +10,11 @@
 // written and flushed to disk in a new temporary folder: beside `dir` when
 // `dir` does not exist, and that folder then becomes `dir`; inside `dir`
 // when it exists, and the files then move up into it, replacing files of
-// the same names and leaving other files alone. Nothing moves before all
-// files are complete. On failure nothing in `dir` changes, the
-// temporary folder is removed, and the message names the path.
+// the same names (all or none: the replaced files are kept until every new
+// one is in place) and leaving other files alone. Nothing moves before all
+// files are complete; a name in `dir` that is not a regular file is refused
+// first. On failure nothing in `dir` changes, the temporary folder is
+// removed, and the message names the path.
 std::string writeOutputFolder(const std::string &dir,
                               const std::vector<std::pair<std::string, std::string>> &files);
 

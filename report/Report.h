@@ -87,15 +87,44 @@ std::vector<Clade> selectedClades(const TreeView &tree, const Coefficients &mode
 void writeClades(std::ostream &out, const std::vector<Clade> &clades, const TreeView &tree,
                  const FeatureNames &features, const ClassNames &classes);
 
-// Above this many leaves, subtrees without any nonzero coefficient are drawn
-// as one collapsed row each.
-constexpr int kCollapseAboveLeaves = 500;
-// Above this many rows, tip labels are left out.
-constexpr int kLabelRowLimit = 2000;
+// tree.svg stays within this size whatever the tree.
+constexpr double kMaxDrawingWidth = 4000;
+constexpr double kMaxDrawingHeight = 8000;
 
-// tree.svg: the tree with each class's selected clades coloured, a lane of
-// bars per class beside the tips, and a legend.
+// tree.svg: the tree with each class's selected clades coloured, a lane per
+// class beside the tips showing the sign of its coefficients, a legend and a
+// scale bar.
 void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model,
               const FeatureNames &features, const ClassNames &classes);
+
+// An Orvane-cv output folder's files as read, each empty when absent.
+struct CrossValidationFiles {
+    std::string folder;
+    std::string summary;    // cv_summary.tsv
+    std::string nested;     // cv_nested.tsv
+    std::string curve;      // cv_curve.svg
+    std::string confusion;  // cv_confusion.svg
+};
+
+// What report.html shows.
+struct HtmlReport {
+    const std::string &modelFile;
+    const std::string &dataDir;
+    const SampleNames &samples;
+    const ClassNames &classes;
+    const FeatureNames &features;
+    const std::vector<SamplePrediction> &predictions;
+    const std::vector<RankedTaxon> &taxa;
+    const std::vector<Clade> &clades;
+    const TreeView &tree;
+    const std::string &treeSvg;
+    const CrossValidationFiles *cv;  // null without -cv
+};
+
+// Rows per class in the page's tables of taxa and clades; the .tsv files have all.
+constexpr std::size_t kHtmlRowsPerClass = 50;
+
+// report.html: one self-contained page, inline CSS and SVG, no script.
+void writeHtmlReport(std::ostream &out, const HtmlReport &report);
 
 #endif

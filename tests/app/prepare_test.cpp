@@ -59,9 +59,9 @@ protected:
     void expectDataFolder(const std::string &name)
     {
         for (const char *file : {"samples.txt", "labels.txt", "tree.tre", "features.tsv",
-                                 "samples.tsv", "classes.tsv", "dropped.tsv"})
+                                 "samples.tsv", "classes.tsv", "dropped.tsv", "nodes.tsv"})
             EXPECT_EQ(readFile(dir / name / file), readFile(dir / "expected" / file)) << file;
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir / name), fs::directory_iterator()), 7);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir / name), fs::directory_iterator()), 8);
     }
 };
 
@@ -116,7 +116,8 @@ TEST_F(Prepare, LikeLaysOutNewSamplesInTheFolderColumns)
     EXPECT_EQ(readFile(dir / "new" / "samples.txt"), readFile(dir / "expected" / "samples.txt"));
     EXPECT_EQ(readFile(dir / "new" / "samples.tsv"),
               "line\tsample-id\n1\tS1\n2\tS2\n3\tS4\n4\tS5\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "new"), fs::directory_iterator()), 2);
+    EXPECT_EQ(readFile(dir / "new" / "features.tsv"), readFile(dir / "expected" / "features.tsv"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "new"), fs::directory_iterator()), 3);
     // 'Taxon A' missing from the table counts 0; S7 has counts only in taxa DIR lacks.
     expectFailure("-table new_empty.tsv -like expected -o new2",
                   "new_empty.tsv: sample 'S7' has no counts in the features of expected");
@@ -187,7 +188,7 @@ TEST_F(Prepare, OutputFolderIsSettledBeforeAnyInputIsRead)
                         "-tree ../tree.nwk -taxonomy ../taxonomy.tsv -o . && ls -A",
                         "cd here && ");
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "classes.tsv\ndropped.tsv\nfeatures.tsv\nlabels.txt\nsamples.tsv\nsamples.txt\ntree.tre\n");
+    EXPECT_EQ(result.out, "classes.tsv\ndropped.tsv\nfeatures.tsv\nlabels.txt\nnodes.tsv\nsamples.tsv\nsamples.txt\ntree.tre\n");
     expectDataFolder("here");
     // Refused before the missing table is looked at.
     fs::create_symlink("nowhere", dir / "dangling");

@@ -50,7 +50,7 @@ TEST_F(Report, HelpEndsTheScan)
     // -h and --help alone are checked with every program's.
     const Result result = report("-data dir -h");
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out.rfind("Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR]\n", 0), 0u);
+    EXPECT_EQ(result.out.rfind("Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR] [-cv CVDIR]\n", 0), 0u);
     EXPECT_EQ(result.err, "");
 }
 
@@ -63,12 +63,13 @@ TEST_F(Report, TrainedModelOutputsByteForByte)
               0);
     EXPECT_EQ(readFile(dir / "trained.txt"), readFile(dir / "model.txt"));
 
-    const Result result = report("-data dir -c model.txt -o out");
+    // cv/ holds a summary and a curve, no confusion matrix: the page shows what there is.
+    const Result result = report("-data dir -c model.txt -o out -cv cv");
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out + result.err, "");
-    for (const char *name : {"predictions.tsv", "taxa.tsv", "clades.tsv", "tree.svg"})
+    for (const char *name : {"predictions.tsv", "taxa.tsv", "clades.tsv", "tree.svg", "report.html"})
         EXPECT_EQ(readFile(dir / "out" / name), readFile(dir / "expected" / name)) << name;
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 4);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 5);
 
     ASSERT_EQ(run(ORVANE_PROGRAM, "-test -d dir/samples.txt -c model.txt -o classes.txt").status, 0);
     EXPECT_EQ(predictedNumbers(readFile(dir / "out/predictions.tsv")), readFile(dir / "classes.txt"));
@@ -97,15 +98,17 @@ TEST_F(Report, HandModelOnNewSamples)
               "soil\totuC\tk__Bacteria; p__Bacteroidetes; c__Bacteroidia\t2\n");
     // Tree ((otuA, otuB)Firmicutes, (otuC, otuD)): node1 the root, node2
     // Firmicutes, node3 the other pair; otuD's lineage ends at p__Bacteroidetes.
+    // The labels are nodes.tsv's, as the study's tree wrote them: tree.tre
+    // holds only a plain form.
     EXPECT_EQ(readFile(dir / "out/clades.tsv"),
               "class\tnode\tlabel\tparent\tleaves\tnonzero\tnorm\ttaxonomy\n"
               "gut\tnode1\t\t-\t4\t1\t1\tk__Bacteria\n"
-              "gut\tnode2\tFirmicutes\tnode1\t2\t1\t1\tk__Bacteria; p__Firmicutes\n"
+              "gut\tnode2\t0.998:p__Firmicutes; c__Bacilli\tnode1\t2\t1\t1\tk__Bacteria; p__Firmicutes\n"
               "skin\tnode1\t\t-\t4\t2\t2.82843\tk__Bacteria\n"
-              "skin\tnode2\tFirmicutes\tnode1\t2\t1\t2\tk__Bacteria; p__Firmicutes\n"
-              "skin\tnode3\t\tnode1\t2\t1\t2\tk__Bacteria; p__Bacteroidetes\n"
+              "skin\tnode2\t0.998:p__Firmicutes; c__Bacilli\tnode1\t2\t1\t2\tk__Bacteria; p__Firmicutes\n"
+              "skin\tnode3\t0.87\tnode1\t2\t1\t2\tk__Bacteria; p__Bacteroidetes\n"
               "soil\tnode1\t\t-\t4\t1\t2\tk__Bacteria\n"
-              "soil\tnode3\t\tnode1\t2\t1\t2\tk__Bacteria; p__Bacteroidetes\n");
+              "soil\tnode3\t0.87\tnode1\t2\t1\t2\tk__Bacteria; p__Bacteroidetes\n");
 }
 
 TEST_F(Report, RefusalsWriteNothing)
@@ -143,7 +146,22 @@ TEST_F(Report, RefusalsWriteNothing)
         {[](const fs::path &bad) { writeFile(bad / "samples.txt", "1 1 2 3 4 5\n"); },
          "-data dir -c model.txt -o out -samples bad",
          "bad/samples.txt: holds 5 features, dir/samples.txt holds 4 (make new samples with Orvane-prepare -like DIR)"},
+        {[](const fs::path &bad) {
+             writeFile(bad / "features.tsv", "column\tfeature-id\n0\totuB\n1\totuA\n2\totuC\n3\totuD\n");
+         },
+         "-data dir -c model.txt -o out -samples bad",
+         "bad/features.tsv: column 0 is feature 'otuB', dir/features.tsv has 'otuA' (make new samples with "
+         "Orvane-prepare -like DIR)"},
+        {[](const fs::path &bad) { fs::remove(bad / "features.tsv"); }, "-data dir -c model.txt -o out -samples bad",
+         "bad/features.tsv: cannot open the file (make new samples with Orvane-prepare -like DIR)"},
+        {[](const fs::path &bad) { writeFile(bad / "nodes.tsv", "node\tlabel\n1\t\n2\tx\n"); },
+         "-data bad -c model.txt -o out", "bad/nodes.tsv: labels 2 nodes, bad/tree.tre has 3 internal nodes"},
         {[](const fs::path &) {}, "-data dir -c model.txt -o model.txt", "model.txt: exists and is not a folder"},
+        {none, "-data dir -c model.txt -o out -cv dir",
+         "dir: holds none of cv_summary.tsv, cv_nested.tsv, cv_curve.svg, cv_confusion.svg (give the folder "
+         "Orvane-cv -p wrote to)"},
+        {[](const fs::path &bad) { writeFile(bad / "cv_curve.svg", "<svg><script>alert(1)</script></svg>"); },
+         "-data dir -c model.txt -o out -cv bad", "bad/cv_curve.svg: not a drawing Orvane-cv writes"},
     };
     for (const Case &c : cases) {
         fs::copy(dir / "dir", dir / "bad");
@@ -169,9 +187,32 @@ TEST_F(Report, ExistingFolderChangesOnlyOnSuccess)
     EXPECT_EQ(snapshot(), before);
     EXPECT_EQ(readFile(dir / "out/predictions.tsv"), "old\n");
 
+    // A folder in the place of one of the files: refused before any file is replaced.
+    fs::create_directories(dir / "out/tree.svg/inside");
+    const auto withFolder = snapshot();
+    const Result refused = report("-data dir -c model.txt -o out");
+    EXPECT_EQ(refused.err, "error: out/tree.svg: exists and is not a file\n");
+    EXPECT_EQ(snapshot(), withFolder);
+    fs::remove_all(dir / "out/tree.svg");
+
     ASSERT_EQ(report("-data dir -c model.txt -o out/").status, 0);
     EXPECT_EQ(readFile(dir / "out/predictions.tsv"), readFile(dir / "expected/predictions.tsv"));
     EXPECT_EQ(readFile(dir / "out/notes.txt"), "mine\n");
-    // Nothing is left beside the folder: only the four reports were added.
-    EXPECT_EQ(snapshot().size(), before.size() + 3);
+    // Nothing is left beside the folder: only the four other reports were added.
+    EXPECT_EQ(snapshot().size(), before.size() + 4);
+}
+
+TEST_F(Report, SignalsLeaveTheFolderWholeOrAbsent)
+{
+    // SIGTERM at times from before the start to after the end: OUTDIR is
+    // either absent or complete, and no temporary folder is left.
+    for (int delay = 0; delay < 40; delay += 2) {
+        const std::string out = "out" + std::to_string(delay);
+        shell("'" + std::string(REPORT_PROGRAM) + "' -data dir -c model.txt -o " + out + " & pid=$!; sleep 0.00" +
+              std::to_string(delay / 10) + std::to_string(delay % 10) + "; kill -TERM $pid; wait $pid");
+        if (fs::exists(dir / out))
+            EXPECT_EQ(readFile(dir / out / "tree.svg"), readFile(dir / "expected/tree.svg")) << out;
+    }
+    for (const auto &entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
 }

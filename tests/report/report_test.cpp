@@ -1,5 +1,5 @@
 // Orvane-report's computations on small trees and models worked out by hand,
-// the tree drawing of a 20,000-tip tree, and a 10,000-level tree on a small stack.
+// the tree drawing's bound on a 20,000-tip tree, and a 10,000-level tree on a small stack.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -114,48 +114,89 @@ std::string randomTree(int n, unsigned seed)
 
 } // namespace
 
-TEST(TreeDrawing, LargeTreesStayBoundedAndWellFormed)
+// The width and height the drawing declares, which renderers allocate.
+std::pair<double, double> drawingSize(const std::string &svg)
+{
+    double width = 0, height = 0;
+    const auto at = svg.find(" width=\"");
+    EXPECT_EQ(std::sscanf(svg.c_str() + at, " width=\"%lf\" height=\"%lf\"", &width, &height), 2);
+    return {width, height};
+}
+
+TEST(TreeDrawing, AnyTreeFitsTheBoundWithItsLabels)
 {
     const int n = 20000;
     const TreeView tree = viewOfText(randomTree(n, 7));
-    std::vector<std::string> ids;
-    for (int j = 0; j < n; j++)
+    std::vector<std::string> ids, taxonomy;
+    for (int j = 0; j < n; j++) {
         ids.push_back("ASV<" + std::to_string(j) + ">&");  // names XML must escape
-    const FeatureNames features = namesOf(ids);
+        taxonomy.push_back(j % 2 ? "k__B; p__F" : "");
+    }
+    const FeatureNames features = namesOf(ids, taxonomy);
     ClassNames classes;
-    // Latin-1 bytes and a control character cannot stand in XML; UTF-8 can.
-    classes.names = {"gut & \"skin\"", "s\xF6il\x01 \xC3\xB6"};
+    // Latin-1 bytes, a control character and U+FFFF cannot stand in XML; other UTF-8 can.
+    classes.names = {"gut & \"skin\"", "s\xF6il\x01 \xC3\xB6\xEF\xBF\xBF"};
     std::vector<float> beta(2 * n, 0.0f);
+    const Coefficients model{2, n, beta.data()};
+    const auto draw = [&](const TreeView &view, const std::string &file) {
+        std::ostringstream out;
+        drawTree(out, view, model, features, classes);
+        const auto [width, height] = drawingSize(out.str());
+        EXPECT_LE(width, kMaxDrawingWidth) << file;
+        EXPECT_LE(height, kMaxDrawingHeight) << file;
+        expectWellFormedXml(scratchFile(file, out.str()));
+        return out.str();
+    };
+    // Nothing selected: the largest subtrees collapse until the rows fit.
+    EXPECT_NE(draw(tree, "none.svg").find("; the largest subtrees are collapsed to fit"), std::string::npos);
+
+    // Every 97th leaf selected: only their subtree, its largest groups collapsed.
     for (int j = 0; j < n; j += 97)
         beta[j] = 1.5f;
     beta[n + 5] = -0.5f;
-    const Coefficients sparse{2, n, beta.data()};
-    std::ostringstream out;
-    drawTree(out, tree, sparse, features, classes);
-    const std::string svg = out.str();
-    // Subtrees without a selected leaf collapse, so about one row per selected leaf.
-    EXPECT_LT(svg.size(), 400000u);
-    EXPECT_NE(svg.find("subtrees without one are collapsed"), std::string::npos);
-    EXPECT_NE(svg.find("gut &amp; &quot;skin&quot;"), std::string::npos);
-    EXPECT_NE(svg.find("ASV&lt;97&gt;&amp;"), std::string::npos);
-    EXPECT_NE(svg.find("lane 2: s?il? \xC3\xB6<"), std::string::npos);
-    expectWellFormedXml(scratchFile("drawing.svg", svg));
+    const std::string sparse = draw(tree, "sparse.svg");
+    EXPECT_NE(sparse.find("20000 tips, 208 with a nonzero coefficient; only the subtree of those tips is drawn"),
+              std::string::npos);
+    EXPECT_NE(sparse.find("gut &amp; &quot;skin&quot;"), std::string::npos);
+    EXPECT_NE(sparse.find(">p__F (ASV&lt;97&gt;&amp;)</text>"), std::string::npos);
+    EXPECT_NE(sparse.find("lane 2: s?il? \xC3\xB6?<"), std::string::npos);
 
-    // Every leaf selected: nothing collapses, and the labels are left out.
-    std::fill(beta.begin(), beta.end(), 1.0f);
-    std::ostringstream dense;
-    drawTree(dense, tree, sparse, features, classes);
-    EXPECT_LT(dense.str().size(), 2500000u);
-    EXPECT_EQ(dense.str().find("ASV"), std::string::npos);
-    expectWellFormedXml(scratchFile("dense.svg", dense.str()));
+    // Every leaf selected, with both signs: groups collapse, their lanes mixed.
+    for (int j = 0; j < 2 * n; j++)
+        beta[j] = j % 3 ? 1.0f : -1.0f;
+    const std::string dense = draw(tree, "dense.svg");
+    EXPECT_NE(dense.find("only the subtree of those tips is drawn, its largest groups collapsed to fit"),
+              std::string::npos);
+
+    // A thousand tips with a few selected: the rest collapse into wedges counting their tips.
+    std::fill(beta.begin(), beta.end(), 0.0f);
+    for (int j = 0; j < 1000; j += 97)
+        beta[j] = 1.0f;
+    const std::string wedges = draw(viewOfText(randomTree(1000, 3)), "wedges.svg");
+    EXPECT_NE(wedges.find("subtrees without one are collapsed</text>"), std::string::npos);
+    EXPECT_NE(wedges.find(" tips</text>"), std::string::npos);
 
     // A few hundred tips: every tip is labelled, nothing collapses.
-    const TreeView small = viewOfText(randomTree(300, 3));
-    std::ostringstream readable;
-    drawTree(readable, small, Coefficients{2, 300, beta.data()}, features, classes);
-    EXPECT_NE(readable.str().find(">ASV&lt;299&gt;&amp;</text>"), std::string::npos);
-    EXPECT_EQ(readable.str().find("collapsed"), std::string::npos);
-    expectWellFormedXml(scratchFile("readable.svg", readable.str()));
+    const std::string readable = draw(viewOfText(randomTree(300, 3)), "readable.svg");
+    EXPECT_NE(readable.find(">ASV&lt;298&gt;&amp;</text>"), std::string::npos);
+    EXPECT_NE(readable.find(">300 tips, 4 with a nonzero coefficient</text>"), std::string::npos);
+}
+
+TEST(TreeDrawing, NodeLabelsAsWrittenAndNeverOverlapping)
+{
+    // B and C sit on one row a few pixels apart: C's label would cover B's, so it goes right of C.
+    TreeView tree = viewOfText("(((0:1,1:1)Cname:0.01)Bname:0.01,2:1)A;");
+    tree.name[0] = "0.998:o__Clostridiales; f__";
+    const std::vector<float> beta = {0, 0, 2, 0, 0, 0};
+    std::ostringstream out;
+    drawTree(out, tree, Coefficients{2, 3, beta.data()}, namesOf({"a", "b", "c"}), ClassNames{{"x", "y"}});
+    const std::string svg = out.str();
+    EXPECT_NE(svg.find(">0.998:o__Clostridiales; f__</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">Bname</text>"), std::string::npos);
+    EXPECT_NE(svg.find(" fill=\"#666666\">Cname</text>"), std::string::npos);
+    // Lane 1 marks leaf 2's row positive; a scale bar of 0.2 for a tree 1.02 deep.
+    EXPECT_NE(svg.find("<path fill=\"#e66101\""), std::string::npos);
+    EXPECT_NE(svg.find(">0.2</text>"), std::string::npos);
 }
 
 TEST(Clades, DeepestTreeOnASmallStack)
@@ -181,7 +222,8 @@ TEST(Clades, DeepestTreeOnASmallStack)
         EXPECT_EQ(clades.back().norm, 5.0);
         std::ostringstream svg;
         drawTree(svg, tree, model, features, classes);
-        EXPECT_NE(svg.str().find(std::to_string(n) + " tips, 2 with a nonzero coefficient</text>"), std::string::npos);
+        EXPECT_NE(svg.str().find(std::to_string(n) + " tips, 2 with a nonzero coefficient; only the subtree"),
+                  std::string::npos);
     });
     EXPECT_TRUE(ran);
 }
