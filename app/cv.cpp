@@ -6,12 +6,14 @@
 // beside them.
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <new>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -20,6 +22,7 @@
 #include "app/inputs.h"
 #include "io/outputs.h"
 #include "app/version.h"
+#include "validation/Nested.h"
 #include "validation/Summary.h"
 #include "validation/Testing.h"
 #include "validation/runFiles.h"
@@ -31,6 +34,7 @@ namespace {
 const char *const usage =
     "Usage: Orvane-cv -d SAMPLES -l LABELS -t TREE -n REPETITIONS -k FOLDS -s SETS_PREFIX\n"
     "                 [-p LOG_PREFIX] [-r LABEL] [-w W1,W2,...] [-lambda L1,L2,...] [-j JOBS]\n"
+    "                 [-nested K2 [-seed SEED]]\n"
     "Repeated K-fold cross-validation of the tree-regularised model over a grid of\n"
     "w and lambda values. Repetition i reads its folds from SETS_PREFIXi.txt\n"
     "(written by Orvane-folds). Beside the logs it writes LOG_PREFIXcv_summary.tsv,\n"
@@ -50,6 +54,11 @@ const char *const usage =
     "-lambda\t\tComma-separated regularization values (default 1).\n"
     "-j\t\tNumber of fits run at once, on as many threads (default 1; 0: one per\n"
     "\t\tprocessor). The outputs do not depend on it.\n"
+    "-nested\t\tAlso run a nested cross-validation: in each fold, choose w and lambda\n"
+    "\t\tby a K2-fold cross-validation of its training samples alone, then test\n"
+    "\t\tthat choice on the fold. Writes LOG_PREFIXcv_nested.tsv and prints the\n"
+    "\t\tnested error, the one to publish. The logs are those of the plain run.\n"
+    "-seed\t\tSeed of the inner folds' draws, 0 to 4294967295 (default 1).\n"
     "-h, --help\tPrint this help message.\n"
     "--version\tPrint the program's name and version.\n"
     "\n"
@@ -70,6 +79,8 @@ struct Settings {
     std::vector<float> ws{0.4f};
     std::vector<float> lambdas{1.0f};
     int jobs = 1;
+    int innerFolds = 0; // 0: no nested cross-validation
+    std::uint32_t seed = 1;
 };
 
 // Reads a comma-separated list, each item through `parse`.
@@ -122,6 +133,20 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
         if (!message.empty())
             return message;
     }
+    if (values.count("-nested")) {
+        long long folds = 0;
+        message = readWholeNumber("-nested", values["-nested"], 2, INT_MAX, folds);
+        if (!message.empty())
+            return message;
+        settings.innerFolds = static_cast<int>(folds);
+    }
+    if (values.count("-seed")) {
+        long long seed = 0;
+        message = readWholeNumber("-seed", values["-seed"], 0, UINT32_MAX, seed);
+        if (!message.empty())
+            return message;
+        settings.seed = static_cast<std::uint32_t>(seed);
+    }
     if (values.count("-lambda"))
         return readGrid(values["-lambda"], parseLambda, settings.lambdas);
     return "";
@@ -143,9 +168,18 @@ std::string checkInputs(const Settings &settings, TrainingInputs &inputs)
 {
     std::string message = readTrainingInputs(settings.samples, settings.labels, settings.tree,
                                              settings.ws, inputs);
-    for (int i = 0; i < settings.repetitions && message.empty(); i++)
-        message = checkSetsFile(settings.setsPrefix + std::to_string(i) + ".txt", settings.folds,
-                                inputs.data.N);
+    for (int i = 0; i < settings.repetitions && message.empty(); i++) {
+        const std::string path = settings.setsPrefix + std::to_string(i) + ".txt";
+        std::vector<FoldSamples> folds;
+        message = readSetsFile(path, settings.folds, inputs.data.N, folds);
+        // Every inner fold must hold out some sample.
+        for (int j = 0; j < settings.folds && message.empty(); j++)
+            if (static_cast<int>(folds[j].training.size()) < settings.innerFolds)
+                message = path + ": fold " + std::to_string(j) + " has " +
+                          std::to_string(folds[j].training.size()) +
+                          " training samples, fewer than the " +
+                          std::to_string(settings.innerFolds) + " inner folds of -nested";
+    }
     return message;
 }
 
@@ -179,22 +213,38 @@ std::string folderOf(const std::string &path)
 // Writes the summary, the predictions and confusion matrix at the point of
 // least mean error, and the two plots: all five files whole, or none.
 std::string writeRunFiles(const Testing &search, const CvSummary &summary, const Data &all,
-                          const StudyNames &names, const std::string &logPrefix)
+                          const StudyNames &names, const std::string &logPrefix,
+                          const NestedResult *nested)
 {
     const std::vector<std::vector<long>> counts = confusionCounts(search, summary.minPoint, all);
-    const std::vector<std::pair<std::string, std::string>> files = {
+    std::vector<std::pair<std::string, std::string>> files = {
         {"cv_summary.tsv", summaryTable(summary)},
         {"cv_predictions.tsv", predictionsTable(search, summary.minPoint, all, names)},
         {"cv_confusion.tsv", confusionTable(counts, names)},
         {"cv_curve.svg", curveSvg(summary)},
         {"cv_confusion.svg", confusionSvg(counts, names)},
     };
+    if (nested != nullptr)
+        files.push_back({"cv_nested.tsv", nestedTable(*nested)});
     std::vector<OutputFile> outputs;
     for (const auto &file : files) {
         const std::string &text = file.second;
         outputs.push_back({logPrefix + file.first, [&text](std::ostream &out) { out << text; }});
     }
     return writeFilesAtomically(outputs);
+}
+
+// What the nested cross-validation found, and why it is the number to publish.
+std::string nestedNote(const NestedResult &nested, const CvSummary &summary)
+{
+    std::ostringstream note;
+    note << "nested cross-validation error: " << static_cast<float>(nested.meanError)
+         << " (standard error " << static_cast<float>(nested.stdError) << ") over "
+         << nested.folds.size() << " outer folds, each choosing w and lambda on its own training "
+         << "samples; publish this one, not the min choice's "
+         << summary.points[summary.minPoint].meanError
+         << ", which was chosen on the folds that measured it\n";
+    return note.str();
 }
 
 // Runs the search from inputs read once and writes everything it found.
@@ -211,11 +261,18 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
                              settings.logPrefix, settings.resultLabel, settings.ws,
                              settings.lambdas, settings.jobs, &std::cerr);
         const CvSummary summary = summarise(search);
+        NestedResult nested;
+        if (settings.innerFolds > 0)
+            nested = nestedCrossValidation(search, all, inputs.tree.get(), settings.innerFolds,
+                                           settings.seed, settings.jobs, &std::cerr);
         message = search.appendLogs();
         if (message.empty()) {
             std::cerr << edgeWarnings(summary);
-            message = writeRunFiles(search, summary, all, names, settings.logPrefix);
+            message = writeRunFiles(search, summary, all, names, settings.logPrefix,
+                                    settings.innerFolds > 0 ? &nested : nullptr);
         }
+        if (message.empty() && settings.innerFolds > 0)
+            std::cerr << nestedNote(nested, summary);
     }
     if (!message.empty())
         removeEmpty(createdLogs);
@@ -237,7 +294,8 @@ try {
     bool help = false;
     bool version = false;
     std::string message = scanOptions(
-        argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda", "-j"}, values,
+        argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda", "-j", "-nested",
+         "-seed"}, values,
         help, version);
     if (version) {
         std::cout << "Orvane-cv " ORVANE_VERSION << std::endl;

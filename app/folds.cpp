@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <iostream>
 #include <map>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "app/inputs.h"
 #include "app/version.h"
 #include "io/outputs.h"
+#include "validation/FoldDraw.h"
 #include "validation/options.h"
 
 namespace {
@@ -64,50 +64,6 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
         settings.seed = static_cast<std::uint32_t>(number);
     }
     return message;
-}
-
-// A uniform draw from 0 to bound-1 (bound at least 1): outputs at or above
-// the largest multiple of bound are rejected, so no value is favoured.
-std::uint32_t drawBelow(std::mt19937 &generator, std::uint32_t bound)
-{
-    const std::uint64_t range = std::uint64_t(1) << 32;
-    const std::uint64_t limit = range - range % bound;
-    std::uint64_t value = 0;
-    do
-        value = generator();
-    while (value >= limit);
-    return static_cast<std::uint32_t>(value % bound);
-}
-
-// Fisher-Yates, from the last position down.
-void shuffle(std::vector<int> &items, std::mt19937 &generator)
-{
-    for (std::size_t i = items.size(); i > 1; i--)
-        std::swap(items[i - 1], items[drawBelow(generator, static_cast<std::uint32_t>(i))]);
-}
-
-// The fold of every sample for one repetition: the shuffled members of each
-// class in turn are dealt round-robin over the folds, each class starting
-// where the previous one stopped, so that both every class and the folds
-// overall are as even as the sizes allow.
-std::vector<int> drawFolds(const std::vector<int> &classOfSample, int nClasses, int nFolds,
-                           std::mt19937 &generator)
-{
-    const int nSamples = static_cast<int>(classOfSample.size());
-    std::vector<int> foldOfSample(nSamples, 0);
-    int nextFold = 0;
-    for (int c = 1; c <= nClasses; c++) {
-        std::vector<int> members;
-        for (int s = 0; s < nSamples; s++)
-            if (classOfSample[s] == c)
-                members.push_back(s);
-        shuffle(members, generator);
-        for (const int s : members) {
-            foldOfSample[s] = nextFold;
-            nextFold = (nextFold + 1) % nFolds;
-        }
-    }
-    return foldOfSample;
 }
 
 // The samples in (or out of) `fold`, ascending, separated by spaces.

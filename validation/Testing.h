@@ -73,11 +73,13 @@ public:
     // What the run found, for the summary: fits[point(v, l) * NTests * KFold
     // + i * KFold + j] is fold j of repetition i at w Ws[v], lambda Lambdas[l].
     int point(int v, int l) const { return v * NLambdas + l; }
+    float lambdaAt(int v, int l) const { return v >= 0 ? Lambdas[l] : Lambdas[l]; }
     std::vector<FitResult> fits;
     std::vector<float> averages;        // per grid point, as logged
     std::vector<int> bestLambdaIndex;   // per w, as the detailed log names it
     int bestWIndex = 0;                 // as the result log names it
     std::vector<std::vector<int>> testLines; // [i * KFold + j], ascending
+    std::vector<std::vector<int>> trainLines; // [i * KFold + j], as the sets file lists them
     std::string detailedText;
     std::string avrText;
     std::string resultText;
@@ -102,7 +104,6 @@ private:
     // What the constructors from file names read, kept for Test.
     Data readData;
     std::unique_ptr<vessik::Tree> readTree;
-    std::vector<std::vector<int>> trainLines; // [i * KFold + j]
     int jobs = 1;
 };
 

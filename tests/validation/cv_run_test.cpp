@@ -277,3 +277,48 @@ TEST(OrvaneCv, KilledRunLeavesNoLineInTheLogs)
 }
 
 } // namespace
+
+// Twelve samples in two classes that feature 0 (class A) or 1 (class B)
+// tells apart, three outer folds of 2 A and 2 B each. Inside a fold's eight
+// training samples, two stratified inner folds hold out 2 A and 2 B each:
+// lambda 1000 leaves the model all zero, so it calls every sample A and errs
+// on half; lambda 0.01 separates them. Every outer fold must choose 0.01 and
+// classify its held-out samples without error.
+TEST(OrvaneCv, NestedCrossValidationChoosesInsideEachFold)
+{
+    TempDir dir;
+    std::ofstream samples(dir.path + "s.txt"), sets(dir.path + "sets0.txt");
+    for (int i = 0; i < 12; i++)
+        samples << i + 1 << '\t' << (i < 6 ? 20 : 1) << '\t' << (i < 6 ? 1 : 20) << "\t2\n";
+    samples.close();
+    writeFile(dir.path + "l.txt", ">A\n1 2 3 4 5 6\n>B\n7 8 9 10 11 12\n");
+    for (int f = 0; f < 3; f++) {
+        std::string test, train;
+        for (int i = 0; i < 12; i++)
+            (i % 3 == f ? test : train) += std::to_string(i) + ' ';
+        sets << "> " << f << '\n' << test << '\n' << train << '\n';
+    }
+    sets.close();
+    const std::string command = cv + " -d " + dir.path + "s.txt -l " + dir.path + "l.txt -t " + tt +
+                                " -n 1 -k 3 -s " + dir.path + "sets -p " + dir.path +
+                                " -w 0.5 -lambda 1000,0.01";
+    const Outcome plain = runCommand(command);
+    const Outcome nested = runCommand(command + " -nested 2 -j 2");
+    ASSERT_EQ(nested.status, 0) << nested.err;
+    EXPECT_EQ(readFile(dir.path + "cv_nested.tsv"), "repetition\tfold\tw\tlambda\tinner_error\terror\n"
+                                                    "0\t0\t0.5\t0.01\t0\t0\n0\t1\t0.5\t0.01\t0\t0\n"
+                                                    "0\t2\t0.5\t0.01\t0\t0\nmean\t-\t-\t-\t-\t0\n"
+                                                    "std_error\t-\t-\t-\t-\t0\n");
+    EXPECT_NE(nested.err.find("nested cross-validation error: 0 (standard error 0) over 3 outer folds"),
+              std::string::npos);
+    // The plain run's logs and standard output are those of the same run without -nested.
+    ASSERT_EQ(plain.status, 0);
+    EXPECT_EQ(nested.out, plain.out);
+    for (const std::string log : {"log_detailed.txt", "log_avr.txt", "log_result.txt"}) {
+        const std::string text = readFile(dir.path + log);
+        EXPECT_EQ(text.substr(0, text.size() / 2), text.substr(text.size() / 2)) << log;
+    }
+    // Inner folds need as many training samples in every fold.
+    EXPECT_EQ(runCommand(command + " -nested 20").err, "error: " + dir.path + "sets0.txt: fold 0 has 8 training samples, "
+                                                                    "fewer than the 20 inner folds of -nested\n");
+}
