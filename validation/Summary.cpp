@@ -11,6 +11,7 @@
 #include <limits>
 #include <sstream>
 #include <tuple>
+#include <utility>
 
 namespace {
 
@@ -39,27 +40,6 @@ double standardError(const std::vector<float> &errors)
     return std::sqrt(squares / (n - 1.0)) / std::sqrt(n);
 }
 
-// The edges of an axis a value lies on. An axis of one value was not
-// searched, and a bound of the parameter itself (lambda 0, w 0 or 1) has
-// nothing beyond it, so neither counts as an edge.
-void addEdges(float value, const std::vector<float> &axis, float lowest, float highest,
-              const char *name, std::vector<std::string> &edges)
-{
-    std::vector<float> values;
-    for (const float a : axis)
-        if (a >= lowest && a <= highest)
-            values.push_back(a);
-    if (!(value >= lowest && value <= highest) || values.empty())
-        return;
-    const auto [least, most] = std::minmax_element(values.begin(), values.end());
-    if (*least == *most)
-        return;
-    if (value == *least && value > lowest)
-        edges.push_back(std::string("smallest ") + name);
-    if (value == *most && value < highest)
-        edges.push_back(std::string("largest ") + name);
-}
-
 std::string choiceOf(const CvSummary &summary, int p)
 {
     if (p == summary.minPoint && p == summary.oneSePoint)
@@ -71,9 +51,51 @@ std::string choiceOf(const CvSummary &summary, int p)
     return "-";
 }
 
-bool isChosen(const CvSummary &summary, int p)
+// A mean error as the summary writes it, so that the edge rule gives the
+// same answer here and in the workflow, which reads written summaries.
+double written(float meanError)
 {
-    return p == summary.minPoint || p == summary.oneSePoint;
+    return std::strtod(logText(meanError).c_str(), nullptr);
+}
+
+// The warning for choice `choice` at point p along one axis of the grid (the
+// points that share its w, or its lambda with w from 0 to 1): given when the
+// point lies at an end of the axis that has values beyond it (lambda above 0,
+// w between 0 and 1) and the least mean error along the axis is reached there
+// and at no point inside it. Where the least error is a plateau that reaches
+// inside the grid, widening it would change nothing.
+std::string axisWarning(const CvSummary &summary, int p, const std::string &choice,
+                        bool alongLambda)
+{
+    const PointSummary &chosen = summary.points[p];
+    const auto value = [alongLambda](const PointSummary &q) { return alongLambda ? q.lambda : q.w; };
+    const auto onAxis = [&](const PointSummary &q) {
+        return alongLambda ? q.w == chosen.w : q.lambda == chosen.lambda && q.w >= 0 && q.w <= 1;
+    };
+    if (!onAxis(chosen))
+        return "";
+    float least = value(chosen), most = value(chosen);
+    double best = std::numeric_limits<double>::infinity();
+    for (const PointSummary &q : summary.points)
+        if (onAxis(q)) {
+            least = std::min(least, value(q));
+            most = std::max(most, value(q));
+            if (std::isfinite(q.meanError))
+                best = std::min(best, written(q.meanError));
+        }
+    const float here = value(chosen);
+    const bool above = here == most && (alongLambda || most < 1);
+    const bool below = here == least && least > 0;
+    if (least == most || !(above || below) || written(chosen.meanError) != best)
+        return "";
+    for (const PointSummary &q : summary.points)
+        if (onAxis(q) && value(q) > least && value(q) < most && written(q.meanError) == best)
+            return "";
+    const std::string axis = alongLambda ? "lambda" : "w";
+    return "warning: the " + choice + " choice (w " + shortestText(chosen.w) + ", lambda " +
+           shortestText(chosen.lambda) + ") is the grid's " + (above ? "largest " : "smallest ") +
+           axis + " and no " + axis + " inside the grid does as well: try " + axis +
+           (above ? " above " : " below ") + shortestText(here) + "\n";
 }
 
 bool isFile(const std::string &path)
@@ -154,7 +176,7 @@ CvSummary summarise(const std::vector<float> &ws, const std::vector<float> &lamb
     for (std::size_t v = 0; v < ws.size(); v++)
         for (int l = 0; l < NL; l++) {
             const std::size_t p = v * NL + l;
-            summary.points.push_back({ws[v], lambdas[l], averages[p], standardError(foldErrors[p]), {}});
+            summary.points.push_back({ws[v], lambdas[l], averages[p], standardError(foldErrors[p]), false});
         }
     if (summary.points.empty())
         return summary;
@@ -172,13 +194,12 @@ CvSummary summarise(const std::vector<float> &ws, const std::vector<float> &lamb
             summary.oneSePoint = p;
     }
 
-    for (const int p : {summary.minPoint, summary.oneSePoint}) {
-        PointSummary &chosen = summary.points[p];
-        chosen.edges.clear();
-        addEdges(chosen.lambda, lambdas, 0.0f, std::numeric_limits<float>::infinity(), "lambda",
-                 chosen.edges);
-        addEdges(chosen.w, ws, 0.0f, 1.0f, "w", chosen.edges);
-    }
+    for (const auto &[p, choice] : {std::pair{summary.minPoint, "min"}, std::pair{summary.oneSePoint, "1se"}})
+        for (const bool alongLambda : {true, false}) {
+            const std::string warning = axisWarning(summary, p, choice, alongLambda);
+            summary.points[p].edge = summary.points[p].edge || !warning.empty();
+            summary.warnings += warning;
+        }
     return summary;
 }
 
@@ -201,29 +222,16 @@ std::string summaryTable(const CvSummary &summary)
     out << "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n";
     for (int p = 0; p < static_cast<int>(summary.points.size()); p++) {
         const PointSummary &point = summary.points[p];
-        const bool edge = isChosen(summary, p) && !point.edges.empty();
         out << shortestText(point.w) << '\t' << shortestText(point.lambda) << '\t'
             << logText(point.meanError) << '\t' << logText(point.stdError) << '\t'
-            << choiceOf(summary, p) << '\t' << (edge ? "yes" : "-") << '\n';
+            << choiceOf(summary, p) << '\t' << (point.edge ? "yes" : "-") << '\n';
     }
     return out.str();
 }
 
 std::string edgeWarnings(const CvSummary &summary)
 {
-    std::string warnings;
-    for (int p = 0; p < static_cast<int>(summary.points.size()); p++) {
-        const PointSummary &point = summary.points[p];
-        if (!isChosen(summary, p) || point.edges.empty())
-            continue;
-        std::string where;
-        for (const std::string &edge : point.edges)
-            where += (where.empty() ? "" : " and the ") + edge;
-        warnings += "warning: the " + choiceOf(summary, p) + " choice (w " + shortestText(point.w) +
-                    ", lambda " + shortestText(point.lambda) + ") is the " + where +
-                    " of the grid: a better value may lie beyond it\n";
-    }
-    return warnings;
+    return summary.warnings;
 }
 
 namespace {

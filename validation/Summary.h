@@ -33,13 +33,14 @@ struct PointSummary {
     float lambda;
     float meanError;  // the average of the logs
     double stdError;  // sample standard deviation of the fold errors / sqrt(their number)
-    std::vector<std::string> edges; // the grid edges the point lies on
+    bool edge = false; // a chosen point that an edge warning names
 };
 
 struct CvSummary {
     std::vector<PointSummary> points; // w outer, lambda inner, as in the logs
     int minPoint = 0;
     int oneSePoint = 0;
+    std::string warnings; // see edgeWarnings
 };
 
 // The summary of a grid: foldErrors[p] holds the fold errors of all
@@ -58,7 +59,9 @@ CvSummary summarise(const Testing &run);
 std::string shortestText(float value);
 
 std::string summaryTable(const CvSummary &summary);
-// One "warning: ..." line for each chosen line on an edge of the grid.
+// One "warning: ..." line for each choice (min, then 1se) and axis (lambda,
+// then w) along which the least mean error is reached at the choice, at an
+// end of the grid, and at no point inside the grid, naming the way to widen it.
 std::string edgeWarnings(const CvSummary &summary);
 
 // Out-of-fold prediction of every held-out sample at grid point `point`, by

@@ -93,18 +93,34 @@ TEST(Summary, StandardErrorsBothChoicesAndEdgesOfAHandWorkedGrid)
                                      "0.2\t0.1\t0.25\t0.144338\tmin\tyes\n"
                                      "0.2\t1\t0.375\t0.0721688\t-\t-\n"
                                      "0.2\t10\t1\t0\t-\t-\n");
-    EXPECT_EQ(edgeWarnings(summary), "warning: the min choice (w 0.2, lambda 0.1) is the smallest lambda and "
-                                     "the smallest w of the grid: a better value may lie beyond it\n");
+    EXPECT_EQ(edgeWarnings(summary), "warning: the min choice (w 0.2, lambda 0.1) is the grid's smallest lambda and no "
+                                     "lambda inside the grid does as well: try lambda below 0.1\n"
+                                     "warning: the min choice (w 0.2, lambda 0.1) is the grid's smallest w and no w "
+                                     "inside the grid does as well: try w below 0.2\n");
 
-    // Largest lambda (10, mean 1) within reach once the least error's spread is wide.
+    // 1se at the largest lambda, but the least error lies inside: no edge.
     const CvSummary wide = summarise({0.5f}, {0.0f, 1.0f, 10.0f}, {{0, 1}, {0.5f, 0.5f}, {1, 1}},
                                      {0.5f, 0.5f, 1}, 0);
     EXPECT_EQ(summaryTable(wide), "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n"
                                   "0.5\t0\t0.5\t0.5\tmin\t-\n" // lambda 0 is a bound, not an edge
                                   "0.5\t1\t0.5\t0\t-\t-\n"
-                                  "0.5\t10\t1\t0\t1se\tyes\n");
-    EXPECT_EQ(edgeWarnings(wide), "warning: the 1se choice (w 0.5, lambda 10) is the largest lambda of the grid: "
-                                  "a better value may lie beyond it\n");
+                                  "0.5\t10\t1\t0\t1se\t-\n");
+    EXPECT_EQ(edgeWarnings(wide), "");
+
+    // A plateau of the least error reaching inside the grid: ties go to the
+    // largest lambda, an end, yet widening would change nothing. A strict
+    // least at the end is named for each choice, and the w 0.5 of a grid
+    // with w -1 has no w axis.
+    const std::vector<std::vector<float>> flat = {{0.3f}, {0.2f}, {0.2f}, {0.2f}};
+    const CvSummary plateau = summarise({0.5f}, {0.1f, 1, 10, 100}, flat, {0.3f, 0.2f, 0.2f, 0.2f}, 3);
+    EXPECT_EQ(edgeWarnings(plateau), "");
+    EXPECT_EQ(summaryTable(plateau).substr(summaryTable(plateau).rfind("100")), "100\t0.2\tnan\tmin,1se\t-\n");
+    const CvSummary strict = summarise({0.5f, -1}, {0.1f, 1, 10, 100}, {{0.3f}, {0.2f}, {0.2f}, {0.1f}, {1}, {1}, {1}, {1}},
+                                       {0.3f, 0.2f, 0.2f, 0.1f, 1, 1, 1, 1}, 3);
+    EXPECT_EQ(edgeWarnings(strict), "warning: the min choice (w 0.5, lambda 100) is the grid's largest lambda and no "
+                                    "lambda inside the grid does as well: try lambda above 100\n"
+                                    "warning: the 1se choice (w 0.5, lambda 100) is the grid's largest lambda and no "
+                                    "lambda inside the grid does as well: try lambda above 100\n");
 
     // Texts that -w and -lambda read back to the same float, and no longer than needed.
     for (const auto &[value, text] : std::vector<std::pair<float, std::string>>{
