@@ -6,6 +6,8 @@
 // beside them.
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +24,7 @@
 #include "app/inputs.h"
 #include "io/outputs.h"
 #include "app/version.h"
+#include "validation/LambdaGrid.h"
 #include "validation/Nested.h"
 #include "validation/Summary.h"
 #include "validation/Testing.h"
@@ -34,7 +37,7 @@ namespace {
 const char *const usage =
     "Usage: Orvane-cv -d SAMPLES -l LABELS -t TREE -n REPETITIONS -k FOLDS -s SETS_PREFIX\n"
     "                 [-p LOG_PREFIX] [-r LABEL] [-w W1,W2,...] [-lambda L1,L2,...] [-j JOBS]\n"
-    "                 [-nested K2 [-seed SEED]]\n"
+    "                 [-lambda auto [-nlambda N] [-lambda-ratio R]] [-nested K2 [-seed SEED]]\n"
     "Repeated K-fold cross-validation of the tree-regularised model over a grid of\n"
     "w and lambda values. Repetition i reads its folds from SETS_PREFIXi.txt\n"
     "(written by Orvane-folds). Beside the logs it writes LOG_PREFIXcv_summary.tsv,\n"
@@ -51,7 +54,11 @@ const char *const usage =
     "\t\tand LOG_PREFIXlog_result.txt (default: empty, the current folder).\n"
     "-r\t\tLabel of this run in the result log (default: the sample table's name).\n"
     "-w\t\tComma-separated weight values, each from 0 to 1, or -1 or -2 (default 0.4).\n"
-    "-lambda\t\tComma-separated regularization values (default 1).\n"
+    "-lambda\t\tComma-separated regularization values (default 1), or auto: for each\n"
+    "\t\tw, N values log-spaced from lambda_max (the least lambda that keeps\n"
+    "\t\tevery coefficient at zero, on all the samples) down to R x lambda_max.\n"
+    "-nlambda\tN of -lambda auto, from 2 to 1000 (default 20).\n"
+    "-lambda-ratio\tR of -lambda auto, above 0 and below 1 (default 0.001).\n"
     "-j\t\tNumber of fits run at once, on as many threads (default 1; 0: one per\n"
     "\t\tprocessor). The outputs do not depend on it.\n"
     "-nested\t\tAlso run a nested cross-validation: in each fold, choose w and lambda\n"
@@ -79,6 +86,9 @@ struct Settings {
     std::vector<float> ws{0.4f};
     std::vector<float> lambdas{1.0f};
     int jobs = 1;
+    bool autoLambda = false;
+    int nLambda = 20;
+    double lambdaRatio = 1e-3;
     int innerFolds = 0; // 0: no nested cross-validation
     std::uint32_t seed = 1;
 };
@@ -101,6 +111,35 @@ std::string readGrid(const std::string &text,
             return "";
         start = comma + 1;
     }
+}
+
+// -lambda: a list, or auto with -nlambda and -lambda-ratio (which need it).
+std::string readLambdas(std::map<std::string, std::string> &values, Settings &settings)
+{
+    settings.autoLambda = values.count("-lambda") && values["-lambda"] == "auto";
+    if (!settings.autoLambda) {
+        for (const char *option : {"-nlambda", "-lambda-ratio"})
+            if (values.count(option))
+                return std::string(option) + " needs -lambda auto";
+        return values.count("-lambda") ? readGrid(values["-lambda"], parseLambda, settings.lambdas)
+                                       : "";
+    }
+    if (values.count("-nlambda")) {
+        long long n = 0;
+        const std::string message = readWholeNumber("-nlambda", values["-nlambda"], 2, 1000, n);
+        if (!message.empty())
+            return message;
+        settings.nLambda = static_cast<int>(n);
+    }
+    if (values.count("-lambda-ratio")) {
+        const std::string &text = values["-lambda-ratio"];
+        char *end = nullptr;
+        const double ratio = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !(ratio > 0 && ratio < 1))
+            return "-lambda-ratio takes a number above 0 and below 1, not \"" + text + "\"";
+        settings.lambdaRatio = ratio;
+    }
+    return "";
 }
 
 std::string readSettings(std::map<std::string, std::string> &values, Settings &settings)
@@ -147,9 +186,7 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
             return message;
         settings.seed = static_cast<std::uint32_t>(seed);
     }
-    if (values.count("-lambda"))
-        return readGrid(values["-lambda"], parseLambda, settings.lambdas);
-    return "";
+    return readLambdas(values, settings);
 }
 
 // Removes the logs this run created, if they are still empty.
@@ -247,6 +284,28 @@ std::string nestedNote(const NestedResult &nested, const CvSummary &summary)
     return note.str();
 }
 
+// With -lambda auto, the grid of each w from lambda_max on every sample,
+// printed so that a run can be repeated with it.
+std::string autoGrids(const Settings &settings, const TrainingInputs &inputs,
+                      std::vector<std::vector<float>> &grids)
+{
+    for (const float w : settings.ws) {
+        const double top = lambdaMaxOf(inputs.data, inputs.tree.get(), w);
+        if (!std::isfinite(top) || !(top > 0) || !std::isfinite(static_cast<float>(top)))
+            return "-lambda auto: at w " + shortestText(w) + " lambda_max is " +
+                   std::to_string(top) +
+                   (top > 0 ? " (some coefficient carries no penalty)" : " (nothing to learn)") +
+                   ": give the lambda values with -lambda";
+        grids.push_back(logSpacedGrid(top, settings.nLambda, settings.lambdaRatio));
+        std::string text;
+        for (const float lambda : grids.back())
+            text += (text.empty() ? "" : ",") + shortestText(lambda);
+        std::cerr << "lambda grid at w " << shortestText(w) << " (lambda_max "
+                  << shortestText(static_cast<float>(top)) << "): " << text << std::endl;
+    }
+    return "";
+}
+
 // Runs the search from inputs read once and writes everything it found.
 // Returns the message to print after "error: " when something cannot be written.
 std::string crossValidate(const Settings &settings, const TrainingInputs &inputs,
@@ -255,11 +314,15 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
     const Data &all = inputs.data;
     StudyNames names;
     std::string message = readStudyNames(folderOf(settings.samples), all.N, all.C, names);
+    std::vector<std::vector<float>> grids;
+    if (message.empty() && settings.autoLambda)
+        message = autoGrids(settings, inputs, grids);
     if (message.empty()) {
         const Testing search(all, inputs.tree.get(), settings.samples, settings.labels, settings.tree,
                              settings.repetitions, settings.folds, settings.setsPrefix,
                              settings.logPrefix, settings.resultLabel, settings.ws,
-                             settings.lambdas, settings.jobs, &std::cerr);
+                             grids.empty() ? settings.lambdas : grids[0], settings.jobs,
+                             &std::cerr, grids);
         const CvSummary summary = summarise(search);
         NestedResult nested;
         if (settings.innerFolds > 0)
@@ -295,7 +358,7 @@ try {
     bool version = false;
     std::string message = scanOptions(
         argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda", "-j", "-nested",
-         "-seed"}, values,
+         "-seed", "-nlambda", "-lambda-ratio"}, values,
         help, version);
     if (version) {
         std::cout << "Orvane-cv " ORVANE_VERSION << std::endl;

@@ -171,12 +171,19 @@ CvSummary summarise(const std::vector<float> &ws, const std::vector<float> &lamb
                     const std::vector<std::vector<float>> &foldErrors,
                     const std::vector<float> &averages, int minPoint)
 {
+    return summarise(ws, std::vector<std::vector<float>>(ws.size(), lambdas), foldErrors, averages,
+                     minPoint);
+}
+
+CvSummary summarise(const std::vector<float> &ws, const std::vector<std::vector<float>> &lambdasOfW,
+                    const std::vector<std::vector<float>> &foldErrors,
+                    const std::vector<float> &averages, int minPoint)
+{
     CvSummary summary;
-    const int NL = static_cast<int>(lambdas.size());
     for (std::size_t v = 0; v < ws.size(); v++)
-        for (int l = 0; l < NL; l++) {
-            const std::size_t p = v * NL + l;
-            summary.points.push_back({ws[v], lambdas[l], averages[p], standardError(foldErrors[p]), false});
+        for (const float lambda : lambdasOfW[v]) {
+            const std::size_t p = summary.points.size();
+            summary.points.push_back({ws[v], lambda, averages[p], standardError(foldErrors[p]), false});
         }
     if (summary.points.empty())
         return summary;
@@ -213,7 +220,7 @@ CvSummary summarise(const Testing &run)
     const int minPoint = run.NW > 0 && run.NLambdas > 0
                              ? run.point(run.bestWIndex, run.bestLambdaIndex[run.bestWIndex])
                              : 0;
-    return summarise(run.Ws, run.Lambdas, foldErrors, run.averages, minPoint);
+    return summarise(run.Ws, run.lambdasOfW, foldErrors, run.averages, minPoint);
 }
 
 std::string summaryTable(const CvSummary &summary)

@@ -52,6 +52,10 @@ struct CvSummary {
 CvSummary summarise(const std::vector<float> &ws, const std::vector<float> &lambdas,
                     const std::vector<std::vector<float>> &foldErrors,
                     const std::vector<float> &averages, int minPoint);
+// The same with a lambda grid of its own for each w.
+CvSummary summarise(const std::vector<float> &ws, const std::vector<std::vector<float>> &lambdasOfW,
+                    const std::vector<std::vector<float>> &foldErrors,
+                    const std::vector<float> &averages, int minPoint);
 // The same for a finished run.
 CvSummary summarise(const Testing &run);
 

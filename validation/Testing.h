@@ -37,11 +37,13 @@ public:
     // for each fold and not changed), fitting on `jobs` threads, and keeps the
     // logs' lines in detailedText, avrText and resultText for appendLogs().
     // The file names only name the inputs in the logs. With `progress`, a line
-    // per finished fit goes there.
+    // per finished fit goes there. With `lambdasOfW`, w Ws[v] is searched
+    // over its own grid lambdasOfW[v] (each as long as `lambdas`).
     Testing(const Data &all, vessik::Tree *tree, std::string xFileName, std::string yFileName,
             std::string tFileName, int NTests, int KFold, std::string setsPrefix,
             std::string logPrefix, std::string resultLabel, std::vector<float> ws,
-            std::vector<float> lambdas, int jobs, std::ostream *progress);
+            std::vector<float> lambdas, int jobs, std::ostream *progress,
+            std::vector<std::vector<float>> lambdasOfW = {});
 
     ~Testing();
     Testing(const Testing &) = delete;
@@ -73,7 +75,8 @@ public:
     // What the run found, for the summary: fits[point(v, l) * NTests * KFold
     // + i * KFold + j] is fold j of repetition i at w Ws[v], lambda Lambdas[l].
     int point(int v, int l) const { return v * NLambdas + l; }
-    float lambdaAt(int v, int l) const { return v >= 0 ? Lambdas[l] : Lambdas[l]; }
+    float lambdaAt(int v, int l) const { return lambdasOfW[v][l]; }
+    std::vector<std::vector<float>> lambdasOfW; // the lambda grid of each w
     std::vector<FitResult> fits;
     std::vector<float> averages;        // per grid point, as logged
     std::vector<int> bestLambdaIndex;   // per w, as the detailed log names it
@@ -92,11 +95,12 @@ private:
                const std::vector<float> &ws, const std::vector<float> &lambdas);
     void readFolds();
     FitResult fitFold(const FitTask &task) const;
-    std::vector<FitTask> tasksAt(float w) const;
+    std::vector<FitTask> tasksAt(float w, const std::vector<float> &lambdas) const;
     // Adds the lines of one w to the logs' texts, from the fits of its grid
     // points in log order; returns its best average error.
-    float logW(const std::string &x, const std::string &y, float w, const FitOf &fitOf,
-               int &bestLambda, std::vector<float> &averagesAtW);
+    float logW(const std::string &x, const std::string &y, float w,
+               const std::vector<float> &lambdas, const FitOf &fitOf, int &bestLambda,
+               std::vector<float> &averagesAtW);
     void runGrid(int jobs, std::ostream *progress, const std::string &resultLabel);
 
     const Data *all = nullptr;

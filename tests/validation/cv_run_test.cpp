@@ -13,6 +13,7 @@
 
 #include "model/Logistic.h"
 #include "tree/newick.h"
+#include "validation/LambdaGrid.h"
 #include "validation/Summary.h"
 #include "validation/Testing.h"
 #include "validation_test_util.h"
@@ -337,4 +338,26 @@ TEST(OrvaneCv, NestedCrossValidationChoosesInsideEachFold)
     // Inner folds need as many training samples in every fold.
     EXPECT_EQ(runCommand(command + " -nested 20").err, "error: " + dir.path + "sets0.txt: fold 0 has 8 training samples, "
                                                                     "fewer than the 20 inner folds of -nested\n");
+}
+
+// The tiny study scaled by rows gives g_A = -g_B = (0.5, 0, -0.5); at w 1
+// every leaf weighs 1, so lambda_max is 0.5, and three values down to a
+// hundredth of it are 0.005, 0.05 and 0.5.
+TEST(OrvaneCv, AutomaticLambdaGridFromLambdaMax)
+{
+    const std::vector<float> grid = logSpacedGrid(10.0, 3, 0.01);
+    EXPECT_EQ(grid, (std::vector<float>{0.1f, 1.0f, 10.0f}));
+    EXPECT_EQ(logSpacedGrid(2.0, 5, 1e-4).front(), 2e-4f);
+
+    TempDir dir;
+    const std::string command = tiny + " -s " + data + "bonly -p " + dir.path + " -w 1 -lambda auto";
+    const Outcome run = runCommand(command + " -nlambda 3 -lambda-ratio 0.01");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1), "lambda grid at w 1 (lambda_max 0.5): 0.005,0.05,0.5\n");
+    EXPECT_EQ(linesOf(readFile(dir.path + "log_avr.txt")).size(), 3u);
+    for (const auto &[options, message] : std::vector<std::pair<std::string, std::string>>{
+             {" -nlambda 1", "-nlambda takes a whole number from 2 to 1000, not \"1\""},
+             {" -lambda-ratio 1", "-lambda-ratio takes a number above 0 and below 1, not \"1\""},
+             {" -lambda 1 -nlambda 5", "-nlambda needs -lambda auto"}})
+        EXPECT_EQ(runCommand(command + options), (Outcome{1, "", "error: " + message + "\n"})) << options;
 }
