@@ -247,6 +247,13 @@ std::string folderOf(const std::string &path)
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
+// The grid point the predictions are taken at, for the confusion plot's title.
+std::string pointName(const CvSummary &summary)
+{
+    const PointSummary &point = summary.points[summary.minPoint];
+    return "w " + shortestText(point.w) + ", lambda " + shortestText(point.lambda) + " (min)";
+}
+
 // Writes the summary, the predictions and confusion matrix at the point of
 // least mean error, and the two plots: all five files whole, or none.
 std::string writeRunFiles(const Testing &search, const CvSummary &summary, const Data &all,
@@ -258,8 +265,8 @@ std::string writeRunFiles(const Testing &search, const CvSummary &summary, const
         {"cv_summary.tsv", summaryTable(summary)},
         {"cv_predictions.tsv", predictionsTable(search, summary.minPoint, all, names)},
         {"cv_confusion.tsv", confusionTable(counts, names)},
-        {"cv_curve.svg", curveSvg(summary)},
-        {"cv_confusion.svg", confusionSvg(counts, names)},
+        {"cv_curve.svg", curveSvg(summary, majorityClassError(all))},
+        {"cv_confusion.svg", confusionSvg(counts, names, pointName(summary))},
     };
     if (nested != nullptr)
         files.push_back({"cv_nested.tsv", nestedTable(*nested)});

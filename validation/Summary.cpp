@@ -308,3 +308,14 @@ std::string confusionTable(const std::vector<std::vector<long>> &counts, const S
     }
     return out.str();
 }
+
+double majorityClassError(const Data &all)
+{
+    std::vector<long> members(all.C > 0 ? all.C : 0, 0);
+    for (int i = 0; i < all.N; i++)
+        if (all.classes[i] >= 1 && all.classes[i] <= all.C)
+            members[all.classes[i] - 1]++;
+    if (all.N <= 0 || members.empty())
+        return std::numeric_limits<double>::quiet_NaN();
+    return 1.0 - static_cast<double>(*std::max_element(members.begin(), members.end())) / all.N;
+}

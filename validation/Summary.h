@@ -77,9 +77,16 @@ std::string predictionsTable(const Testing &run, int point, const Data &all,
 std::vector<std::vector<long>> confusionCounts(const Testing &run, int point, const Data &all);
 std::string confusionTable(const std::vector<std::vector<long>> &counts, const StudyNames &names);
 
-// The error curve against lambda, one line per w with standard-error bars and
-// both choices marked, and the confusion matrix as a heat map, in SVG.
-std::string curveSvg(const CvSummary &summary);
-std::string confusionSvg(const std::vector<std::vector<long>> &counts, const StudyNames &names);
+// The error curve against lambda, one line per w (each its own colour with
+// a dash pattern and marker) with standard-error bars, both choices marked,
+// and the error of always calling the majority class as a reference line
+// (none when NaN), in SVG.
+std::string curveSvg(const CvSummary &summary, double majorityError);
+// The error of calling every sample of `all` its most common class.
+double majorityClassError(const Data &all);
+// The confusion matrix as a heat map with a colour scale, titled with the
+// grid point it was taken at (`point`, such as "w 0.5, lambda 1 (min)").
+std::string confusionSvg(const std::vector<std::vector<long>> &counts, const StudyNames &names,
+                         const std::string &point);
 
 #endif

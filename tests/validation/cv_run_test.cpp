@@ -9,6 +9,8 @@
 #include <memory>
 #include <random>
 #include <regex>
+#include <set>
+#include <cmath>
 #include <thread>
 
 #include "model/Logistic.h"
@@ -153,7 +155,7 @@ TEST(OrvaneCv, PredictionsConfusionAndPlotsUseTheStudysNames)
               "s3\t1\t0\tB\tA & <co>\ns3\t1\t1\tB\tA & <co>\ns4\t1\t0\tB\tA & <co>\ns4\t1\t1\tB\tA & <co>\n");
     EXPECT_EQ(readFile(dir.path + "out_cv_confusion.tsv"), "true\\predicted\tA & <co>\tB\nA & <co>\t0\t0\nB\t8\t0\n");
     for (const std::string plot : {"out_cv_curve.svg", "out_cv_confusion.svg"})
-        expectWellFormedXml(dir.path + plot);
+        expectRenders(dir.path + plot);
     EXPECT_NE(readFile(dir.path + "out_cv_confusion.svg").find("A &amp; &lt;co&gt;"), std::string::npos);
 
     // Names of other classes than the labels file's stop the run before any log gains a line.
@@ -210,7 +212,7 @@ TEST(OrvaneCv, ThreeThreadsWriteWhatOneWritesByteForByte)
             minError = std::stof(linesOf(std::regex_replace(line, std::regex("\t"), "\n"))[2]);
     EXPECT_NEAR(1.0 - right / 52.0, minError, 0.02); // folds of 8 or 9 samples: a mean of fold rates
     EXPECT_EQ(linesOf(readFile(dir.path + "one_cv_predictions.tsv")).size(), 53u);
-    expectWellFormedXml(dir.path + "one_cv_curve.svg");
+    expectRenders(dir.path + "one_cv_curve.svg");
 }
 
 // A log on a full disk: the run is an error, and no log keeps any of its lines.
@@ -360,4 +362,48 @@ TEST(OrvaneCv, AutomaticLambdaGridFromLambdaMax)
              {" -lambda-ratio 1", "-lambda-ratio takes a number above 0 and below 1, not \"1\""},
              {" -lambda 1 -nlambda 5", "-nlambda needs -lambda auto"}})
         EXPECT_EQ(runCommand(command + options), (Outcome{1, "", "error: " + message + "\n"})) << options;
+}
+
+// Eleven w over thirteen lambdas with errors between 0.38 and 0.49: every w
+// drawn in a style of its own, no two lambda labels overlapping (12 px text
+// is about 7 px a character), the error axis fitted to the data, and the
+// majority-class line drawn. The confusion plot names its grid point.
+TEST(Plots, CurveTellsEveryWApartWithReadableAxes)
+{
+    std::vector<float> ws, lambdas, averages;
+    for (int v = 0; v <= 10; v++)
+        ws.push_back(v / 10.0f);
+    for (int l = 0; l < 13; l++)
+        lambdas.push_back(std::pow(10.0f, -4 + l / 2.0f));
+    std::vector<std::vector<float>> errors;
+    for (std::size_t p = 0; p < ws.size() * lambdas.size(); p++) {
+        averages.push_back(0.38f + (p % 12) / 100.0f);
+        errors.push_back({averages.back(), averages.back()});
+    }
+    const std::string svg = curveSvg(summarise(ws, lambdas, errors, averages, 0), 0.45);
+    const std::regex style("<polyline fill=\"none\" (stroke=\"[^\"]*\" stroke-width=\"1.5\"[^p]*)points");
+    std::set<std::string> styles;
+    for (auto m = std::sregex_iterator(svg.begin(), svg.end(), style); m != std::sregex_iterator(); ++m)
+        styles.insert((*m)[1]);
+    EXPECT_EQ(styles.size(), 11u);
+    const std::regex label("<text x=\"([0-9.]+)\" y=\"408.00\" text-anchor=\"middle\">([^<]*)</text>");
+    double end = -1e9;
+    int labels = 0;
+    for (auto m = std::sregex_iterator(svg.begin(), svg.end(), label); m != std::sregex_iterator(); ++m, labels++) {
+        const double x = std::stod((*m)[1]), half = 3.5 * (*m)[2].length();
+        EXPECT_GT(x - half, end) << (*m)[2];
+        end = x + half;
+    }
+    EXPECT_GE(labels, 5);
+    const std::regex tick("text-anchor=\"end\">([0-9.]+)</text>");
+    std::smatch first;
+    ASSERT_TRUE(std::regex_search(svg, first, tick));
+    EXPECT_EQ(first[1], "0.36"); // the lowest tick: 0.38 less a margin, not 0
+    EXPECT_NE(svg.find("always the majority class: 0.45"), std::string::npos);
+
+    StudyNames names;
+    names.classes = {"a rather long class name", "B"};
+    const std::string confusion = confusionSvg({{3, 1}, {0, 4}}, names, "w 0.5, lambda 1 (min)");
+    EXPECT_NE(confusion.find("Confusion matrix at w 0.5, lambda 1 (min)"), std::string::npos);
+    EXPECT_NE(confusion.find("share of true class"), std::string::npos);
 }
