@@ -320,7 +320,7 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
 {
     const Data &all = inputs.data;
     StudyNames names;
-    std::string message = readStudyNames(folderOf(settings.samples), all.N, all.C, names);
+    std::string message = readStudyNames(folderOf(settings.samples), settings.labels, all, names);
     std::vector<std::vector<float>> grids;
     if (message.empty() && settings.autoLambda)
         message = autoGrids(settings, inputs, grids);

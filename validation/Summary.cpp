@@ -103,6 +103,21 @@ bool isFile(const std::string &path)
     return std::ifstream(path).good();
 }
 
+// The names of a labels file's classes, in class order: the rest of each
+// line that begins with '>' (a carriage return before the newline dropped).
+std::vector<std::string> labelsFileNames(const std::string &path)
+{
+    std::vector<std::string> names;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] == '>') {
+            if (line.back() == '\r')
+                line.pop_back();
+            names.push_back(line.substr(1));
+        }
+    return names;
+}
+
 } // namespace
 
 std::string StudyNames::className(int k) const
@@ -119,8 +134,8 @@ std::string StudyNames::sampleName(int line) const
                : std::to_string(line);
 }
 
-std::string readStudyNames(const std::string &folder, int nSamples, int nClasses,
-                           StudyNames &names)
+std::string readStudyNames(const std::string &folder, const std::string &labelsPath,
+                           const Data &all, StudyNames &names)
 {
     names = StudyNames();
     const std::string classPath = folder + "classes.tsv", samplePath = folder + "samples.tsv";
@@ -129,19 +144,37 @@ std::string readStudyNames(const std::string &folder, int nSamples, int nClasses
     ClassNames classes;
     SampleNames samples;
     std::string message = readClassNames(classPath, classes);
-    if (message.empty() && static_cast<int>(classes.names.size()) != nClasses)
+    if (message.empty() && static_cast<int>(classes.names.size()) != all.C)
         message = classPath + ": names " + std::to_string(classes.names.size()) +
-                  " classes, the labels file has " + std::to_string(nClasses);
+                  " classes, the labels file has " + std::to_string(all.C);
     if (message.empty())
         message = readSampleNames(samplePath, samples);
-    if (message.empty() && static_cast<int>(samples.ids.size()) != nSamples)
+    if (message.empty() && static_cast<int>(samples.ids.size()) != all.N)
         message = samplePath + ": names " + std::to_string(samples.ids.size()) +
-                  " samples, the sample table has " + std::to_string(nSamples);
-    if (message.empty()) {
-        names.classes = classes.names;
-        names.samples = samples.ids;
+                  " samples, the sample table has " + std::to_string(all.N);
+    if (!message.empty())
+        return message;
+
+    // Class k is the labels file's k-th; the name files must know it by the
+    // same name, whatever their order.
+    const std::vector<std::string> labelNames = labelsFileNames(labelsPath);
+    for (std::size_t k = 0; k < labelNames.size(); k++) {
+        if (std::find(labelNames.begin(), labelNames.begin() + k, labelNames[k]) != labelNames.begin() + k)
+            return labelsPath + ": names two classes \"" + labelNames[k] + "\"";
+        if (std::find(classes.names.begin(), classes.names.end(), labelNames[k]) == classes.names.end())
+            return classPath + ": has no class \"" + labelNames[k] + "\", which " + labelsPath +
+                   " names";
     }
-    return message;
+    for (int i = 0; samples.hasClasses && i < all.N; i++) {
+        const std::string &own = labelNames[all.classes[i] - 1];
+        if (samples.classes[i] != own)
+            return samplePath + ":" + std::to_string(i + 2) + ": sample " + samples.ids[i] +
+                   " has class \"" + samples.classes[i] + "\", " + labelsPath + " gives it \"" +
+                   own + "\"";
+    }
+    names.classes = labelNames;
+    names.samples = samples.ids;
+    return "";
 }
 
 std::string shortestText(float value)

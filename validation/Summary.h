@@ -23,10 +23,14 @@ struct StudyNames {
 
 // Reads classes.tsv and samples.tsv from `folder` (ending in '/', or empty for
 // the current folder) when both exist there; names stay empty otherwise.
-// Returns the message to print after "error: " for a malformed file or one
-// that names another number of classes or samples than the inputs have.
-std::string readStudyNames(const std::string &folder, int nSamples, int nClasses,
-                           StudyNames &names);
+// Class k is named as the labels file `labelsPath` (read into `all`) names
+// it, and the name files must agree by name, not by position: classes.tsv
+// must hold every one of those names, and the class samples.tsv gives each
+// sample must be the one the labels file gives it. Returns the message to
+// print after "error: " for a malformed file, another number of classes or
+// samples, or a name that does not match.
+std::string readStudyNames(const std::string &folder, const std::string &labelsPath,
+                           const Data &all, StudyNames &names);
 
 struct PointSummary {
     float w;

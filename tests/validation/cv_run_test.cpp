@@ -146,8 +146,12 @@ TEST(OrvaneCv, PredictionsConfusionAndPlotsUseTheStudysNames)
     EXPECT_EQ(readFile(dir.path + "out_cv_confusion.tsv"), "true\\predicted\t1\t2\n1\t0\t0\n2\t8\t0\n");
     EXPECT_EQ(linesOf(readFile(dir.path + "out_cv_predictions.tsv"))[1], "3\t0\t0\t2\t1");
 
-    std::ofstream(dir.path + "classes.tsv") << "class\tname\n1\tA & <co>\n2\tB\n";
-    writeFile(dir.path + "samples.tsv", "line\tsample-id\tclass\n1\ts1\tA\n2\ts2\tA\n3\ts3\tB\n4\ts4\tB\n");
+    // The name files list the classes in another order than the labels file:
+    // names are matched by name, never by position.
+    writeFile(dir.path + "tiny_labels.txt", ">A & <co>\n1 2\n>B\n3 4\n");
+    writeFile(dir.path + "classes.tsv", "class\tname\n1\tB\n2\tA & <co>\n");
+    const std::string samplesTsv = "line\tsample-id\tclass\n1\ts1\tA & <co>\n2\ts2\tA & <co>\n3\ts3\tB\n4\ts4\tB\n";
+    writeFile(dir.path + "samples.tsv", samplesTsv);
     ASSERT_EQ(runCommand(command).status, 0);
     EXPECT_EQ(readFile(dir.path + "out_cv_predictions.tsv"),
               "sample-id\trepetition\tfold\ttrue_class\tpredicted_class\n"
@@ -159,6 +163,12 @@ TEST(OrvaneCv, PredictionsConfusionAndPlotsUseTheStudysNames)
     EXPECT_NE(readFile(dir.path + "out_cv_confusion.svg").find("A &amp; &lt;co&gt;"), std::string::npos);
 
     // Names of other classes than the labels file's stop the run before any log gains a line.
+    writeFile(dir.path + "samples.tsv", std::regex_replace(samplesTsv, std::regex("s3\tB"), "s3\tA & <co>"));
+    EXPECT_EQ(runCommand(command + "bad_"), (Outcome{1, "", "error: " + dir.path + "samples.tsv:4: sample s3 has class "
+                                                            "\"A & <co>\", " + dir.path + "tiny_labels.txt gives it \"B\"\n"}));
+    writeFile(dir.path + "classes.tsv", "class\tname\n1\tA\n2\tB\n");
+    EXPECT_EQ(runCommand(command + "bad_"), (Outcome{1, "", "error: " + dir.path + "classes.tsv: has no class \"A & <co>\", "
+                                                            "which " + dir.path + "tiny_labels.txt names\n"}));
     writeFile(dir.path + "classes.tsv", "class\tname\n1\tA\n2\tB\n3\tC\n");
     EXPECT_EQ(runCommand(command + "bad_"),
               (Outcome{1, "", "error: " + dir.path + "classes.tsv: names 3 classes, the labels file has 2\n"}));
