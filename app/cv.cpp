@@ -21,6 +21,9 @@
 #include <thread>
 #include <vector>
 
+#include <csignal>
+#include <unistd.h>
+
 #include "app/inputs.h"
 #include "io/outputs.h"
 #include "app/version.h"
@@ -153,6 +156,10 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
     settings.setsPrefix = values["-s"];
     settings.logPrefix = values["-p"];
     settings.resultLabel = values.count("-r") ? values["-r"] : settings.samples;
+    // The label is one field of one line of the result log.
+    if (settings.resultLabel.find_first_of("\t\n\r") != std::string::npos)
+        return "the label of the run (-r, or the sample table's name) holds a tab or a line "
+               "break, which would break the result log's line";
 
     std::string message =
         readRepetitionsAndFolds(values, settings.repetitions, settings.folds);
@@ -189,17 +196,6 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
     return readLambdas(values, settings);
 }
 
-// Removes the logs this run created, if they are still empty.
-void removeEmpty(const std::vector<std::string> &created)
-{
-    for (const std::string &file : created) {
-        std::error_code error;
-        if (std::filesystem::is_regular_file(file, error) &&
-            std::filesystem::file_size(file, error) == 0)
-            std::filesystem::remove(file, error);
-    }
-}
-
 // Reads and checks every input once; `inputs` keeps what the folds are fitted on.
 std::string checkInputs(const Settings &settings, TrainingInputs &inputs)
 {
@@ -218,26 +214,6 @@ std::string checkInputs(const Settings &settings, TrainingInputs &inputs)
                           std::to_string(settings.innerFolds) + " inner folds of -nested";
     }
     return message;
-}
-
-// Makes sure every log can be opened for appending. Logs this check had to
-// create are removed again when a later one fails, so a failed run leaves
-// no trace; `created` names them for a failure after the check.
-std::string checkLogs(const std::string &logPrefix, std::vector<std::string> &created)
-{
-    for (const char *name : {"log_detailed.txt", "log_avr.txt", "log_result.txt"}) {
-        const std::string path = logPrefix + name;
-        std::error_code error;
-        const bool existed = std::filesystem::exists(path, error);
-        std::ofstream log(path, std::ios::app);
-        if (!log) {
-            removeEmpty(created);
-            return path + ": cannot open the file for appending";
-        }
-        if (!existed)
-            created.push_back(path);
-    }
-    return "";
 }
 
 // The folder of a file path, with its final '/' ("" for the current folder).
@@ -278,6 +254,25 @@ std::string writeRunFiles(const Testing &search, const CvSummary &summary, const
     return writeFilesAtomically(outputs);
 }
 
+// Makes sure every log can be appended to, without creating any: a log
+// that does not exist yet must be creatable in its folder. A run that fails
+// or is killed before its end then leaves no log of its own, not even an
+// empty one.
+std::string checkLogs(const std::string &logPrefix)
+{
+    for (const char *name : {"log_detailed.txt", "log_avr.txt", "log_result.txt"}) {
+        const std::string path = logPrefix + name;
+        std::error_code error;
+        const std::string folder = folderOf(path);
+        const bool writable = std::filesystem::exists(path, error)
+                                  ? static_cast<bool>(std::ofstream(path, std::ios::app))
+                                  : access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
+        if (!writable)
+            return path + ": cannot open the file for appending";
+    }
+    return "";
+}
+
 // What the nested cross-validation found, and why it is the number to publish.
 std::string nestedNote(const NestedResult &nested, const CvSummary &summary)
 {
@@ -313,10 +308,17 @@ std::string autoGrids(const Settings &settings, const TrainingInputs &inputs,
     return "";
 }
 
+// Whether SIGINT or SIGTERM came while they were held off.
+bool interruptPending()
+{
+    sigset_t pending;
+    return sigpending(&pending) == 0 &&
+           (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
+}
+
 // Runs the search from inputs read once and writes everything it found.
 // Returns the message to print after "error: " when something cannot be written.
-std::string crossValidate(const Settings &settings, const TrainingInputs &inputs,
-                          const std::vector<std::string> &createdLogs)
+std::string crossValidate(const Settings &settings, const TrainingInputs &inputs)
 {
     const Data &all = inputs.data;
     StudyNames names;
@@ -335,17 +337,29 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
         if (settings.innerFolds > 0)
             nested = nestedCrossValidation(search, all, inputs.tree.get(), settings.innerFolds,
                                            settings.seed, settings.jobs, &std::cerr);
-        message = search.appendLogs();
+        // The logs and the files beside them hold this run all or none: SIGINT
+        // and SIGTERM wait until both are written, and one that came during
+        // the append takes the run out of the logs again before it ends the
+        // program. A rerun then never finds its run logged twice.
+        const SignalsHeld held;
+        std::vector<LogMark> marks;
+        message = search.appendLogs(&marks);
+        if (message.empty() && interruptPending()) {
+            removeRun(marks);
+            return "interrupted";
+        }
         if (message.empty()) {
-            std::cerr << edgeWarnings(summary);
             message = writeRunFiles(search, summary, all, names, settings.logPrefix,
                                     settings.innerFolds > 0 ? &nested : nullptr);
+            if (!message.empty())
+                removeRun(marks);
         }
-        if (message.empty() && settings.innerFolds > 0)
-            std::cerr << nestedNote(nested, summary);
+        if (message.empty()) {
+            std::cerr << edgeWarnings(summary);
+            if (settings.innerFolds > 0)
+                std::cerr << nestedNote(nested, summary);
+        }
     }
-    if (!message.empty())
-        removeEmpty(createdLogs);
     return message;
 }
 
@@ -381,14 +395,12 @@ try {
     TrainingInputs inputs;
     if (message.empty())
         message = checkInputs(settings, inputs);
-    std::vector<std::string> createdLogs;
     if (message.empty())
-        message = checkLogs(settings.logPrefix, createdLogs);
+        message = checkLogs(settings.logPrefix);
     if (message.empty()) {
         try {
-            message = crossValidate(settings, inputs, createdLogs);
+            message = crossValidate(settings, inputs);
         } catch (const std::bad_alloc &) {
-            removeEmpty(createdLogs);
             message = "out of memory while fitting the folds (try a smaller -j)";
         }
     }

@@ -300,8 +300,8 @@ float Testing::Test(std::string xFileName, std::string yFileName, std::string /*
         bestLambda, averagesAtW);
 }
 
-std::string Testing::appendLogs() const
+std::string Testing::appendLogs(std::vector<LogMark> *marks) const
 {
     return appendWholeRun(
-        {{detailedLogName, detailedText}, {avrLogName, avrText}, {resultLogName, resultText}});
+        {{detailedLogName, detailedText}, {avrLogName, avrText}, {resultLogName, resultText}}, marks);
 }

@@ -13,6 +13,7 @@
 
 #include "model/Logistic.h"
 #include "validation/FitQueue.h"
+#include "validation/runFiles.h"
 
 // Appends to testSamples and trainSamples the sample indices of every block
 // of fold `fold` in the sets file fileName (a ">" header whose second word is
@@ -55,8 +56,9 @@ public:
     float Test(std::string xFileName, std::string yFileName, std::string tFileName, float w);
 
     // Appends this run's lines to the three logs, whole or not at all; returns
-    // the message to print after "error: " when that fails.
-    std::string appendLogs() const;
+    // the message to print after "error: " when that fails. `marks` (when
+    // given) lets removeRun take the run out again.
+    std::string appendLogs(std::vector<LogMark> *marks = nullptr) const;
 
     std::string xFileName;
     std::string yFileName;

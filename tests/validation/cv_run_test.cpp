@@ -13,6 +13,8 @@
 #include <cmath>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "model/Logistic.h"
 #include "tree/newick.h"
 #include "validation/LambdaGrid.h"
@@ -277,6 +279,8 @@ void writeSlowStudy(const std::string &folder)
     std::ofstream(folder + "tree.tre") << tree << ";\n";
 }
 
+// Killed in the middle, a run leaves the logs as they were, and none at all
+// in a folder that had none.
 TEST(OrvaneCv, KilledRunLeavesNoLineInTheLogs)
 {
     TempDir dir;
@@ -288,21 +292,26 @@ TEST(OrvaneCv, KilledRunLeavesNoLineInTheLogs)
         lambdas += ",0.00" + std::to_string(l);
     const std::string err = dir.path + "stderr.capture";
     const std::string d = dir.path;
-    const pid_t child = start({cv, "-d", d + "samples.txt", "-l", d + "labels.txt", "-t", d + "tree.tre", "-n", "1",
-                               "-k", "3", "-s", d + "sets", "-p", d, "-w", "0.5", "-lambda", lambdas},
-                              err);
-    ASSERT_GT(child, 0);
-    for (int waited = 0; waited < 60000 && readFile(err).find("fit 2 of") == std::string::npos; waited++)
-        usleep(1000);
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    std::filesystem::remove(err);
-    if (!WIFSIGNALED(status))
-        GTEST_SKIP() << "the run ended before it could be killed";
-    for (const std::string log : {"log_detailed.txt", "log_avr.txt", "log_result.txt"})
-        EXPECT_EQ(readFile(dir.path + log), "earlier\n") << log;
-    EXPECT_FALSE(std::filesystem::exists(dir.path + "cv_summary.tsv"));
+    for (const std::string prefix : {"", "new_"}) {
+        const pid_t child = start({cv, "-d", d + "samples.txt", "-l", d + "labels.txt", "-t", d + "tree.tre", "-n",
+                                   "1", "-k", "3", "-s", d + "sets", "-p", d + prefix, "-w", "0.5", "-lambda", lambdas},
+                                  err);
+        ASSERT_GT(child, 0);
+        for (int waited = 0; waited < 60000 && readFile(err).find("fit 2 of") == std::string::npos; waited++)
+            usleep(1000);
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        std::filesystem::remove(err);
+        if (!WIFSIGNALED(status))
+            GTEST_SKIP() << "the run ended before it could be killed";
+        for (const std::string log : {"log_detailed.txt", "log_avr.txt", "log_result.txt"})
+            if (prefix.empty())
+                EXPECT_EQ(readFile(dir.path + log), "earlier\n") << log;
+            else
+                EXPECT_FALSE(std::filesystem::exists(dir.path + prefix + log)) << log;
+        EXPECT_FALSE(std::filesystem::exists(dir.path + prefix + "cv_summary.tsv"));
+    }
 }
 
 } // namespace
@@ -416,4 +425,82 @@ TEST(Plots, CurveTellsEveryWApartWithReadableAxes)
     const std::string confusion = confusionSvg({{3, 1}, {0, 4}}, names, "w 0.5, lambda 1 (min)");
     EXPECT_NE(confusion.find("Confusion matrix at w 0.5, lambda 1 (min)"), std::string::npos);
     EXPECT_NE(confusion.find("share of true class"), std::string::npos);
+}
+
+// The logs and the summary hold a run all or none: a summary that cannot be
+// written takes the run out of the logs (so a rerun does not log it twice),
+// and a label that would
+// break the result log's line is refused.
+TEST(OrvaneCv, LogsAndSummaryHoldARunAllOrNone)
+{
+    TempDir dir;
+    const std::string command = tiny + " -s " + data + "bonly -p " + dir.path;
+    for (const std::string log : {"log_detailed.txt", "log_avr.txt"})
+        writeFile(dir.path + log, "earlier\n");
+    if (std::filesystem::exists("/dev/full")) {
+        std::filesystem::create_symlink("/dev/full", dir.path + "cv_summary.tsv");
+        const Outcome full = runCommand(command);
+        EXPECT_EQ(full.status, 1);
+        EXPECT_NE(full.err.find("error: " + dir.path + "cv_summary.tsv: cannot write the file"), std::string::npos);
+        for (const std::string log : {"log_detailed.txt", "log_avr.txt"})
+            EXPECT_EQ(readFile(dir.path + log), "earlier\n") << log;
+        EXPECT_FALSE(std::filesystem::exists(dir.path + "log_result.txt")); // it had none
+        std::filesystem::remove(dir.path + "cv_summary.tsv");
+    }
+    for (const std::string label : {"a\tb", "a\nb"})
+        EXPECT_EQ(runCommand(command + " -r '" + label + "'"),
+                  (Outcome{1, "", "error: the label of the run (-r, or the sample table's name) holds a tab or a "
+                                  "line break, which would break the result log's line\n"}));
+}
+
+// SIGTERM while the run is appended to its logs: the append finishes, the run
+// is taken out again, and the program ends by the signal. The result log is
+// a pipe kept full, so the append waits on it until the signal has come.
+TEST(OrvaneCv, SigtermDuringTheAppendLeavesEveryLogAsItWas)
+{
+    TempDir dir;
+    for (const std::string log : {"log_detailed.txt", "log_avr.txt"})
+        writeFile(dir.path + log, "earlier\n");
+    const std::string pipe = dir.path + "log_result.txt";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK), writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const std::string block(4096, 'x');
+    while (write(writer, block.data(), block.size()) > 0) {
+    }
+    const pid_t child = start({cv, "-d", tx, "-l", ty, "-t", tt, "-n", "1", "-k", "2", "-s", data + "bonly", "-p", dir.path});
+    for (int waited = 0; waited < 30000 && readFile(dir.path + "log_avr.txt") == "earlier\n"; waited++)
+        usleep(1000);
+    kill(child, SIGTERM);
+    usleep(100000);
+    char buffer[4096];
+    for (int drained = 0; drained < 200; drained++) // unblocks the append
+        if (read(reader, buffer, sizeof buffer) <= 0)
+            usleep(1000);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(reader), close(writer);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    for (const std::string log : {"log_detailed.txt", "log_avr.txt"})
+        EXPECT_EQ(readFile(dir.path + log), "earlier\n") << log;
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "cv_summary.tsv"));
+}
+
+// More threads than the address space allows: fewer threads fit the folds,
+// or the run ends with one error line; never an abort, never a broken log.
+TEST(OrvaneCv, ThreadsThatCannotStartNeverAbort)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#endif
+    TempDir dir;
+    const Outcome run = runCommand("ulimit -v 400000; " + tiny + " -n 2 -s " + data + "bonly -p " + dir.path +
+                                   " -w 0.2,0.5 -lambda 0.1,0.2,0.5,1,2,5,10,20,50,100 -j 300");
+    if (run.status == 0) {
+        EXPECT_EQ(linesOf(readFile(dir.path + "log_avr.txt")).size(), 20u);
+    } else {
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err.substr(run.err.rfind("error:")), "error: out of memory while fitting the folds (try a smaller -j)\n");
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path));
+    }
 }
