@@ -6,6 +6,9 @@
 // beside them.
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -18,9 +21,14 @@
 #include <thread>
 #include <vector>
 
+#include <csignal>
+#include <unistd.h>
+
 #include "app/inputs.h"
 #include "io/outputs.h"
 #include "app/version.h"
+#include "validation/LambdaGrid.h"
+#include "validation/Nested.h"
 #include "validation/Summary.h"
 #include "validation/Testing.h"
 #include "validation/runFiles.h"
@@ -32,6 +40,7 @@ namespace {
 const char *const usage =
     "Usage: Orvane-cv -d SAMPLES -l LABELS -t TREE -n REPETITIONS -k FOLDS -s SETS_PREFIX\n"
     "                 [-p LOG_PREFIX] [-r LABEL] [-w W1,W2,...] [-lambda L1,L2,...] [-j JOBS]\n"
+    "                 [-lambda auto [-nlambda N] [-lambda-ratio R]] [-nested K2 [-seed SEED]]\n"
     "                 [-solver cyclic|converged] [-tol GAP]\n"
     "Repeated K-fold cross-validation of the tree-regularised model over a grid of\n"
     "w and lambda values. Repetition i reads its folds from SETS_PREFIXi.txt\n"
@@ -49,9 +58,18 @@ const char *const usage =
     "\t\tand LOG_PREFIXlog_result.txt (default: empty, the current folder).\n"
     "-r\t\tLabel of this run in the result log (default: the sample table's name).\n"
     "-w\t\tComma-separated weight values, each from 0 to 1, or -1 or -2 (default 0.4).\n"
-    "-lambda\t\tComma-separated regularization values (default 1).\n"
+    "-lambda\t\tComma-separated regularization values (default 1), or auto: for each\n"
+    "\t\tw, N values log-spaced from lambda_max (the least lambda that keeps\n"
+    "\t\tevery coefficient at zero, on all the samples) down to R x lambda_max.\n"
+    "-nlambda\tN of -lambda auto, from 2 to 1000 (default 20).\n"
+    "-lambda-ratio\tR of -lambda auto, above 0 and below 1 (default 0.001).\n"
     "-j\t\tNumber of fits run at once, on as many threads (default 1; 0: one per\n"
     "\t\tprocessor). The outputs do not depend on it.\n"
+    "-nested\t\tAlso run a nested cross-validation: in each fold, choose w and lambda\n"
+    "\t\tby a K2-fold cross-validation of its training samples alone, then test\n"
+    "\t\tthat choice on the fold. Writes LOG_PREFIXcv_nested.tsv and prints the\n"
+    "\t\tnested error, the one to publish. The logs are those of the plain run.\n"
+    "-seed\t\tSeed of the inner folds' draws, 0 to 4294967295 (default 1).\n"
     "-solver\t\tcyclic (default): the coordinate-descent fit of Orvane -train;\n"
     "\t\tconverged: each fold fits the lambdas of each w as one warm-started\n"
     "\t\tpath, from the largest down, each fit to a relative duality gap below -tol.\n"
@@ -78,6 +96,11 @@ struct Settings {
     int jobs = 1;
     bool converged = false;
     ConvergedOptions options;
+    bool autoLambda = false;
+    int nLambda = 20;
+    double lambdaRatio = 1e-3;
+    int innerFolds = 0; // 0: no nested cross-validation
+    std::uint32_t seed = 1;
 };
 
 // Reads a comma-separated list, each item through `parse`.
@@ -100,6 +123,35 @@ std::string readGrid(const std::string &text,
     }
 }
 
+// -lambda: a list, or auto with -nlambda and -lambda-ratio (which need it).
+std::string readLambdas(std::map<std::string, std::string> &values, Settings &settings)
+{
+    settings.autoLambda = values.count("-lambda") && values["-lambda"] == "auto";
+    if (!settings.autoLambda) {
+        for (const char *option : {"-nlambda", "-lambda-ratio"})
+            if (values.count(option))
+                return std::string(option) + " needs -lambda auto";
+        return values.count("-lambda") ? readGrid(values["-lambda"], parseLambda, settings.lambdas)
+                                       : "";
+    }
+    if (values.count("-nlambda")) {
+        long long n = 0;
+        const std::string message = readWholeNumber("-nlambda", values["-nlambda"], 2, 1000, n);
+        if (!message.empty())
+            return message;
+        settings.nLambda = static_cast<int>(n);
+    }
+    if (values.count("-lambda-ratio")) {
+        const std::string &text = values["-lambda-ratio"];
+        char *end = nullptr;
+        const double ratio = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !(ratio > 0 && ratio < 1))
+            return "-lambda-ratio takes a number above 0 and below 1, not \"" + text + "\"";
+        settings.lambdaRatio = ratio;
+    }
+    return "";
+}
+
 std::string readSettings(std::map<std::string, std::string> &values, Settings &settings)
 {
     for (const char *required : {"-d", "-l", "-t", "-n", "-k", "-s"})
@@ -111,6 +163,10 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
     settings.setsPrefix = values["-s"];
     settings.logPrefix = values["-p"];
     settings.resultLabel = values.count("-r") ? values["-r"] : settings.samples;
+    // The label is one field of one line of the result log.
+    if (settings.resultLabel.find_first_of("\t\n\r") != std::string::npos)
+        return "the label of the run (-r, or the sample table's name) holds a tab or a line "
+               "break, which would break the result log's line";
 
     std::string message =
         readRepetitionsAndFolds(values, settings.repetitions, settings.folds);
@@ -140,20 +196,21 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
         if (!message.empty())
             return message;
     }
-    if (values.count("-lambda"))
-        return readGrid(values["-lambda"], parseLambda, settings.lambdas);
-    return "";
-}
-
-// Removes the logs this run created, if they are still empty.
-void removeEmpty(const std::vector<std::string> &created)
-{
-    for (const std::string &file : created) {
-        std::error_code error;
-        if (std::filesystem::is_regular_file(file, error) &&
-            std::filesystem::file_size(file, error) == 0)
-            std::filesystem::remove(file, error);
+    if (values.count("-nested")) {
+        long long folds = 0;
+        message = readWholeNumber("-nested", values["-nested"], 2, INT_MAX, folds);
+        if (!message.empty())
+            return message;
+        settings.innerFolds = static_cast<int>(folds);
     }
+    if (values.count("-seed")) {
+        long long seed = 0;
+        message = readWholeNumber("-seed", values["-seed"], 0, UINT32_MAX, seed);
+        if (!message.empty())
+            return message;
+        settings.seed = static_cast<std::uint32_t>(seed);
+    }
+    return readLambdas(values, settings);
 }
 
 // One warning line when some converged fits stopped above the tolerance.
@@ -176,30 +233,19 @@ std::string checkInputs(const Settings &settings, TrainingInputs &inputs)
 {
     std::string message = readTrainingInputs(settings.samples, settings.labels, settings.tree,
                                              settings.ws, inputs);
-    for (int i = 0; i < settings.repetitions && message.empty(); i++)
-        message = checkSetsFile(settings.setsPrefix + std::to_string(i) + ".txt", settings.folds,
-                                inputs.data.N);
-    return message;
-}
-
-// Makes sure every log can be opened for appending. Logs this check had to
-// create are removed again when a later one fails, so a failed run leaves
-// no trace; `created` names them for a failure after the check.
-std::string checkLogs(const std::string &logPrefix, std::vector<std::string> &created)
-{
-    for (const char *name : {"log_detailed.txt", "log_avr.txt", "log_result.txt"}) {
-        const std::string path = logPrefix + name;
-        std::error_code error;
-        const bool existed = std::filesystem::exists(path, error);
-        std::ofstream log(path, std::ios::app);
-        if (!log) {
-            removeEmpty(created);
-            return path + ": cannot open the file for appending";
-        }
-        if (!existed)
-            created.push_back(path);
+    for (int i = 0; i < settings.repetitions && message.empty(); i++) {
+        const std::string path = settings.setsPrefix + std::to_string(i) + ".txt";
+        std::vector<FoldSamples> folds;
+        message = readSetsFile(path, settings.folds, inputs.data.N, folds);
+        // Every inner fold must hold out some sample.
+        for (int j = 0; j < settings.folds && message.empty(); j++)
+            if (static_cast<int>(folds[j].training.size()) < settings.innerFolds)
+                message = path + ": fold " + std::to_string(j) + " has " +
+                          std::to_string(folds[j].training.size()) +
+                          " training samples, fewer than the " +
+                          std::to_string(settings.innerFolds) + " inner folds of -nested";
     }
-    return "";
+    return message;
 }
 
 // The folder of a file path, with its final '/' ("" for the current folder).
@@ -209,19 +255,29 @@ std::string folderOf(const std::string &path)
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
+// The grid point the predictions are taken at, for the confusion plot's title.
+std::string pointName(const CvSummary &summary)
+{
+    const PointSummary &point = summary.points[summary.minPoint];
+    return "w " + shortestText(point.w) + ", lambda " + shortestText(point.lambda) + " (min)";
+}
+
 // Writes the summary, the predictions and confusion matrix at the point of
 // least mean error, and the two plots: all five files whole, or none.
 std::string writeRunFiles(const Testing &search, const CvSummary &summary, const Data &all,
-                          const StudyNames &names, const std::string &logPrefix)
+                          const StudyNames &names, const std::string &logPrefix,
+                          const NestedResult *nested)
 {
     const std::vector<std::vector<long>> counts = confusionCounts(search, summary.minPoint, all);
-    const std::vector<std::pair<std::string, std::string>> files = {
+    std::vector<std::pair<std::string, std::string>> files = {
         {"cv_summary.tsv", summaryTable(summary)},
         {"cv_predictions.tsv", predictionsTable(search, summary.minPoint, all, names)},
         {"cv_confusion.tsv", confusionTable(counts, names)},
-        {"cv_curve.svg", curveSvg(summary)},
-        {"cv_confusion.svg", confusionSvg(counts, names)},
+        {"cv_curve.svg", curveSvg(summary, majorityClassError(all))},
+        {"cv_confusion.svg", confusionSvg(counts, names, pointName(summary))},
     };
+    if (nested != nullptr)
+        files.push_back({"cv_nested.tsv", nestedTable(*nested)});
     std::vector<OutputFile> outputs;
     for (const auto &file : files) {
         const std::string &text = file.second;
@@ -230,30 +286,113 @@ std::string writeRunFiles(const Testing &search, const CvSummary &summary, const
     return writeFilesAtomically(outputs);
 }
 
+// Makes sure every log can be appended to, without creating any: a log
+// that does not exist yet must be creatable in its folder. A run that fails
+// or is killed before its end then leaves no log of its own, not even an
+// empty one.
+std::string checkLogs(const std::string &logPrefix)
+{
+    for (const char *name : {"log_detailed.txt", "log_avr.txt", "log_result.txt"}) {
+        const std::string path = logPrefix + name;
+        std::error_code error;
+        const std::string folder = folderOf(path);
+        const bool writable = std::filesystem::exists(path, error)
+                                  ? static_cast<bool>(std::ofstream(path, std::ios::app))
+                                  : access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
+        if (!writable)
+            return path + ": cannot open the file for appending";
+    }
+    return "";
+}
+
+// What the nested cross-validation found, and why it is the number to publish.
+std::string nestedNote(const NestedResult &nested, const CvSummary &summary)
+{
+    std::ostringstream note;
+    note << "nested cross-validation error: " << static_cast<float>(nested.meanError)
+         << " (standard error " << static_cast<float>(nested.stdError) << ") over "
+         << nested.folds.size() << " outer folds, each choosing w and lambda on its own training "
+         << "samples; publish this one, not the min choice's "
+         << summary.points[summary.minPoint].meanError
+         << ", which was chosen on the folds that measured it\n";
+    return note.str();
+}
+
+// With -lambda auto, the grid of each w from lambda_max on every sample,
+// printed so that a run can be repeated with it.
+std::string autoGrids(const Settings &settings, const TrainingInputs &inputs,
+                      std::vector<std::vector<float>> &grids)
+{
+    for (const float w : settings.ws) {
+        const double top = lambdaMaxOf(inputs.data, inputs.tree.get(), w);
+        if (!std::isfinite(top) || !(top > 0) || !std::isfinite(static_cast<float>(top)))
+            return "-lambda auto: at w " + shortestText(w) + " lambda_max is " +
+                   std::to_string(top) +
+                   (top > 0 ? " (some coefficient carries no penalty)" : " (nothing to learn)") +
+                   ": give the lambda values with -lambda";
+        grids.push_back(logSpacedGrid(top, settings.nLambda, settings.lambdaRatio));
+        std::string text;
+        for (const float lambda : grids.back())
+            text += (text.empty() ? "" : ",") + shortestText(lambda);
+        std::cerr << "lambda grid at w " << shortestText(w) << " (lambda_max "
+                  << shortestText(static_cast<float>(top)) << "): " << text << std::endl;
+    }
+    return "";
+}
+
+// Whether SIGINT or SIGTERM came while they were held off.
+bool interruptPending()
+{
+    sigset_t pending;
+    return sigpending(&pending) == 0 &&
+           (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
+}
+
 // Runs the search from inputs read once and writes everything it found.
 // Returns the message to print after "error: " when something cannot be written.
-std::string crossValidate(const Settings &settings, const TrainingInputs &inputs,
-                          const std::vector<std::string> &createdLogs)
+std::string crossValidate(const Settings &settings, const TrainingInputs &inputs)
 {
     const Data &all = inputs.data;
     StudyNames names;
-    std::string message = readStudyNames(folderOf(settings.samples), all.N, all.C, names);
+    std::string message = readStudyNames(folderOf(settings.samples), settings.labels, all, names);
+    std::vector<std::vector<float>> grids;
+    if (message.empty() && settings.autoLambda)
+        message = autoGrids(settings, inputs, grids);
     if (message.empty()) {
         const Testing search(all, inputs.tree.get(), settings.samples, settings.labels, settings.tree,
                              settings.repetitions, settings.folds, settings.setsPrefix,
                              settings.logPrefix, settings.resultLabel, settings.ws,
-                             settings.lambdas, settings.jobs, &std::cerr,
-                             settings.converged ? &settings.options : nullptr);
+                             grids.empty() ? settings.lambdas : grids[0], settings.jobs,
+                             &std::cerr, settings.converged ? &settings.options : nullptr, grids);
         std::cerr << convergenceWarnings(search.gaps, settings.options);
         const CvSummary summary = summarise(search);
-        message = search.appendLogs();
+        NestedResult nested;
+        if (settings.innerFolds > 0)
+            nested = nestedCrossValidation(search, all, inputs.tree.get(), settings.innerFolds,
+                                           settings.seed, settings.jobs, &std::cerr);
+        // The logs and the files beside them hold this run all or none: SIGINT
+        // and SIGTERM wait until both are written, and one that came during
+        // the append takes the run out of the logs again before it ends the
+        // program. A rerun then never finds its run logged twice.
+        const SignalsHeld held;
+        std::vector<LogMark> marks;
+        message = search.appendLogs(&marks);
+        if (message.empty() && interruptPending()) {
+            removeRun(marks);
+            return "interrupted";
+        }
+        if (message.empty()) {
+            message = writeRunFiles(search, summary, all, names, settings.logPrefix,
+                                    settings.innerFolds > 0 ? &nested : nullptr);
+            if (!message.empty())
+                removeRun(marks);
+        }
         if (message.empty()) {
             std::cerr << edgeWarnings(summary);
-            message = writeRunFiles(search, summary, all, names, settings.logPrefix);
+            if (settings.innerFolds > 0)
+                std::cerr << nestedNote(nested, summary);
         }
     }
-    if (!message.empty())
-        removeEmpty(createdLogs);
     return message;
 }
 
@@ -272,8 +411,8 @@ try {
     bool help = false;
     bool version = false;
     std::string message = scanOptions(
-        argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda", "-j", "-solver",
-         "-tol"}, values,
+        argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda", "-j", "-nested",
+         "-seed", "-nlambda", "-lambda-ratio", "-solver", "-tol"}, values,
         help, version);
     if (version) {
         std::cout << "Orvane-cv " ORVANE_VERSION << std::endl;
@@ -289,14 +428,12 @@ try {
     TrainingInputs inputs;
     if (message.empty())
         message = checkInputs(settings, inputs);
-    std::vector<std::string> createdLogs;
     if (message.empty())
-        message = checkLogs(settings.logPrefix, createdLogs);
+        message = checkLogs(settings.logPrefix);
     if (message.empty()) {
         try {
-            message = crossValidate(settings, inputs, createdLogs);
+            message = crossValidate(settings, inputs);
         } catch (const std::bad_alloc &) {
-            removeEmpty(createdLogs);
             message = "out of memory while fitting the folds (try a smaller -j)";
         }
     }

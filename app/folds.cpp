@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <iostream>
 #include <map>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>

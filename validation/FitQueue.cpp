@@ -7,8 +7,16 @@ FitQueue::FitQueue(std::vector<FitTask> tasks, int jobs, Fit fit, Done done)
       results(this->tasks.size()), failures(this->tasks.size()), finished(this->tasks.size(), 0)
 {
     const std::size_t nThreads = jobs > 1 ? std::min<std::size_t>(jobs, this->tasks.size()) : 0;
-    for (std::size_t n = 0; n < nThreads; n++)
-        threads.emplace_back(&FitQueue::work, this);
+    // A thread that cannot be started (no memory for its stack under an
+    // address-space limit, a process limit) leaves the fits to fewer threads,
+    // or to result() itself when none started. Nothing may escape here: the
+    // threads already running would end the program unjoined.
+    threads.reserve(nThreads);
+    try {
+        for (std::size_t n = 0; n < nThreads; n++)
+            threads.emplace_back(&FitQueue::work, this);
+    } catch (...) {
+    }
 }
 
 FitQueue::~FitQueue()

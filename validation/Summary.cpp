@@ -11,6 +11,7 @@
 #include <limits>
 #include <sstream>
 #include <tuple>
+#include <utility>
 
 namespace {
 
@@ -39,27 +40,6 @@ double standardError(const std::vector<float> &errors)
     return std::sqrt(squares / (n - 1.0)) / std::sqrt(n);
 }
 
-// The edges of an axis a value lies on. An axis of one value was not
-// searched, and a bound of the parameter itself (lambda 0, w 0 or 1) has
-// nothing beyond it, so neither counts as an edge.
-void addEdges(float value, const std::vector<float> &axis, float lowest, float highest,
-              const char *name, std::vector<std::string> &edges)
-{
-    std::vector<float> values;
-    for (const float a : axis)
-        if (a >= lowest && a <= highest)
-            values.push_back(a);
-    if (!(value >= lowest && value <= highest) || values.empty())
-        return;
-    const auto [least, most] = std::minmax_element(values.begin(), values.end());
-    if (*least == *most)
-        return;
-    if (value == *least && value > lowest)
-        edges.push_back(std::string("smallest ") + name);
-    if (value == *most && value < highest)
-        edges.push_back(std::string("largest ") + name);
-}
-
 std::string choiceOf(const CvSummary &summary, int p)
 {
     if (p == summary.minPoint && p == summary.oneSePoint)
@@ -71,14 +51,71 @@ std::string choiceOf(const CvSummary &summary, int p)
     return "-";
 }
 
-bool isChosen(const CvSummary &summary, int p)
+// A mean error as the summary writes it, so that the edge rule gives the
+// same answer here and in the workflow, which reads written summaries.
+double written(float meanError)
 {
-    return p == summary.minPoint || p == summary.oneSePoint;
+    return std::strtod(logText(meanError).c_str(), nullptr);
+}
+
+// The warning for choice `choice` at point p along one axis of the grid (the
+// points that share its w, or its lambda with w from 0 to 1): given when the
+// point lies at an end of the axis that has values beyond it (lambda above 0,
+// w between 0 and 1) and the least mean error along the axis is reached there
+// and at no point inside it. Where the least error is a plateau that reaches
+// inside the grid, widening it would change nothing.
+std::string axisWarning(const CvSummary &summary, int p, const std::string &choice,
+                        bool alongLambda)
+{
+    const PointSummary &chosen = summary.points[p];
+    const auto value = [alongLambda](const PointSummary &q) { return alongLambda ? q.lambda : q.w; };
+    const auto onAxis = [&](const PointSummary &q) {
+        return alongLambda ? q.w == chosen.w : q.lambda == chosen.lambda && q.w >= 0 && q.w <= 1;
+    };
+    if (!onAxis(chosen))
+        return "";
+    float least = value(chosen), most = value(chosen);
+    double best = std::numeric_limits<double>::infinity();
+    for (const PointSummary &q : summary.points)
+        if (onAxis(q)) {
+            least = std::min(least, value(q));
+            most = std::max(most, value(q));
+            if (std::isfinite(q.meanError))
+                best = std::min(best, written(q.meanError));
+        }
+    const float here = value(chosen);
+    const bool above = here == most && (alongLambda || most < 1);
+    const bool below = here == least && least > 0;
+    if (least == most || !(above || below) || written(chosen.meanError) != best)
+        return "";
+    for (const PointSummary &q : summary.points)
+        if (onAxis(q) && value(q) > least && value(q) < most && written(q.meanError) == best)
+            return "";
+    const std::string axis = alongLambda ? "lambda" : "w";
+    return "warning: the " + choice + " choice (w " + shortestText(chosen.w) + ", lambda " +
+           shortestText(chosen.lambda) + ") is the grid's " + (above ? "largest " : "smallest ") +
+           axis + " and no " + axis + " inside the grid does as well: try " + axis +
+           (above ? " above " : " below ") + shortestText(here) + "\n";
 }
 
 bool isFile(const std::string &path)
 {
     return std::ifstream(path).good();
+}
+
+// The names of a labels file's classes, in class order: the rest of each
+// line that begins with '>' (a carriage return before the newline dropped).
+std::vector<std::string> labelsFileNames(const std::string &path)
+{
+    std::vector<std::string> names;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] == '>') {
+            if (line.back() == '\r')
+                line.pop_back();
+            names.push_back(line.substr(1));
+        }
+    return names;
 }
 
 } // namespace
@@ -97,8 +134,8 @@ std::string StudyNames::sampleName(int line) const
                : std::to_string(line);
 }
 
-std::string readStudyNames(const std::string &folder, int nSamples, int nClasses,
-                           StudyNames &names)
+std::string readStudyNames(const std::string &folder, const std::string &labelsPath,
+                           const Data &all, StudyNames &names)
 {
     names = StudyNames();
     const std::string classPath = folder + "classes.tsv", samplePath = folder + "samples.tsv";
@@ -107,19 +144,37 @@ std::string readStudyNames(const std::string &folder, int nSamples, int nClasses
     ClassNames classes;
     SampleNames samples;
     std::string message = readClassNames(classPath, classes);
-    if (message.empty() && static_cast<int>(classes.names.size()) != nClasses)
+    if (message.empty() && static_cast<int>(classes.names.size()) != all.C)
         message = classPath + ": names " + std::to_string(classes.names.size()) +
-                  " classes, the labels file has " + std::to_string(nClasses);
+                  " classes, the labels file has " + std::to_string(all.C);
     if (message.empty())
         message = readSampleNames(samplePath, samples);
-    if (message.empty() && static_cast<int>(samples.ids.size()) != nSamples)
+    if (message.empty() && static_cast<int>(samples.ids.size()) != all.N)
         message = samplePath + ": names " + std::to_string(samples.ids.size()) +
-                  " samples, the sample table has " + std::to_string(nSamples);
-    if (message.empty()) {
-        names.classes = classes.names;
-        names.samples = samples.ids;
+                  " samples, the sample table has " + std::to_string(all.N);
+    if (!message.empty())
+        return message;
+
+    // Class k is the labels file's k-th; the name files must know it by the
+    // same name, whatever their order.
+    const std::vector<std::string> labelNames = labelsFileNames(labelsPath);
+    for (std::size_t k = 0; k < labelNames.size(); k++) {
+        if (std::find(labelNames.begin(), labelNames.begin() + k, labelNames[k]) != labelNames.begin() + k)
+            return labelsPath + ": names two classes \"" + labelNames[k] + "\"";
+        if (std::find(classes.names.begin(), classes.names.end(), labelNames[k]) == classes.names.end())
+            return classPath + ": has no class \"" + labelNames[k] + "\", which " + labelsPath +
+                   " names";
     }
-    return message;
+    for (int i = 0; samples.hasClasses && i < all.N; i++) {
+        const std::string &own = labelNames[all.classes[i] - 1];
+        if (samples.classes[i] != own)
+            return samplePath + ":" + std::to_string(i + 2) + ": sample " + samples.ids[i] +
+                   " has class \"" + samples.classes[i] + "\", " + labelsPath + " gives it \"" +
+                   own + "\"";
+    }
+    names.classes = labelNames;
+    names.samples = samples.ids;
+    return "";
 }
 
 std::string shortestText(float value)
@@ -149,12 +204,19 @@ CvSummary summarise(const std::vector<float> &ws, const std::vector<float> &lamb
                     const std::vector<std::vector<float>> &foldErrors,
                     const std::vector<float> &averages, int minPoint)
 {
+    return summarise(ws, std::vector<std::vector<float>>(ws.size(), lambdas), foldErrors, averages,
+                     minPoint);
+}
+
+CvSummary summarise(const std::vector<float> &ws, const std::vector<std::vector<float>> &lambdasOfW,
+                    const std::vector<std::vector<float>> &foldErrors,
+                    const std::vector<float> &averages, int minPoint)
+{
     CvSummary summary;
-    const int NL = static_cast<int>(lambdas.size());
     for (std::size_t v = 0; v < ws.size(); v++)
-        for (int l = 0; l < NL; l++) {
-            const std::size_t p = v * NL + l;
-            summary.points.push_back({ws[v], lambdas[l], averages[p], standardError(foldErrors[p]), {}});
+        for (const float lambda : lambdasOfW[v]) {
+            const std::size_t p = summary.points.size();
+            summary.points.push_back({ws[v], lambda, averages[p], standardError(foldErrors[p]), false});
         }
     if (summary.points.empty())
         return summary;
@@ -172,13 +234,12 @@ CvSummary summarise(const std::vector<float> &ws, const std::vector<float> &lamb
             summary.oneSePoint = p;
     }
 
-    for (const int p : {summary.minPoint, summary.oneSePoint}) {
-        PointSummary &chosen = summary.points[p];
-        chosen.edges.clear();
-        addEdges(chosen.lambda, lambdas, 0.0f, std::numeric_limits<float>::infinity(), "lambda",
-                 chosen.edges);
-        addEdges(chosen.w, ws, 0.0f, 1.0f, "w", chosen.edges);
-    }
+    for (const auto &[p, choice] : {std::pair{summary.minPoint, "min"}, std::pair{summary.oneSePoint, "1se"}})
+        for (const bool alongLambda : {true, false}) {
+            const std::string warning = axisWarning(summary, p, choice, alongLambda);
+            summary.points[p].edge = summary.points[p].edge || !warning.empty();
+            summary.warnings += warning;
+        }
     return summary;
 }
 
@@ -192,7 +253,7 @@ CvSummary summarise(const Testing &run)
     const int minPoint = run.NW > 0 && run.NLambdas > 0
                              ? run.point(run.bestWIndex, run.bestLambdaIndex[run.bestWIndex])
                              : 0;
-    return summarise(run.Ws, run.Lambdas, foldErrors, run.averages, minPoint);
+    return summarise(run.Ws, run.lambdasOfW, foldErrors, run.averages, minPoint);
 }
 
 std::string summaryTable(const CvSummary &summary)
@@ -201,29 +262,16 @@ std::string summaryTable(const CvSummary &summary)
     out << "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n";
     for (int p = 0; p < static_cast<int>(summary.points.size()); p++) {
         const PointSummary &point = summary.points[p];
-        const bool edge = isChosen(summary, p) && !point.edges.empty();
         out << shortestText(point.w) << '\t' << shortestText(point.lambda) << '\t'
             << logText(point.meanError) << '\t' << logText(point.stdError) << '\t'
-            << choiceOf(summary, p) << '\t' << (edge ? "yes" : "-") << '\n';
+            << choiceOf(summary, p) << '\t' << (point.edge ? "yes" : "-") << '\n';
     }
     return out.str();
 }
 
 std::string edgeWarnings(const CvSummary &summary)
 {
-    std::string warnings;
-    for (int p = 0; p < static_cast<int>(summary.points.size()); p++) {
-        const PointSummary &point = summary.points[p];
-        if (!isChosen(summary, p) || point.edges.empty())
-            continue;
-        std::string where;
-        for (const std::string &edge : point.edges)
-            where += (where.empty() ? "" : " and the ") + edge;
-        warnings += "warning: the " + choiceOf(summary, p) + " choice (w " + shortestText(point.w) +
-                    ", lambda " + shortestText(point.lambda) + ") is the " + where +
-                    " of the grid: a better value may lie beyond it\n";
-    }
-    return warnings;
+    return summary.warnings;
 }
 
 namespace {
@@ -292,4 +340,15 @@ std::string confusionTable(const std::vector<std::vector<long>> &counts, const S
         out << '\n';
     }
     return out.str();
+}
+
+double majorityClassError(const Data &all)
+{
+    std::vector<long> members(all.C > 0 ? all.C : 0, 0);
+    for (int i = 0; i < all.N; i++)
+        if (all.classes[i] >= 1 && all.classes[i] <= all.C)
+            members[all.classes[i] - 1]++;
+    if (all.N <= 0 || members.empty())
+        return std::numeric_limits<double>::quiet_NaN();
+    return 1.0 - static_cast<double>(*std::max_element(members.begin(), members.end())) / all.N;
 }

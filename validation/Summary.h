@@ -23,23 +23,28 @@ struct StudyNames {
 
 // Reads classes.tsv and samples.tsv from `folder` (ending in '/', or empty for
 // the current folder) when both exist there; names stay empty otherwise.
-// Returns the message to print after "error: " for a malformed file or one
-// that names another number of classes or samples than the inputs have.
-std::string readStudyNames(const std::string &folder, int nSamples, int nClasses,
-                           StudyNames &names);
+// Class k is named as the labels file `labelsPath` (read into `all`) names
+// it, and the name files must agree by name, not by position: classes.tsv
+// must hold every one of those names, and the class samples.tsv gives each
+// sample must be the one the labels file gives it. Returns the message to
+// print after "error: " for a malformed file, another number of classes or
+// samples, or a name that does not match.
+std::string readStudyNames(const std::string &folder, const std::string &labelsPath,
+                           const Data &all, StudyNames &names);
 
 struct PointSummary {
     float w;
     float lambda;
     float meanError;  // the average of the logs
     double stdError;  // sample standard deviation of the fold errors / sqrt(their number)
-    std::vector<std::string> edges; // the grid edges the point lies on
+    bool edge = false; // a chosen point that an edge warning names
 };
 
 struct CvSummary {
     std::vector<PointSummary> points; // w outer, lambda inner, as in the logs
     int minPoint = 0;
     int oneSePoint = 0;
+    std::string warnings; // see edgeWarnings
 };
 
 // The summary of a grid: foldErrors[p] holds the fold errors of all
@@ -51,6 +56,10 @@ struct CvSummary {
 CvSummary summarise(const std::vector<float> &ws, const std::vector<float> &lambdas,
                     const std::vector<std::vector<float>> &foldErrors,
                     const std::vector<float> &averages, int minPoint);
+// The same with a lambda grid of its own for each w.
+CvSummary summarise(const std::vector<float> &ws, const std::vector<std::vector<float>> &lambdasOfW,
+                    const std::vector<std::vector<float>> &foldErrors,
+                    const std::vector<float> &averages, int minPoint);
 // The same for a finished run.
 CvSummary summarise(const Testing &run);
 
@@ -58,7 +67,9 @@ CvSummary summarise(const Testing &run);
 std::string shortestText(float value);
 
 std::string summaryTable(const CvSummary &summary);
-// One "warning: ..." line for each chosen line on an edge of the grid.
+// One "warning: ..." line for each choice (min, then 1se) and axis (lambda,
+// then w) along which the least mean error is reached at the choice, at an
+// end of the grid, and at no point inside the grid, naming the way to widen it.
 std::string edgeWarnings(const CvSummary &summary);
 
 // Out-of-fold prediction of every held-out sample at grid point `point`, by
@@ -70,9 +81,16 @@ std::string predictionsTable(const Testing &run, int point, const Data &all,
 std::vector<std::vector<long>> confusionCounts(const Testing &run, int point, const Data &all);
 std::string confusionTable(const std::vector<std::vector<long>> &counts, const StudyNames &names);
 
-// The error curve against lambda, one line per w with standard-error bars and
-// both choices marked, and the confusion matrix as a heat map, in SVG.
-std::string curveSvg(const CvSummary &summary);
-std::string confusionSvg(const std::vector<std::vector<long>> &counts, const StudyNames &names);
+// The error curve against lambda, one line per w (each its own colour with
+// a dash pattern and marker) with standard-error bars, both choices marked,
+// and the error of always calling the majority class as a reference line
+// (none when NaN), in SVG.
+std::string curveSvg(const CvSummary &summary, double majorityError);
+// The error of calling every sample of `all` its most common class.
+double majorityClassError(const Data &all);
+// The confusion matrix as a heat map with a colour scale, titled with the
+// grid point it was taken at (`point`, such as "w 0.5, lambda 1 (min)").
+std::string confusionSvg(const std::vector<std::vector<long>> &counts, const StudyNames &names,
+                         const std::string &point);
 
 #endif

@@ -105,12 +105,15 @@ Testing::Testing(const Data &all, vessik::Tree *tree, std::string xFileName,
                  std::string yFileName, std::string tFileName, int NTests, int KFold,
                  std::string setsPrefix, std::string logPrefix, std::string resultLabel,
                  std::vector<float> ws, std::vector<float> lambdas, int jobs,
-                 std::ostream *progress, const ConvergedOptions *converged)
+                 std::ostream *progress, const ConvergedOptions *converged,
+                 std::vector<std::vector<float>> lambdasOfW)
     : all(&all), tree(tree), jobs(jobs), useConverged(converged != nullptr)
 {
     if (converged != nullptr)
         convergedOptions = *converged;
     setUp(xFileName, yFileName, tFileName, NTests, KFold, setsPrefix, logPrefix, ws, lambdas);
+    if (!lambdasOfW.empty())
+        this->lambdasOfW = std::move(lambdasOfW);
     readFolds();
     runGrid(jobs, progress, resultLabel);
 }
@@ -136,6 +139,7 @@ void Testing::setUp(const std::string &x, const std::string &y, const std::strin
     Lambdas = lambdas;
     NW = static_cast<int>(Ws.size());
     NLambdas = static_cast<int>(Lambdas.size());
+    lambdasOfW.assign(NW, Lambdas);
 }
 
 void Testing::readFolds()
@@ -181,10 +185,11 @@ FitResult Testing::fitPath(const FitTask &task, std::size_t perW)
     // From the largest lambda down; equal lambdas keep their grid order.
     std::vector<int> order(NLambdas);
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [this](int a, int b) { return Lambdas[a] > Lambdas[b]; });
+    const std::vector<float> &lambdas = lambdasOfW[task.wIndex];
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return lambdas[a] > lambdas[b]; });
     std::vector<float> path;
     for (const int l : order)
-        path.push_back(Lambdas[l]);
+        path.push_back(lambdas[l]);
     // Each path writes its own cells of `fits` and `gaps` only.
     fitConvergedPath(model, task.w, path, convergedOptions,
                      [&](std::size_t n, const ConvergedResult &result) {
@@ -198,18 +203,19 @@ FitResult Testing::fitPath(const FitTask &task, std::size_t perW)
     return {};
 }
 
-std::vector<FitTask> Testing::tasksAt(float w) const
+std::vector<FitTask> Testing::tasksAt(float w, const std::vector<float> &lambdas) const
 {
     std::vector<FitTask> tasks;
     for (int l = 0; l < NLambdas; l++)
         for (int i = 0; i < NTests; i++)
             for (int j = 0; j < KFold; j++)
-                tasks.push_back({w, Lambdas[l], i, j});
+                tasks.push_back({w, lambdas[l], i, j});
     return tasks;
 }
 
-float Testing::logW(const std::string &x, const std::string &y, float w, const FitOf &fitOf,
-                    int &bestLambda, std::vector<float> &averagesAtW)
+float Testing::logW(const std::string &x, const std::string &y, float w,
+                    const std::vector<float> &lambdas, const FitOf &fitOf, int &bestLambda,
+                    std::vector<float> &averagesAtW)
 {
     float bestError = 1.0f;
     bestLambda = 0;
@@ -224,7 +230,7 @@ float Testing::logW(const std::string &x, const std::string &y, float w, const F
     detailed << "W\tLambda\ti\tj\terror\n";
 
     for (int l = 0; l < NLambdas; l++) {
-        const float lambda = Lambdas[l];
+        const float lambda = lambdas[l];
         std::cout << NTests << std::endl;
         float sum = 0.0f;
         int count = 0;
@@ -247,7 +253,7 @@ float Testing::logW(const std::string &x, const std::string &y, float w, const F
             bestLambda = l;
         }
     }
-    const float shownLambda = NLambdas > 0 ? Lambdas[bestLambda] : firstOf(Lambdas);
+    const float shownLambda = NLambdas > 0 ? lambdas[bestLambda] : firstOf(lambdas);
     detailed << "Best Lambda:\t" << w << '\t' << shownLambda << '\t' << bestError << '\n';
     detailedText += detailed.str();
     avrText += avr.str();
@@ -257,8 +263,8 @@ float Testing::logW(const std::string &x, const std::string &y, float w, const F
 void Testing::runGrid(int jobs, std::ostream *progress, const std::string &resultLabel)
 {
     std::vector<FitTask> tasks;
-    for (const float w : Ws) {
-        const std::vector<FitTask> atW = tasksAt(w);
+    for (int v = 0; v < NW; v++) {
+        const std::vector<FitTask> atW = tasksAt(Ws[v], lambdasOfW[v]);
         tasks.insert(tasks.end(), atW.begin(), atW.end());
     }
     const std::size_t perW = tasks.size() / (Ws.empty() ? 1 : Ws.size());
@@ -296,7 +302,7 @@ void Testing::runGrid(int jobs, std::ostream *progress, const std::string &resul
     for (int v = 0; v < NW; v++) {
         std::vector<float> averagesAtW;
         const float error = logW(
-            xFileName, yFileName, Ws[v],
+            xFileName, yFileName, Ws[v], lambdasOfW[v],
             [&](int l, int i, int j) -> const FitResult & {
                 const std::size_t t = v * perW + (static_cast<std::size_t>(l) * NTests + i) * KFold + j;
                 if (useConverged) {
@@ -323,20 +329,20 @@ void Testing::runGrid(int jobs, std::ostream *progress, const std::string &resul
 float Testing::Test(std::string xFileName, std::string yFileName, std::string /*tFileName*/,
                     float w)
 {
-    FitQueue queue(tasksAt(w), jobs, [this](const FitTask &task) { return fitFold(task); },
+    FitQueue queue(tasksAt(w, Lambdas), jobs, [this](const FitTask &task) { return fitFold(task); },
                    nullptr);
     int bestLambda = 0;
     std::vector<float> averagesAtW;
     return logW(
-        xFileName, yFileName, w,
+        xFileName, yFileName, w, Lambdas,
         [&](int l, int i, int j) -> const FitResult & {
             return queue.result((static_cast<std::size_t>(l) * NTests + i) * KFold + j);
         },
         bestLambda, averagesAtW);
 }
 
-std::string Testing::appendLogs() const
+std::string Testing::appendLogs(std::vector<LogMark> *marks) const
 {
     return appendWholeRun(
-        {{detailedLogName, detailedText}, {avrLogName, avrText}, {resultLogName, resultText}});
+        {{detailedLogName, detailedText}, {avrLogName, avrText}, {resultLogName, resultText}}, marks);
 }

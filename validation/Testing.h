@@ -14,6 +14,7 @@
 #include "model/Converged.h"
 #include "model/Logistic.h"
 #include "validation/FitQueue.h"
+#include "validation/runFiles.h"
 
 // Appends to testSamples and trainSamples the sample indices of every block
 // of fold `fold` in the sets file fileName (a ">" header whose second word is
@@ -40,12 +41,15 @@ public:
     // The file names only name the inputs in the logs. With `progress`, a line
     // per finished fit goes there. With `converged`, every fold fits the
     // lambdas of each w as one path of converged fits, from the largest lambda
-    // down, each starting from the solution before it.
+    // down, each starting from the solution before it. With `lambdasOfW`, w
+    // Ws[v] is searched over its own grid lambdasOfW[v] (each as long as
+    // `lambdas`).
     Testing(const Data &all, vessik::Tree *tree, std::string xFileName, std::string yFileName,
             std::string tFileName, int NTests, int KFold, std::string setsPrefix,
             std::string logPrefix, std::string resultLabel, std::vector<float> ws,
             std::vector<float> lambdas, int jobs, std::ostream *progress,
-            const ConvergedOptions *converged = nullptr);
+            const ConvergedOptions *converged = nullptr,
+            std::vector<std::vector<float>> lambdasOfW = {});
 
     ~Testing();
     Testing(const Testing &) = delete;
@@ -57,8 +61,9 @@ public:
     float Test(std::string xFileName, std::string yFileName, std::string tFileName, float w);
 
     // Appends this run's lines to the three logs, whole or not at all; returns
-    // the message to print after "error: " when that fails.
-    std::string appendLogs() const;
+    // the message to print after "error: " when that fails. `marks` (when
+    // given) lets removeRun take the run out again.
+    std::string appendLogs(std::vector<LogMark> *marks = nullptr) const;
 
     std::string xFileName;
     std::string yFileName;
@@ -77,12 +82,15 @@ public:
     // What the run found, for the summary: fits[point(v, l) * NTests * KFold
     // + i * KFold + j] is fold j of repetition i at w Ws[v], lambda Lambdas[l].
     int point(int v, int l) const { return v * NLambdas + l; }
+    float lambdaAt(int v, int l) const { return lambdasOfW[v][l]; }
+    std::vector<std::vector<float>> lambdasOfW; // the lambda grid of each w
     std::vector<FitResult> fits;
     std::vector<double> gaps; // converged runs: the relative duality gap of each fit, as fits
     std::vector<float> averages;        // per grid point, as logged
     std::vector<int> bestLambdaIndex;   // per w, as the detailed log names it
     int bestWIndex = 0;                 // as the result log names it
     std::vector<std::vector<int>> testLines; // [i * KFold + j], ascending
+    std::vector<std::vector<int>> trainLines; // [i * KFold + j], as the sets file lists them
     std::string detailedText;
     std::string avrText;
     std::string resultText;
@@ -97,11 +105,12 @@ private:
     FitResult fitFold(const FitTask &task) const;
     // Fits the path of one w and fold into `fits` and `gaps`; `perW`: fits per w.
     FitResult fitPath(const FitTask &task, std::size_t perW);
-    std::vector<FitTask> tasksAt(float w) const;
+    std::vector<FitTask> tasksAt(float w, const std::vector<float> &lambdas) const;
     // Adds the lines of one w to the logs' texts, from the fits of its grid
     // points in log order; returns its best average error.
-    float logW(const std::string &x, const std::string &y, float w, const FitOf &fitOf,
-               int &bestLambda, std::vector<float> &averagesAtW);
+    float logW(const std::string &x, const std::string &y, float w,
+               const std::vector<float> &lambdas, const FitOf &fitOf, int &bestLambda,
+               std::vector<float> &averagesAtW);
     void runGrid(int jobs, std::ostream *progress, const std::string &resultLabel);
 
     const Data *all = nullptr;
@@ -109,7 +118,6 @@ private:
     // What the constructors from file names read, kept for Test.
     Data readData;
     std::unique_ptr<vessik::Tree> readTree;
-    std::vector<std::vector<int>> trainLines; // [i * KFold + j]
     int jobs = 1;
     bool useConverged = false;
     ConvergedOptions convergedOptions;

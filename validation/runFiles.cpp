@@ -1,7 +1,6 @@
 #include "validation/runFiles.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -15,62 +14,55 @@ std::string withReason(const std::string &message, int error)
     return error != 0 ? message + " (" + std::strerror(error) + ")" : message;
 }
 
-struct OpenLog {
-    int fd = -1;
-    off_t oldSize = 0;
-    bool regular = false;
-};
-
-// Puts every log back to its size before the run; special files (a pipe, a
-// terminal, /dev/full) cannot be cut and are left alone.
-void cutBack(const std::vector<OpenLog> &open)
-{
-    for (const OpenLog &log : open)
-        if (log.regular && ftruncate(log.fd, log.oldSize) != 0)
-            std::perror("Orvane-cv: cannot cut a log back");
-}
-
-void closeAll(const std::vector<OpenLog> &open)
-{
-    for (const OpenLog &log : open)
-        close(log.fd);
-}
-
 } // namespace
 
-std::string appendWholeRun(const std::vector<LogText> &logs)
+void removeRun(const std::vector<LogMark> &marks)
 {
-    std::vector<OpenLog> open;
+    // Special files (a pipe, a terminal, /dev/full) cannot be cut and are left alone.
+    for (const LogMark &mark : marks)
+        if (mark.regular && !mark.existed)
+            unlink(mark.path.c_str());
+        else if (mark.regular)
+            truncate(mark.path.c_str(), static_cast<off_t>(mark.size));
+}
+
+std::string appendWholeRun(const std::vector<LogText> &logs, std::vector<LogMark> *marks)
+{
+    std::vector<LogMark> done;
     for (const LogText &log : logs) {
-        OpenLog entry;
-        entry.fd = ::open(log.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-        if (entry.fd < 0) {
+        LogMark mark;
+        mark.path = log.path;
+        struct stat status;
+        mark.existed = lstat(log.path.c_str(), &status) == 0;
+        const int fd = ::open(log.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) {
             const int error = errno;
-            cutBack(open);
-            closeAll(open);
+            removeRun(done);
             return withReason(log.path + ": cannot open the log for appending", error);
         }
-        struct stat status;
-        if (fstat(entry.fd, &status) == 0) {
-            entry.regular = S_ISREG(status.st_mode);
-            entry.oldSize = status.st_size;
+        if (fstat(fd, &status) == 0) {
+            mark.regular = S_ISREG(status.st_mode);
+            mark.size = status.st_size;
         }
-        open.push_back(entry);
+        // A link to a regular file was there before: only its end is undone.
+        mark.existed = mark.existed || !mark.regular;
+        done.push_back(mark);
 
         errno = 0;
-        const ssize_t written = write(entry.fd, log.text.data(), log.text.size());
+        const ssize_t written = write(fd, log.text.data(), log.text.size());
         bool whole = written == static_cast<ssize_t>(log.text.size());
         // A full disk may only show when the data reach it.
-        if (whole && entry.regular && fsync(entry.fd) != 0)
+        if (whole && mark.regular && fsync(fd) != 0)
             whole = false;
+        const int error = written < 0 || errno != 0 ? errno : ENOSPC;
+        close(fd);
         if (!whole) {
-            const int error = written < 0 || errno != 0 ? errno : ENOSPC;
-            cutBack(open);
-            closeAll(open);
+            removeRun(done);
             return withReason(log.path + ": cannot append this run to the log, so no log got it",
                               error);
         }
     }
-    closeAll(open);
+    if (marks != nullptr)
+        *marks = done;
     return "";
 }

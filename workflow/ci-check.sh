@@ -5,7 +5,8 @@
 #   file one Orvane-cv run over the whole grid writes, byte for byte, and its
 #   min point is the one the logs of that run name;
 # - its final model is byte-identical to Orvane -train at the chosen point;
-# - the report was written.
+# - the whole-grid figures, the nested error and the chosen point's
+#   predictions were written, and the report.
 # Needs the programs built in the repository root (make); installs snakemake
 # with apt-get when it is missing.
 set -euo pipefail
@@ -52,6 +53,11 @@ mkdir "$work/whole"
   fail "Orvane-cv over the whole grid failed: $(cat "$work/whole.err")"
 cmp "$work/whole/cv_summary.tsv" "$results/cv/cv_summary.tsv" ||
   fail "the workflow's cv_summary.tsv differs from one Orvane-cv run over the grid"
+cmp "$results/cv/grid/cv_summary.tsv" "$results/cv/cv_summary.tsv" ||
+  fail "the workflow's whole-grid job chose otherwise than its summary step"
+for file in grid/cv_curve.svg grid/cv_nested.tsv chosen/cv_predictions.tsv chosen/cv_confusion.svg; do
+  [ -s "$results/cv/$file" ] || fail "the workflow wrote no cv/$file"
+done
 
 point() { awk -F '\t' -v c="$1" 'NR > 1 && $5 ~ "(^|,)" c "(,|$)" { print $1, $2 }' "$2"; }
 read -r best_w best_lambda_of_logs < <(

@@ -9,10 +9,15 @@
 #include <memory>
 #include <random>
 #include <regex>
+#include <set>
+#include <cmath>
 #include <thread>
+
+#include <sys/stat.h>
 
 #include "model/Logistic.h"
 #include "tree/newick.h"
+#include "validation/LambdaGrid.h"
 #include "validation/Summary.h"
 #include "validation/Testing.h"
 #include "validation_test_util.h"
@@ -90,18 +95,34 @@ TEST(Summary, StandardErrorsBothChoicesAndEdgesOfAHandWorkedGrid)
                                      "0.2\t0.1\t0.25\t0.144338\tmin\tyes\n"
                                      "0.2\t1\t0.375\t0.0721688\t-\t-\n"
                                      "0.2\t10\t1\t0\t-\t-\n");
-    EXPECT_EQ(edgeWarnings(summary), "warning: the min choice (w 0.2, lambda 0.1) is the smallest lambda and "
-                                     "the smallest w of the grid: a better value may lie beyond it\n");
+    EXPECT_EQ(edgeWarnings(summary), "warning: the min choice (w 0.2, lambda 0.1) is the grid's smallest lambda and no "
+                                     "lambda inside the grid does as well: try lambda below 0.1\n"
+                                     "warning: the min choice (w 0.2, lambda 0.1) is the grid's smallest w and no w "
+                                     "inside the grid does as well: try w below 0.2\n");
 
-    // Largest lambda (10, mean 1) within reach once the least error's spread is wide.
+    // 1se at the largest lambda, but the least error lies inside: no edge.
     const CvSummary wide = summarise({0.5f}, {0.0f, 1.0f, 10.0f}, {{0, 1}, {0.5f, 0.5f}, {1, 1}},
                                      {0.5f, 0.5f, 1}, 0);
     EXPECT_EQ(summaryTable(wide), "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n"
                                   "0.5\t0\t0.5\t0.5\tmin\t-\n" // lambda 0 is a bound, not an edge
                                   "0.5\t1\t0.5\t0\t-\t-\n"
-                                  "0.5\t10\t1\t0\t1se\tyes\n");
-    EXPECT_EQ(edgeWarnings(wide), "warning: the 1se choice (w 0.5, lambda 10) is the largest lambda of the grid: "
-                                  "a better value may lie beyond it\n");
+                                  "0.5\t10\t1\t0\t1se\t-\n");
+    EXPECT_EQ(edgeWarnings(wide), "");
+
+    // A plateau of the least error reaching inside the grid: ties go to the
+    // largest lambda, an end, yet widening would change nothing. A strict
+    // least at the end is named for each choice, and the w 0.5 of a grid
+    // with w -1 has no w axis.
+    const std::vector<std::vector<float>> flat = {{0.3f}, {0.2f}, {0.2f}, {0.2f}};
+    const CvSummary plateau = summarise({0.5f}, {0.1f, 1, 10, 100}, flat, {0.3f, 0.2f, 0.2f, 0.2f}, 3);
+    EXPECT_EQ(edgeWarnings(plateau), "");
+    EXPECT_EQ(summaryTable(plateau).substr(summaryTable(plateau).rfind("100")), "100\t0.2\tnan\tmin,1se\t-\n");
+    const CvSummary strict = summarise({0.5f, -1}, {0.1f, 1, 10, 100}, {{0.3f}, {0.2f}, {0.2f}, {0.1f}, {1}, {1}, {1}, {1}},
+                                       {0.3f, 0.2f, 0.2f, 0.1f, 1, 1, 1, 1}, 3);
+    EXPECT_EQ(edgeWarnings(strict), "warning: the min choice (w 0.5, lambda 100) is the grid's largest lambda and no "
+                                    "lambda inside the grid does as well: try lambda above 100\n"
+                                    "warning: the 1se choice (w 0.5, lambda 100) is the grid's largest lambda and no "
+                                    "lambda inside the grid does as well: try lambda above 100\n");
 
     // Texts that -w and -lambda read back to the same float, and no longer than needed.
     for (const auto &[value, text] : std::vector<std::pair<float, std::string>>{
@@ -124,8 +145,12 @@ TEST(OrvaneCv, PredictionsConfusionAndPlotsUseTheStudysNames)
     EXPECT_EQ(readFile(dir.path + "out_cv_confusion.tsv"), "true\\predicted\t1\t2\n1\t0\t0\n2\t8\t0\n");
     EXPECT_EQ(linesOf(readFile(dir.path + "out_cv_predictions.tsv"))[1], "3\t0\t0\t2\t1");
 
-    std::ofstream(dir.path + "classes.tsv") << "class\tname\n1\tA & <co>\n2\tB\n";
-    writeFile(dir.path + "samples.tsv", "line\tsample-id\tclass\n1\ts1\tA\n2\ts2\tA\n3\ts3\tB\n4\ts4\tB\n");
+    // The name files list the classes in another order than the labels file:
+    // names are matched by name, never by position.
+    writeFile(dir.path + "tiny_labels.txt", ">A & <co>\n1 2\n>B\n3 4\n");
+    writeFile(dir.path + "classes.tsv", "class\tname\n1\tB\n2\tA & <co>\n");
+    const std::string samplesTsv = "line\tsample-id\tclass\n1\ts1\tA & <co>\n2\ts2\tA & <co>\n3\ts3\tB\n4\ts4\tB\n";
+    writeFile(dir.path + "samples.tsv", samplesTsv);
     ASSERT_EQ(runCommand(command).status, 0);
     EXPECT_EQ(readFile(dir.path + "out_cv_predictions.tsv"),
               "sample-id\trepetition\tfold\ttrue_class\tpredicted_class\n"
@@ -133,10 +158,16 @@ TEST(OrvaneCv, PredictionsConfusionAndPlotsUseTheStudysNames)
               "s3\t1\t0\tB\tA & <co>\ns3\t1\t1\tB\tA & <co>\ns4\t1\t0\tB\tA & <co>\ns4\t1\t1\tB\tA & <co>\n");
     EXPECT_EQ(readFile(dir.path + "out_cv_confusion.tsv"), "true\\predicted\tA & <co>\tB\nA & <co>\t0\t0\nB\t8\t0\n");
     for (const std::string plot : {"out_cv_curve.svg", "out_cv_confusion.svg"})
-        expectWellFormedXml(dir.path + plot);
+        expectRenders(dir.path + plot);
     EXPECT_NE(readFile(dir.path + "out_cv_confusion.svg").find("A &amp; &lt;co&gt;"), std::string::npos);
 
     // Names of other classes than the labels file's stop the run before any log gains a line.
+    writeFile(dir.path + "samples.tsv", std::regex_replace(samplesTsv, std::regex("s3\tB"), "s3\tA & <co>"));
+    EXPECT_EQ(runCommand(command + "bad_"), (Outcome{1, "", "error: " + dir.path + "samples.tsv:4: sample s3 has class "
+                                                            "\"A & <co>\", " + dir.path + "tiny_labels.txt gives it \"B\"\n"}));
+    writeFile(dir.path + "classes.tsv", "class\tname\n1\tA\n2\tB\n");
+    EXPECT_EQ(runCommand(command + "bad_"), (Outcome{1, "", "error: " + dir.path + "classes.tsv: has no class \"A & <co>\", "
+                                                            "which " + dir.path + "tiny_labels.txt names\n"}));
     writeFile(dir.path + "classes.tsv", "class\tname\n1\tA\n2\tB\n3\tC\n");
     EXPECT_EQ(runCommand(command + "bad_"),
               (Outcome{1, "", "error: " + dir.path + "classes.tsv: names 3 classes, the labels file has 2\n"}));
@@ -190,7 +221,7 @@ TEST(OrvaneCv, ThreeThreadsWriteWhatOneWritesByteForByte)
             minError = std::stof(linesOf(std::regex_replace(line, std::regex("\t"), "\n"))[2]);
     EXPECT_NEAR(1.0 - right / 52.0, minError, 0.02); // folds of 8 or 9 samples: a mean of fold rates
     EXPECT_EQ(linesOf(readFile(dir.path + "one_cv_predictions.tsv")).size(), 53u);
-    expectWellFormedXml(dir.path + "one_cv_curve.svg");
+    expectRenders(dir.path + "one_cv_curve.svg");
 }
 
 // Converged fits: one warm-started path per w and fold, from the largest lambda
@@ -266,6 +297,8 @@ void writeSlowStudy(const std::string &folder)
     std::ofstream(folder + "tree.tre") << tree << ";\n";
 }
 
+// Killed in the middle, a run leaves the logs as they were, and none at all
+// in a folder that had none.
 TEST(OrvaneCv, KilledRunLeavesNoLineInTheLogs)
 {
     TempDir dir;
@@ -277,21 +310,210 @@ TEST(OrvaneCv, KilledRunLeavesNoLineInTheLogs)
         lambdas += ",0.00" + std::to_string(l);
     const std::string err = dir.path + "stderr.capture";
     const std::string d = dir.path;
-    const pid_t child = start({cv, "-d", d + "samples.txt", "-l", d + "labels.txt", "-t", d + "tree.tre", "-n", "1",
-                               "-k", "3", "-s", d + "sets", "-p", d, "-w", "0.5", "-lambda", lambdas},
-                              err);
-    ASSERT_GT(child, 0);
-    for (int waited = 0; waited < 60000 && readFile(err).find("fit 2 of") == std::string::npos; waited++)
+    for (const std::string prefix : {"", "new_"}) {
+        const pid_t child = start({cv, "-d", d + "samples.txt", "-l", d + "labels.txt", "-t", d + "tree.tre", "-n",
+                                   "1", "-k", "3", "-s", d + "sets", "-p", d + prefix, "-w", "0.5", "-lambda", lambdas},
+                                  err);
+        ASSERT_GT(child, 0);
+        for (int waited = 0; waited < 60000 && readFile(err).find("fit 2 of") == std::string::npos; waited++)
+            usleep(1000);
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        std::filesystem::remove(err);
+        if (!WIFSIGNALED(status))
+            GTEST_SKIP() << "the run ended before it could be killed";
+        for (const std::string log : {"log_detailed.txt", "log_avr.txt", "log_result.txt"})
+            if (prefix.empty())
+                EXPECT_EQ(readFile(dir.path + log), "earlier\n") << log;
+            else
+                EXPECT_FALSE(std::filesystem::exists(dir.path + prefix + log)) << log;
+        EXPECT_FALSE(std::filesystem::exists(dir.path + prefix + "cv_summary.tsv"));
+    }
+}
+
+} // namespace
+
+// Twelve samples in two classes that feature 0 (class A) or 1 (class B)
+// tells apart, three outer folds of 2 A and 2 B each. Inside a fold's eight
+// training samples, two stratified inner folds hold out 2 A and 2 B each:
+// lambda 1000 leaves the model all zero, so it calls every sample A and errs
+// on half; lambda 0.01 separates them. Every outer fold must choose 0.01 and
+// classify its held-out samples without error.
+TEST(OrvaneCv, NestedCrossValidationChoosesInsideEachFold)
+{
+    TempDir dir;
+    std::ofstream samples(dir.path + "s.txt"), sets(dir.path + "sets0.txt");
+    for (int i = 0; i < 12; i++)
+        samples << i + 1 << '\t' << (i < 6 ? 20 : 1) << '\t' << (i < 6 ? 1 : 20) << "\t2\n";
+    samples.close();
+    writeFile(dir.path + "l.txt", ">A\n1 2 3 4 5 6\n>B\n7 8 9 10 11 12\n");
+    for (int f = 0; f < 3; f++) {
+        std::string test, train;
+        for (int i = 0; i < 12; i++)
+            (i % 3 == f ? test : train) += std::to_string(i) + ' ';
+        sets << "> " << f << '\n' << test << '\n' << train << '\n';
+    }
+    sets.close();
+    const std::string command = cv + " -d " + dir.path + "s.txt -l " + dir.path + "l.txt -t " + tt +
+                                " -n 1 -k 3 -s " + dir.path + "sets -p " + dir.path +
+                                " -w 0.5 -lambda 1000,0.01";
+    const Outcome plain = runCommand(command);
+    const Outcome nested = runCommand(command + " -nested 2 -j 2");
+    ASSERT_EQ(nested.status, 0) << nested.err;
+    EXPECT_EQ(readFile(dir.path + "cv_nested.tsv"), "repetition\tfold\tw\tlambda\tinner_error\terror\n"
+                                                    "0\t0\t0.5\t0.01\t0\t0\n0\t1\t0.5\t0.01\t0\t0\n"
+                                                    "0\t2\t0.5\t0.01\t0\t0\nmean\t-\t-\t-\t-\t0\n"
+                                                    "std_error\t-\t-\t-\t-\t0\n");
+    EXPECT_NE(nested.err.find("nested cross-validation error: 0 (standard error 0) over 3 outer folds"),
+              std::string::npos);
+    // The plain run's logs and standard output are those of the same run without -nested.
+    ASSERT_EQ(plain.status, 0);
+    EXPECT_EQ(nested.out, plain.out);
+    for (const std::string log : {"log_detailed.txt", "log_avr.txt", "log_result.txt"}) {
+        const std::string text = readFile(dir.path + log);
+        EXPECT_EQ(text.substr(0, text.size() / 2), text.substr(text.size() / 2)) << log;
+    }
+    // Inner folds need as many training samples in every fold.
+    EXPECT_EQ(runCommand(command + " -nested 20").err, "error: " + dir.path + "sets0.txt: fold 0 has 8 training samples, "
+                                                                    "fewer than the 20 inner folds of -nested\n");
+}
+
+// The tiny study scaled by rows gives g_A = -g_B = (0.5, 0, -0.5); at w 1
+// every leaf weighs 1, so lambda_max is 0.5, and three values down to a
+// hundredth of it are 0.005, 0.05 and 0.5.
+TEST(OrvaneCv, AutomaticLambdaGridFromLambdaMax)
+{
+    EXPECT_EQ(logSpacedGrid(10.0, 3, 0.01), (std::vector<float>{0.1f, 1.0f, 10.0f}));
+
+    TempDir dir;
+    const std::string command = tiny + " -s " + data + "bonly -p " + dir.path + " -w 1 -lambda auto";
+    const Outcome run = runCommand(command + " -nlambda 3 -lambda-ratio 0.01");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1), "lambda grid at w 1 (lambda_max 0.5): 0.005,0.05,0.5\n");
+    EXPECT_EQ(linesOf(readFile(dir.path + "log_avr.txt")).size(), 3u);
+    for (const auto &[options, message] : std::vector<std::pair<std::string, std::string>>{
+             {" -nlambda 1", "-nlambda takes a whole number from 2 to 1000, not \"1\""},
+             {" -lambda-ratio 1", "-lambda-ratio takes a number above 0 and below 1, not \"1\""},
+             {" -lambda 1 -nlambda 5", "-nlambda needs -lambda auto"}})
+        EXPECT_EQ(runCommand(command + options), (Outcome{1, "", "error: " + message + "\n"})) << options;
+}
+
+// Eleven w over thirteen lambdas with errors between 0.38 and 0.49: every w
+// drawn in a style of its own, no two lambda labels overlapping (12 px text
+// is about 7 px a character), the error axis fitted to the data, and the
+// majority-class line drawn. The confusion plot names its grid point.
+TEST(Plots, CurveTellsEveryWApartWithReadableAxes)
+{
+    std::vector<float> ws, lambdas, averages;
+    for (int v = 0; v <= 10; v++)
+        ws.push_back(v / 10.0f);
+    for (int l = 0; l < 13; l++)
+        lambdas.push_back(std::pow(10.0f, -4 + l / 2.0f));
+    std::vector<std::vector<float>> errors;
+    for (std::size_t p = 0; p < ws.size() * lambdas.size(); p++) {
+        averages.push_back(0.38f + (p % 12) / 100.0f);
+        errors.push_back({averages.back(), averages.back()});
+    }
+    const std::string svg = curveSvg(summarise(ws, lambdas, errors, averages, 0), 0.45);
+    const std::regex style("<polyline fill=\"none\" (stroke=\"[^\"]*\" stroke-width=\"1.5\"[^p]*)points");
+    std::set<std::string> styles;
+    for (auto m = std::sregex_iterator(svg.begin(), svg.end(), style); m != std::sregex_iterator(); ++m)
+        styles.insert((*m)[1]);
+    EXPECT_EQ(styles.size(), 11u);
+    const std::regex label("<text x=\"([0-9.]+)\" y=\"408.00\" text-anchor=\"middle\">([^<]*)</text>");
+    double end = -1e9;
+    int labels = 0;
+    for (auto m = std::sregex_iterator(svg.begin(), svg.end(), label); m != std::sregex_iterator(); ++m, labels++) {
+        const double x = std::stod((*m)[1]), half = 3.5 * (*m)[2].length();
+        EXPECT_GT(x - half, end) << (*m)[2];
+        end = x + half;
+    }
+    EXPECT_GE(labels, 5);
+    const std::regex tick("text-anchor=\"end\">([0-9.]+)</text>");
+    std::smatch first;
+    ASSERT_TRUE(std::regex_search(svg, first, tick));
+    EXPECT_EQ(first[1], "0.36"); // the lowest tick: 0.38 less a margin, not 0
+    EXPECT_NE(svg.find("always the majority class: 0.45"), std::string::npos);
+
+    StudyNames names;
+    names.classes = {"a rather long class name", "B"};
+    const std::string confusion = confusionSvg({{3, 1}, {0, 4}}, names, "w 0.5, lambda 1 (min)");
+    EXPECT_NE(confusion.find("Confusion matrix at w 0.5, lambda 1 (min)"), std::string::npos);
+    EXPECT_NE(confusion.find("share of true class"), std::string::npos);
+}
+
+// The logs and the summary hold a run all or none: a summary that cannot be
+// written takes the run out of the logs (so a rerun does not log it twice),
+// and a label that would
+// break the result log's line is refused.
+TEST(OrvaneCv, LogsAndSummaryHoldARunAllOrNone)
+{
+    TempDir dir;
+    const std::string command = tiny + " -s " + data + "bonly -p " + dir.path;
+    for (const std::string log : {"log_detailed.txt", "log_avr.txt"})
+        writeFile(dir.path + log, "earlier\n");
+    if (std::filesystem::exists("/dev/full")) {
+        std::filesystem::create_symlink("/dev/full", dir.path + "cv_summary.tsv");
+        const Outcome full = runCommand(command);
+        EXPECT_EQ(full.status, 1);
+        EXPECT_NE(full.err.find("error: " + dir.path + "cv_summary.tsv: cannot write the file"), std::string::npos);
+        for (const std::string log : {"log_detailed.txt", "log_avr.txt"})
+            EXPECT_EQ(readFile(dir.path + log), "earlier\n") << log;
+        EXPECT_FALSE(std::filesystem::exists(dir.path + "log_result.txt")); // it had none
+        std::filesystem::remove(dir.path + "cv_summary.tsv");
+    }
+    for (const std::string label : {"a\tb", "a\nb"})
+        EXPECT_EQ(runCommand(command + " -r '" + label + "'"),
+                  (Outcome{1, "", "error: the label of the run (-r, or the sample table's name) holds a tab or a "
+                                  "line break, which would break the result log's line\n"}));
+}
+
+// SIGTERM while the run is appended to its logs: the append finishes, the run
+// is taken out again, and the program ends by the signal. The result log is
+// a pipe kept full, so the append waits on it until the signal has come.
+TEST(OrvaneCv, SigtermDuringTheAppendLeavesEveryLogAsItWas)
+{
+    TempDir dir;
+    for (const std::string log : {"log_detailed.txt", "log_avr.txt"})
+        writeFile(dir.path + log, "earlier\n");
+    const std::string pipe = dir.path + "log_result.txt";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK), writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    const std::string block(4096, 'x');
+    while (write(writer, block.data(), block.size()) > 0) // the pipe is full
+        ;
+    const pid_t child = start({cv, "-d", tx, "-l", ty, "-t", tt, "-n", "1", "-k", "2", "-s", data + "bonly", "-p", dir.path});
+    for (int waited = 0; waited < 30000 && readFile(dir.path + "log_avr.txt") == "earlier\n"; waited++)
         usleep(1000);
-    kill(child, SIGKILL);
+    kill(child, SIGTERM);
+    usleep(100000);
+    char buffer[4096];
+    for (int drained = 0; drained < 200; drained++) // unblocks the append
+        if (read(reader, buffer, sizeof buffer) <= 0)
+            usleep(1000);
     int status = 0;
-    waitpid(child, &status, 0);
-    std::filesystem::remove(err);
-    if (!WIFSIGNALED(status))
-        GTEST_SKIP() << "the run ended before it could be killed";
-    for (const std::string log : {"log_detailed.txt", "log_avr.txt", "log_result.txt"})
+    waitpid(child, &status, 0), close(reader), close(writer);
+    EXPECT_EQ(exitStatus(status), 128 + SIGTERM);
+    for (const std::string log : {"log_detailed.txt", "log_avr.txt"})
         EXPECT_EQ(readFile(dir.path + log), "earlier\n") << log;
     EXPECT_FALSE(std::filesystem::exists(dir.path + "cv_summary.tsv"));
 }
 
-} // namespace
+// More threads than the address space allows: fewer threads fit the folds,
+// or the run ends with one error line; never an abort, never a broken log.
+TEST(OrvaneCv, ThreadsThatCannotStartNeverAbort)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#endif
+    TempDir dir;
+    const Outcome run = runCommand("ulimit -v 400000; " + tiny + " -n 2 -s " + data + "bonly -p " + dir.path +
+                                   " -w 0.2,0.5 -lambda 0.1,0.2,0.5,1,2,5,10,20,50,100 -j 300");
+    if (run.status == 0) {
+        EXPECT_EQ(linesOf(readFile(dir.path + "log_avr.txt")).size(), 20u);
+    } else { // one error line, and no log
+        EXPECT_EQ(std::make_pair(run.err.substr(run.err.rfind("error:")), std::filesystem::is_empty(dir.path)),
+                  std::make_pair(std::string("error: out of memory while fitting the folds (try a smaller -j)\n"), true));
+    }
+}

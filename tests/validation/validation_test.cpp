@@ -150,8 +150,10 @@ TEST(OrvaneCv, AcceptsSoundSetsAndRejectsUnsoundInputsBeforeWritingAnyLog)
                        "fit 2 of 4 done: w 0.2, lambda 0.5, repetition 0, fold 1\n"
                        "fit 3 of 4 done: w 0.2, lambda 2, repetition 0, fold 0\n"
                        "fit 4 of 4 done: w 0.2, lambda 2, repetition 0, fold 1\n"
-                       "warning: the min,1se choice (w 0.2, lambda 0.5) is the smallest lambda of the grid: "
-                       "a better value may lie beyond it\n"}));
+                       "warning: the min choice (w 0.2, lambda 0.5) is the grid's smallest lambda and no lambda "
+                       "inside the grid does as well: try lambda below 0.5\n"
+                       "warning: the 1se choice (w 0.2, lambda 0.5) is the grid's smallest lambda and no lambda "
+                       "inside the grid does as well: try lambda below 0.5\n"}));
 }
 
 TEST(OrvaneFolds, FixedSeedGivesPinnedStratifiedFilesAndTooManyFoldsAreRefused)

@@ -22,6 +22,18 @@ inline std::string fill(std::string text, const TempDir &dir)
     return text;
 }
 
+// Renders the SVG file at `path` with rsvg-convert when the machine has it
+// (Debian package librsvg2-bin): a file no renderer accepts fails.
+inline void expectRenders(const std::string &path)
+{
+    expectWellFormedXml(path);
+    if (std::system("command -v rsvg-convert >/dev/null 2>&1") != 0) {
+        std::cout << "rsvg-convert not found (Debian package librsvg2-bin): " << path << " not rendered\n";
+        return;
+    }
+    EXPECT_EQ(std::system(("rsvg-convert '" + path + "' > /dev/null").c_str()), 0) << path;
+}
+
 } // namespace
 
 #endif

@@ -9,10 +9,12 @@ choices over the whole grid as a single Orvane-cv run over it would:
 - 1se: among the points whose mean error is at most the least mean error
   plus its standard error, the largest lambda; equal lambdas go to the
   earlier w of the grid.
-- edge: `yes` on a chosen line whose lambda is the largest of the grid or
-  the smallest above 0, or whose w (from 0 to 1) is the largest below 1 or
-  the smallest above 0 of the grid's w values; an axis with one value has
-  no edge. Each such choice is also named in a warning on standard error.
+- edge: `yes` on a chosen line that lies at an end of an axis of the grid
+  (its w's lambdas, or its lambda's w values from 0 to 1) with values beyond
+  it (lambda above 0, w between 0 and 1), where the least mean error along
+  that axis is reached and reached at no point inside the axis. Each such
+  choice and axis is named in a warning on standard error, in Orvane-cv's
+  words, saying which way to widen the grid.
 
 The jobs' files are given in grid order of w; the combined file keeps the
 jobs' lines, in that order, with the choice and edge columns set anew.
@@ -80,16 +82,31 @@ def within_one_standard_error(rows, best):
     return chosen
 
 
-def on_edge(row, rows):
-    lambdas = {r["lambda"] for r in rows}
-    if len(lambdas) > 1:
-        if row["lambda"] == max(lambdas) or (row["lambda"] == min(lambdas) > 0):
-            return True
-    ws = {r["w"] for r in rows if 0 <= r["w"] <= 1}
-    if len(ws) > 1 and 0 <= row["w"] <= 1:
-        if (row["w"] == max(ws) < 1) or (row["w"] == min(ws) > 0):
-            return True
-    return False
+def axis_warning(row, rows, choice, along_lambda):
+    """Orvane-cv's edge warning for `choice` at `row` along one axis, or None."""
+    if along_lambda:
+        axis = [r for r in rows if r["w"] == row["w"]]
+        value = lambda r: r["lambda"]
+    else:
+        if not 0 <= row["w"] <= 1:
+            return None
+        axis = [r for r in rows if r["lambda"] == row["lambda"] and 0 <= r["w"] <= 1]
+        value = lambda r: r["w"]
+    least, most = min(map(value, axis)), max(map(value, axis))
+    finite = [r["mean"] for r in axis if r["mean"] == r["mean"] and abs(r["mean"]) != float("inf")]
+    best = min(finite, default=float("inf"))
+    here = value(row)
+    above = here == most and (along_lambda or most < 1)
+    below = here == least and least > 0
+    if least == most or not (above or below) or row["mean"] != best:
+        return None
+    if any(least < value(r) < most and r["mean"] == best for r in axis):
+        return None
+    name = "lambda" if along_lambda else "w"
+    text = row["fields"][1] if along_lambda else row["fields"][0]
+    return (f"warning: the {choice} choice (w {row['fields'][0]}, lambda {row['fields'][1]}) "
+            f"is the grid's {'largest' if above else 'smallest'} {name} and no {name} inside "
+            f"the grid does as well: try {name} {'above' if above else 'below'} {text}")
 
 
 def combine(jobs):
@@ -99,15 +116,18 @@ def combine(jobs):
         raise SummaryError("a grid point appears twice")
     best = least_error(jobs)
     simplest = within_one_standard_error(rows, best)
+    edges = set()
+    for choice, point in (("min", best), ("1se", simplest)):
+        for along_lambda in (True, False):
+            warning = axis_warning(point, rows, choice, along_lambda)
+            if warning:
+                print(warning, file=sys.stderr)
+                edges.add(id(point))
     lines = []
     for row in rows:
         choices = [name for name, point in (("min", best), ("1se", simplest)) if row is point]
-        edge = bool(choices) and on_edge(row, rows)
-        if edge:
-            print(f"warning: the {' and '.join(choices)} choice w = {row['fields'][0]}, "
-                  f"lambda = {row['fields'][1]} lies on the edge of the grid; "
-                  "widen the grid past it", file=sys.stderr)
-        lines.append(row["fields"][:4] + [",".join(choices) or "-", "yes" if edge else "-"])
+        lines.append(row["fields"][:4] + [",".join(choices) or "-",
+                                          "yes" if id(row) in edges else "-"])
     return lines
 
 

@@ -1,0 +1,48 @@
+// Nested cross-validation: an error estimate that is not flattered by the
+// choice of w and lambda. For every outer fold of a run, the grid point is
+// chosen by a K-fold cross-validation inside that fold's training samples
+// alone, a model is trained on all of them at that point, and it is tested on
+// the held-out fold, which played no part in the choice.
+#ifndef ORVANE_NESTED_H
+#define ORVANE_NESTED_H
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "validation/Testing.h"
+
+struct NestedFold {
+    int repetition;
+    int fold;
+    float w;          // the point chosen inside the fold's training samples
+    float lambda;
+    float innerError; // its mean error over the inner folds
+    float error;      // the error on the held-out fold
+};
+
+struct NestedResult {
+    std::vector<NestedFold> folds; // repetition outer, fold inner
+    double meanError = 0.0;
+    double stdError = 0.0; // sample standard deviation of the fold errors / sqrt(their number)
+};
+
+// The point the logs would choose from the mean errors of a grid (w outer,
+// lambda inner): within a w the least mean, equal ones going to the later
+// lambda; across w a strictly smaller one, so equal ones keep the earlier w.
+int chooseAsTheLogs(const std::vector<float> &averages, int nW, int nLambdas);
+
+// Runs the nested cross-validation over the folds and the grid of `run`, on
+// `jobs` threads. The inner folds of each outer fold are drawn from its
+// training samples as Orvane-folds draws (stratified by class), from one
+// generator seeded with `seed` that serves the outer folds in order. With
+// `progress`, a line per finished fit goes there.
+NestedResult nestedCrossValidation(const Testing &run, const Data &all, vessik::Tree *tree,
+                                   int innerFolds, std::uint32_t seed, int jobs,
+                                   std::ostream *progress);
+
+// cv_nested.tsv: one line per outer fold, then the mean and its standard error.
+std::string nestedTable(const NestedResult &result);
+
+#endif
