@@ -210,6 +210,10 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
             return message;
         settings.seed = static_cast<std::uint32_t>(seed);
     }
+    // The inner choices of a nested run are made with the cyclic fit; mixing
+    // them with converged outer fits would publish an error of another model.
+    if (settings.converged && settings.innerFolds > 0)
+        return "-nested works with -solver cyclic only";
     return readLambdas(values, settings);
 }
 

@@ -377,6 +377,8 @@ TEST(OrvaneCv, NestedCrossValidationChoosesInsideEachFold)
     // Inner folds need as many training samples in every fold.
     EXPECT_EQ(runCommand(command + " -nested 20").err, "error: " + dir.path + "sets0.txt: fold 0 has 8 training samples, "
                                                                     "fewer than the 20 inner folds of -nested\n");
+    EXPECT_EQ(runCommand(command + " -nested 2 -solver converged").err,
+              "error: -nested works with -solver cyclic only\n");
 }
 
 // The tiny study scaled by rows gives g_A = -g_B = (0.5, 0, -0.5); at w 1
