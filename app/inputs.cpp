@@ -16,6 +16,7 @@
 #include "model/SampleTable.h"
 #include "model/TextReader.h"
 #include "tree/Tree.h"
+#include "tree/messages.h"
 #include "tree/newick.h"
 
 namespace {
@@ -198,6 +199,23 @@ std::string parseLambda(const std::string &text, float &lambda)
     if (lambda < 0.0f)
         return "-lambda value " + quotedText(text) + " is negative";
     return "";
+}
+
+void sendLibraryMessagesToStandardStreams()
+{
+    vessik::setMessageSink([](vessik::MessageKind kind, const std::string &text) {
+        switch (kind) {
+        case vessik::MessageKind::Error:
+            std::fputs(("error: " + text + "\n").c_str(), stderr);
+            break;
+        case vessik::MessageKind::Text:
+            std::fputs(text.c_str(), stderr);
+            break;
+        case vessik::MessageKind::Output:
+            std::cout << text << std::flush;
+            break;
+        }
+    });
 }
 
 int fail(const std::string &message)

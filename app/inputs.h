@@ -47,6 +47,11 @@ std::string readTrainingInputs(const std::string &samples, const std::string &la
 std::string parseWeight(const std::string &text, float &w);       // the -w value
 std::string parseLambda(const std::string &text, float &lambda);  // the -lambda value
 
+// Points the libraries' message sink (tree/messages.h) at the standard
+// streams: errors as "error: " lines and texts as they are on standard error,
+// output lines on standard output. Every program calls it first.
+void sendLibraryMessagesToStandardStreams();
+
 // Prints "error: " and the message on standard error; returns the failure exit status, 1.
 int fail(const std::string &message);
 // For the programs' top level, when an allocation fails (std::bad_alloc):

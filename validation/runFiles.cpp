@@ -3,10 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "tree/messages.h"
 
 namespace {
 
@@ -27,7 +30,9 @@ void cutBack(const std::vector<OpenLog> &open)
 {
     for (const OpenLog &log : open)
         if (log.regular && ftruncate(log.fd, log.oldSize) != 0)
-            std::perror("Orvane-cv: cannot cut a log back");
+            vessik::sendMessage(vessik::MessageKind::Text,
+                                std::string("Orvane-cv: cannot cut a log back: ") +
+                                    std::strerror(errno) + "\n");
 }
 
 void closeAll(const std::vector<OpenLog> &open)
