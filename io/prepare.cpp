@@ -122,9 +122,6 @@ std::string writeFolder(const std::string &dir, const std::vector<FolderFile> &f
 
 // ---- the files of a data folder ----------------------------------------------
 
-// One sample's counts in the columns of the data folder.
-using SampleRows = std::vector<std::vector<float>>;
-
 void writeSampleTable(std::ostream &out, const SampleRows &rows)
 {
     for (size_t i = 0; i < rows.size(); i++) {
@@ -283,8 +280,9 @@ FeatureNames namesOf(const CountTable &table, const std::vector<size_t> &kept,
 
 } // namespace
 
-std::string prepareStudy(const PrepareOptions &options, std::string &note)
+std::string readStudy(const PrepareOptions &options, Study &study)
 {
+    study = Study();
     MetadataColumn metadata;
     std::string problem = readMetadataColumn(options.metadata, options.column, metadata);
     if (!problem.empty())
@@ -347,7 +345,7 @@ std::string prepareStudy(const PrepareOptions &options, std::string &note)
     if (!problem.empty())
         return options.table + ": " + problem;
 
-    const StudyTree pruned = pruneTree(
+    StudyTree pruned = pruneTree(
         tree, [&](const vessik::Node *leaf) { return columnOf.count(leaf->longname) != 0; });
     const size_t nTips = tips.size();
 
@@ -366,22 +364,6 @@ std::string prepareStudy(const PrepareOptions &options, std::string &note)
         if (!check.empty())
             return check;
 
-    const std::vector<FolderFile> files = {
-        {"samples.txt", [&](std::ostream &out) { writeSampleTable(out, rows); }},
-        {"labels.txt", [&](std::ostream &out) { writeLabels(out, classNames, classOfSample); }},
-        {"tree.tre",
-         [&](std::ostream &out) {
-             writeOrvaneTree(out, *pruned.tree, [&](const vessik::Node *leaf) {
-                 return std::to_string(columnOf.at(leaf->longname));
-             });
-         }},
-        {"features.tsv", [&](std::ostream &out) { writeFeatureNames(out, featureNames); }},
-        {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, samples); }},
-        {"classes.tsv", [&](std::ostream &out) { writeClassNames(out, classes); }},
-    };
-    problem = writeFolder(options.out, files);
-    if (!problem.empty())
-        return problem;
     std::ostringstream text;
     text << "kept " << chosen.kept.size() << " of " << table.samples.size()
          << " samples of the table (" << chosen.notInSheet << " not in the metadata, "
@@ -391,7 +373,45 @@ std::string prepareStudy(const PrepareOptions &options, std::string &note)
          << " not on the tree, " << features.allZero
          << " with zero counts in the kept samples); pruned " << nTips - features.kept.size()
          << " of " << nTips << " tips from the tree";
-    note = text.str();
+    study.rows = std::move(rows);
+    study.classOfSample = std::move(classOfSample);
+    study.samples = std::move(samples);
+    study.classes = std::move(classes);
+    study.features = featureNames;
+    study.tree = std::move(pruned);
+    study.note = text.str();
+    return "";
+}
+
+void writeNumberedTree(std::ostream &out, const Study &study)
+{
+    std::unordered_map<std::string, int> columnOf;
+    for (size_t c = 0; c < study.features.ids.size(); c++)
+        columnOf.emplace(study.features.ids[c], static_cast<int>(c));
+    writeOrvaneTree(out, *study.tree.tree, [&](const vessik::Node *leaf) {
+        return std::to_string(columnOf.at(leaf->longname));
+    });
+}
+
+std::string prepareStudy(const PrepareOptions &options, std::string &note)
+{
+    Study study;
+    std::string problem = readStudy(options, study);
+    if (!problem.empty())
+        return problem;
+    const std::vector<FolderFile> files = {
+        {"samples.txt", [&](std::ostream &out) { writeSampleTable(out, study.rows); }},
+        {"labels.txt",
+         [&](std::ostream &out) { writeLabels(out, study.classes.names, study.classOfSample); }},
+        {"tree.tre", [&](std::ostream &out) { writeNumberedTree(out, study); }},
+        {"features.tsv", [&](std::ostream &out) { writeFeatureNames(out, study.features); }},
+        {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, study.samples); }},
+        {"classes.tsv", [&](std::ostream &out) { writeClassNames(out, study.classes); }},
+    };
+    problem = writeFolder(options.out, files);
+    if (!problem.empty())
+        return problem;
+    note = study.note;
     return "";
 }
 
