@@ -91,12 +91,14 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
         table, y = self._validate_data(X, y, accept_sparse=True, dtype=np.float64)
         names = getattr(self, "feature_names_in_", None)
         features = [str(n) for n in names] if names is not None else [str(j) for j in range(table.shape[1])]
+        if table.shape[1] < 2:
+            raise ValueError("X has %d feature(s): each sample is divided by its sum, so one "
+                             "feature leaves nothing to learn" % table.shape[1])
         check_classification_targets(y)
         self.classes_, codes = np.unique(y, return_inverse=True)
         if len(self.classes_) < 2:
             raise ValueError("TreeClassifier needs samples of at least two classes; y has one class")
         newick, tree_name = _newick(tree)
-        self.coef_ = None
         beta, self._tree, self._model_file = _core.fit(
             _dense(table), codes.astype(np.int32).tolist(), len(self.classes_), features, newick,
             tree_name, w, lam, self.solver)
@@ -137,7 +139,8 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
         return _dense(x)
 
     def _classified(self, X):
-        return _core.classify(self._beta, self._aligned(X))
+        x = self._aligned(X)
+        return _core.classify(self._beta, x)
 
     def decision_function(self, X):
         """Each class's score (samples x classes); for two classes, the second
@@ -147,7 +150,8 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
 
     def predict(self, X):
         """The class of each sample, as Orvane -test picks it."""
-        return self.classes_[self._classified(X)[1]]
+        predicted = self._classified(X)[1]
+        return self.classes_[predicted]
 
     def predict_proba(self, X):
         """Each class's probability (samples x classes, in the order of classes_)."""
@@ -230,19 +234,19 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
                 "check_dataframe_column_names_consistency":
                     "columns are matched by name: reordered columns give the same answers, and "
                     "missing or unknown ones are warned about rather than refused",
-                "check_classifiers_regression_target":
-                    "a regression target is taken as many classes",
-                "check_fit2d_1sample":
-                    "one sample is refused by the check of at least two classes",
-                "check_fit2d_1feature":
-                    "a row of one feature is its own composition; fits, but the check's data "
-                    "holds rows of zero",
-                "check_methods_sample_order_invariance":
-                    "the check's rows include rows of zeros, which a composition cannot be",
-                "check_methods_subset_invariance":
-                    "the check's rows include rows of zeros, which a composition cannot be",
+                "check_estimators_dtypes": _ZERO_ROWS,
+                "check_estimator_sparse_data": _ZERO_ROWS,
+                "check_classifiers_train":
+                    "each sample is divided by its sum: the check's blobs, told apart by their "
+                    "position rather than their proportions, cannot be told apart",
+                "check_decision_proba_consistency":
+                    "the check's samples hold negative values, which counts cannot",
             },
         }
+
+
+_ZERO_ROWS = ("the check's samples include some with no counts, which cannot be divided by "
+              "their sum")
 
 
 def _some(names, shown=5):
