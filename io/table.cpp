@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <unordered_map>
 
 #include "io/text.h"
@@ -33,12 +34,10 @@ bool startsWith(const std::string &text, const std::string &prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::string readTextTable(const std::string &path, TextTable &table)
+// `path` names the table in messages; `lines` are its lines.
+std::string readTextTable(const std::string &path, const std::vector<std::string> &lines,
+                          TextTable &table)
 {
-    std::vector<std::string> lines;
-    const std::string problem = readTextLines(path, lines);
-    if (!problem.empty())
-        return problem;
     size_t i = 0;
     while (i < lines.size() && trimSpaces(lines[i]).empty())
         i++;
@@ -188,6 +187,22 @@ std::string fillCounts(const std::string &path, TextTable &text, Orientation ori
     return "";
 }
 
+std::string readCountLines(const std::string &path, const std::vector<std::string> &lines,
+                           const OrientationHints &hints, CountTable &table)
+{
+    TextTable text;
+    std::string problem = readTextTable(path, lines, text);
+    if (!problem.empty())
+        return problem;
+    Orientation orientation = Orientation::Unknown;
+    problem = decideOrientation(path, text, hints, orientation);
+    if (!problem.empty())
+        return problem;
+    text.taxonomyColumn = orientation == Orientation::FeaturesAsRows && text.header.size() > 2 &&
+                          lowerCase(text.header.back()) == "taxonomy";
+    return fillCounts(path, text, orientation, table);
+}
+
 } // namespace
 
 bool isHdf5File(const std::string &path)
@@ -216,15 +231,17 @@ std::string readCountTable(const std::string &path, const OrientationHints &hint
             problem = checkIds(path, table.features, "feature", {});
         return problem;
     }
-    TextTable text;
-    std::string problem = readTextTable(path, text);
-    if (!problem.empty())
-        return problem;
-    Orientation orientation = Orientation::Unknown;
-    problem = decideOrientation(path, text, hints, orientation);
-    if (!problem.empty())
-        return problem;
-    text.taxonomyColumn = orientation == Orientation::FeaturesAsRows && text.header.size() > 2 &&
-                          lowerCase(text.header.back()) == "taxonomy";
-    return fillCounts(path, text, orientation, table);
+    std::vector<std::string> lines;
+    const std::string problem = readTextLines(path, lines);
+    return problem.empty() ? readCountLines(path, lines, hints, table) : problem;
+}
+
+std::string readCountTableText(const std::string &text, const std::string &name,
+                               const OrientationHints &hints, CountTable &table)
+{
+    table = CountTable();
+    std::istringstream in(text);
+    std::vector<std::string> lines;
+    readStreamLines(in, lines);
+    return readCountLines(name, lines, hints, table);
 }

@@ -19,6 +19,12 @@ std::string readTextLines(const std::string &path, std::vector<std::string> &lin
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return path + ": cannot open the file (" + std::strerror(errno) + ")";
+    return readStreamLines(in, lines) ? "" : path + ": cannot read the file";
+}
+
+bool readStreamLines(std::istream &in, std::vector<std::string> &lines)
+{
+    lines.clear();
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
@@ -28,9 +34,7 @@ std::string readTextLines(const std::string &path, std::vector<std::string> &lin
             line.erase(0, 3);
         lines.push_back(line);
     }
-    if (in.bad())
-        return path + ": cannot read the file";
-    return "";
+    return !in.bad();
 }
 
 std::string trimSpaces(const std::string &text)

@@ -2,6 +2,7 @@
 #ifndef ORVANE_IO_TEXT_H
 #define ORVANE_IO_TEXT_H
 
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@
 // (files written on Windows read the same) and the first without a UTF-8 byte
 // order mark. Returns "" or the message.
 std::string readTextLines(const std::string &path, std::vector<std::string> &lines);
+// The same from a stream (text in memory); false when reading it failed.
+bool readStreamLines(std::istream &in, std::vector<std::string> &lines);
 
 // The fields of a line split at every `separator`, each trimmed of spaces;
 // a field wrapped in double quotes loses them ("" inside stands for ").
