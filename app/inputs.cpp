@@ -16,6 +16,7 @@
 #include "model/SampleTable.h"
 #include "model/TextReader.h"
 #include "tree/Tree.h"
+#include "tree/messages.h"
 #include "tree/newick.h"
 
 namespace {
@@ -57,37 +58,6 @@ std::string checkLeaves(const vessik::Node *root, int nFeatures)
         named[feature] = true;
     }
     return "";
-}
-
-int countInternalNodes(const vessik::Tree &tree)
-{
-    int count = 0;
-    for (int i = 0; i < tree.nnodes; i++)
-        count += tree.nodes[i] != nullptr && !tree.nodes[i]->isLeaf();
-    return count;
-}
-
-// -w -1 and -2 divide node heights by the largest one. A node's height comes
-// from the branch lengths above internal nodes (a leaf's own length is not
-// used), so a tree without them, such as a root holding only leaves, gives
-// weights that are not numbers, and training would silently end with every
-// coefficient 0. The weights are worked out as the model works them out.
-bool weightsAreNumbers(vessik::Tree *tree, int nFeatures, float w)
-{
-    Data none;
-    none.M = nFeatures;
-    Logistic probe(none, tree);
-    probe.LoadTheTree(w);
-    bool finite = true;
-    for (int v = 0; v < probe.nNodes; v++)
-        finite = finite && std::isfinite(probe.groupWeight[v]);
-    for (int j : probe.leafFeatures)
-        finite = finite && std::isfinite(probe.leafWeight[j]);
-    // The tree stays with the caller.
-    probe.tree = nullptr;
-    probe.root = nullptr;
-    probe.del();
-    return finite;
 }
 
 } // namespace
@@ -168,7 +138,7 @@ std::string readTrainingInputs(const std::string &samples, const std::string &la
         if ((w != -1.0f && w != -2.0f) || std::find(probed.begin(), probed.end(), w) != probed.end())
             continue;
         probed.push_back(w);
-        if (!weightsAreNumbers(out.tree.get(), table.nFeatures, w)) {
+        if (!penaltyWeightsAreNumbers(out.tree.get(), table.nFeatures, w)) {
             std::ostringstream message;
             message << tree << ": with -w " << w
                     << " the penalty weights are not numbers: the node heights, made from the"
@@ -227,6 +197,23 @@ std::string convergenceWarning(const ConvergedResult &result, const ConvergedOpt
          << " iterations with a relative duality gap of " << result.gap << ", above -tol "
          << options.tol << "\n";
     return text.str();
+}
+
+void sendLibraryMessagesToStandardStreams()
+{
+    vessik::setMessageSink([](vessik::MessageKind kind, const std::string &text) {
+        switch (kind) {
+        case vessik::MessageKind::Error:
+            std::fputs(("error: " + text + "\n").c_str(), stderr);
+            break;
+        case vessik::MessageKind::Text:
+            std::fputs(text.c_str(), stderr);
+            break;
+        case vessik::MessageKind::Output:
+            std::cout << text << std::flush;
+            break;
+        }
+    });
 }
 
 int fail(const std::string &message)

@@ -186,6 +186,7 @@ int commandLineError(const char *message)
 
 int main(int argc, char **argv)
 {
+    sendLibraryMessagesToStandardStreams();
     if (argc < 2) {
         printHelp();
         return 0;

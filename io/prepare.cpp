@@ -57,22 +57,6 @@ namespace {
 
 // ---- the files of a data folder ----------------------------------------------
 
-// The samples' counts in the columns of the data folder, each sample's
-// nonzero counts only, in column order: a study of mostly zeros stays small.
-struct SampleRows {
-    size_t nFeatures = 0;
-    std::vector<std::vector<std::pair<int, float>>> rows;  // (column, count) of each sample
-    long long nonzeros = 0;
-
-    void add(size_t sample, size_t column, float count)
-    {
-        if (count != 0.0f) {
-            rows[sample].emplace_back(static_cast<int>(column), count);
-            nonzeros++;
-        }
-    }
-};
-
 void writeSampleTable(std::ostream &out, const SampleRows &table)
 {
     for (size_t i = 0; i < table.rows.size(); i++) {
@@ -478,7 +462,12 @@ std::string droppedCounts(const PrepareOptions &options, const std::vector<Reaso
 
 } // namespace
 
-std::string prepareStudy(const PrepareOptions &options, std::string &note, std::string &warning)
+namespace {
+
+// A study run: with `study`, what the folder would hold goes there and nothing
+// is written; without, the folder options.out is written.
+std::string runStudy(const PrepareOptions &options, Study *study, std::string &note,
+                     std::string &warning)
 {
     MetadataColumn metadata;
     std::string problem = readMetadataColumn(options.metadata, options.column, metadata);
@@ -644,6 +633,46 @@ std::string prepareStudy(const PrepareOptions &options, std::string &note, std::
     size_t nGrafted = 0;
     for (size_t f : columns)
         nGrafted += placed.grafted[f] ? 1 : 0;
+    std::ostringstream text;
+    text << "kept " << chosen.kept.size() << " of " << table.samples.size()
+         << " samples of the table (" << chosen.notInSheet << " not in the metadata, "
+         << chosen.noClass << " with no " << options.column;
+    if (!options.minCount.empty())
+        text << ", " << chosen.fewCounts << " with kept counts below " << options.minCount;
+    text << ") in " << plural(classNames.size(), "class") << " ("
+         << classSizes(classNames, classOfSample) << "), and " << columns.size() << " of "
+         << table.features.size() << " features (" << droppedCounts(options, reason, nGrafted, shares.grafted)
+         << "); ";
+    if (options.tree == "taxonomy")
+        text << "built the tree from their taxonomy";
+    else
+        text << "pruned " << placed.tips - (columns.size() - nGrafted) << " of " << placed.tips
+             << " tips from the tree";
+    text << "\nthe kept features hold " << percent(shares.overall)
+         << " of the kept samples' counts (median sample " << percent(shares.median)
+         << ", lowest " << percent(shares.lowest) << " in sample " << quote(shares.lowestId) << ")";
+    const std::string noteText = text.str();
+    std::string warningText;
+    if (shares.overall < 0.9 || shares.lowest < 0.5)
+        warningText = "the kept features hold only " + percent(shares.overall) +
+                  " of the kept samples' counts, and sample " + quote(shares.lowestId) +
+                  " keeps " + percent(shares.lowest) + " of its own; " + options.out +
+                  "/dropped.tsv lists the features left out with their counts. To keep more: "
+                  "-graft places features off the tree beside their relatives by taxonomy, "
+                  "-tree taxonomy builds the tree from the taxonomy, and -min-count N leaves "
+                  "out samples that keep fewer than N counts";
+    if (study != nullptr) {
+        study->rows = std::move(rows);
+        study->classOfSample = classOfSample;
+        study->samples = samples;
+        study->classes = classes;
+        study->features = featureNames;
+        study->tree = std::move(pruned);
+        study->note = noteText;
+        note = noteText;
+        warning = warningText;
+        return "";
+    }
     std::vector<OutputFile> files = {
         {"samples.txt", [&](std::ostream &out) { writeSampleTable(out, rows); }},
         {"labels.txt", [&](std::ostream &out) { writeLabels(out, classNames, classOfSample); }},
@@ -669,35 +698,23 @@ std::string prepareStudy(const PrepareOptions &options, std::string &note, std::
     problem = writeFolderAtomically(options.out, files);
     if (!problem.empty())
         return problem;
-
-    std::ostringstream text;
-    text << "kept " << chosen.kept.size() << " of " << table.samples.size()
-         << " samples of the table (" << chosen.notInSheet << " not in the metadata, "
-         << chosen.noClass << " with no " << options.column;
-    if (!options.minCount.empty())
-        text << ", " << chosen.fewCounts << " with kept counts below " << options.minCount;
-    text << ") in " << plural(classNames.size(), "class") << " ("
-         << classSizes(classNames, classOfSample) << "), and " << columns.size() << " of "
-         << table.features.size() << " features (" << droppedCounts(options, reason, nGrafted, shares.grafted)
-         << "); ";
-    if (options.tree == "taxonomy")
-        text << "built the tree from their taxonomy";
-    else
-        text << "pruned " << placed.tips - (columns.size() - nGrafted) << " of " << placed.tips
-             << " tips from the tree";
-    text << "\nthe kept features hold " << percent(shares.overall)
-         << " of the kept samples' counts (median sample " << percent(shares.median)
-         << ", lowest " << percent(shares.lowest) << " in sample " << quote(shares.lowestId) << ")";
-    note = text.str();
-    if (shares.overall < 0.9 || shares.lowest < 0.5)
-        warning = "the kept features hold only " + percent(shares.overall) +
-                  " of the kept samples' counts, and sample " + quote(shares.lowestId) +
-                  " keeps " + percent(shares.lowest) + " of its own; " + options.out +
-                  "/dropped.tsv lists the features left out with their counts. To keep more: "
-                  "-graft places features off the tree beside their relatives by taxonomy, "
-                  "-tree taxonomy builds the tree from the taxonomy, and -min-count N leaves "
-                  "out samples that keep fewer than N counts";
+    note = noteText;
+    warning = warningText;
     return "";
+}
+
+} // namespace
+
+std::string readStudy(const PrepareOptions &options, Study &study)
+{
+    study = Study();
+    std::string note, warning;
+    return runStudy(options, &study, note, warning);
+}
+
+std::string prepareStudy(const PrepareOptions &options, std::string &note, std::string &warning)
+{
+    return runStudy(options, nullptr, note, warning);
 }
 
 // ---- Orvane-prepare -table -like DIR -o NEWDIR ---------------------------------

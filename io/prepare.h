@@ -7,7 +7,13 @@
 #ifndef ORVANE_IO_PREPARE_H
 #define ORVANE_IO_PREPARE_H
 
+#include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "io/names.h"
+#include "io/study_tree.h"
 
 // The program's options, each empty when not given. A study run uses table,
 // metadata, column, tree, out and the optional taxonomy, group, minCount,
@@ -38,6 +44,40 @@ std::string withoutTrailingSlashes(std::string path);
 // newlines; `warning` (one line without "warning: ") says when too little of
 // the counts was kept, and is left empty otherwise.
 std::string prepareStudy(const PrepareOptions &options, std::string &note, std::string &warning);
+
+// The samples' counts in the columns of the data folder, each sample's
+// nonzero counts only, in column order: a study of mostly zeros stays small.
+struct SampleRows {
+    size_t nFeatures = 0;
+    std::vector<std::vector<std::pair<int, float>>> rows;  // (column, count) of each sample
+    long long nonzeros = 0;
+
+    void add(size_t sample, size_t column, float count)
+    {
+        if (count != 0.0f) {
+            rows[sample].emplace_back(static_cast<int>(column), count);
+            nonzeros++;
+        }
+    }
+};
+
+// What a study run writes, in memory: the kept samples in the kept features'
+// columns, their classes numbered from 0 in byte order of the names, the
+// names, and the tree pruned to the kept features (leaves named by feature
+// ID), all in the folder's order.
+struct Study {
+    SampleRows rows;
+    std::vector<int> classOfSample;
+    SampleNames samples;  // with their class names
+    ClassNames classes;
+    FeatureNames features;
+    StudyTree tree;
+    std::string note;  // what was kept, as prepareStudy gives it
+};
+
+// The study prepareStudy would write, refusing what it refuses; options.out
+// is not used.
+std::string readStudy(const PrepareOptions &options, Study &study);
 
 // Writes options.out with the samples of options.table in the feature columns
 // of the data folder options.like. On success `note` gets what was counted 0

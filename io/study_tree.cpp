@@ -360,9 +360,15 @@ std::string readStudyTree(const std::string &path, StudyTree &tree)
     std::string text;
     for (const std::string &line : lines)
         text += line + "\n";
+    return readStudyTreeText(text, path, tree);
+}
+
+std::string readStudyTreeText(const std::string &text, const std::string &name, StudyTree &tree)
+{
+    tree = StudyTree();
     std::unique_ptr<vessik::Tree> read(new vessik::Tree());
     std::unordered_map<const vessik::Node *, double> lengths;
-    const std::string parseProblem = NewickParser(path, text, *read, lengths).parse();
+    const std::string parseProblem = NewickParser(name, text, *read, lengths).parse();
     if (!parseProblem.empty())
         return parseProblem;
     read->root = read->nodes[0];

@@ -28,6 +28,8 @@ struct StudyTree {
 // Refuses duplicate tip labels, empty tip labels and trees nested deeper than
 // Orvane's tree reader accepts. Returns "" or the message to print after "error: ".
 std::string readStudyTree(const std::string &path, StudyTree &tree);
+// The same reader over Newick text in memory; messages name it `name`.
+std::string readStudyTreeText(const std::string &text, const std::string &name, StudyTree &tree);
 
 // The tree without the leaves that `keep` rejects: an internal node left with
 // no child goes, and one left with a single child is merged with that child,

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <unordered_map>
 
 #include "io/text.h"
@@ -267,4 +268,11 @@ std::string readCountTable(const std::string &path, const OrientationHints &hint
     std::string bytes;
     const std::string problem = readFileBytes(path, bytes);
     return problem.empty() ? readTableBytes(path, bytes, hints, table) : problem;
+}
+
+std::string readCountTableText(const std::string &text, const std::string &name,
+                               const OrientationHints &hints, CountTable &table)
+{
+    table = CountTable();
+    return readTableBytes(name, text, hints, table);
 }

@@ -37,6 +37,10 @@ struct OrientationHints {
 std::string readCountTable(const std::string &path, const OrientationHints &hints,
                            CountTable &table);
 
+// The same for a text table in memory (not BIOM 2.1); messages name it `name`.
+std::string readCountTableText(const std::string &text, const std::string &name,
+                               const OrientationHints &hints, CountTable &table);
+
 // True when the file starts with the HDF5 signature.
 bool isHdf5File(const std::string &path);
 

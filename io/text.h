@@ -2,6 +2,7 @@
 #ifndef ORVANE_IO_TEXT_H
 #define ORVANE_IO_TEXT_H
 
+#include <iosfwd>
 #include <string>
 #include <vector>
 

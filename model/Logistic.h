@@ -62,6 +62,17 @@ void freeData(Data &set);
 // and memory in proportion to the rows' entries, not to rows x features.
 Data selectRows(const Data &all, std::vector<int> lines);
 
+class Logistic;
+
+// Checks of a tree before a fit, made by every program and module that trains.
+int countInternalNodes(const vessik::Tree &tree);
+// -w -1 and -2 divide node heights by the largest one, so a tree without
+// branch lengths above its internal nodes gives weights that are not numbers,
+// and training would silently end with every coefficient 0. False then; the
+// weights are worked out as the model works them out, on a tree that stays
+// with the caller.
+bool penaltyWeightsAreNumbers(vessik::Tree *tree, int nFeatures, float w);
+
 class Logistic {
 public:
     // Training: samples, labels and tree.
@@ -118,6 +129,7 @@ public:
     void output(std::string fileName);
     void output(std::ostream &out) const;
     void input(std::string fileName);
+    void input(std::istream &in);
 
     // Classification.
     int pred(int i);

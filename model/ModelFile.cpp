@@ -31,6 +31,11 @@ void Logistic::output(std::ostream &out) const
 void Logistic::input(std::string fileName)
 {
     std::ifstream in(fileName);
+    input(in);
+}
+
+void Logistic::input(std::istream &in)
+{
     std::string line;
     std::getline(in, line);
     std::istringstream header(line);

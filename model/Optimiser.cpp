@@ -16,8 +16,8 @@
 #include "model/Logistic.h"
 
 #ifdef ORVANE_CHECK_CACHES
-#include <cstdio>
-#include <cstdlib>
+#include <stdexcept>
+#include <string>
 #endif
 
 namespace {
@@ -205,8 +205,8 @@ void trialLossPair(Logistic &m, int k, int j, float sUp, float sDown, float &vUp
 
 [[noreturn]] void cacheFault(const char *what, int index)
 {
-    std::fprintf(stderr, "cache check failed: %s at %d\n", what, index);
-    std::abort();
+    throw std::logic_error(std::string("cache check failed: ") + what + " at " +
+                           std::to_string(index));
 }
 
 // Value of row i, column j of a data set, looked up in the row's entries.

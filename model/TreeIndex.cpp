@@ -1,6 +1,7 @@
 // Indexing of the tree against the feature columns, node heights and the
 // penalty weights of every node group and every leaf.
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -167,4 +168,32 @@ void Logistic::Weights(int v, int /* depth: passed on, not used */)
             leafWeight[f] = pathWeight[top] * nodePass[top];
         path.pop_back();
     }
+}
+
+int countInternalNodes(const vessik::Tree &tree)
+{
+    int count = 0;
+    for (int i = 0; i < tree.nnodes; i++)
+        count += tree.nodes[i] != nullptr && !tree.nodes[i]->isLeaf();
+    return count;
+}
+
+// A node's height comes from the branch lengths above internal nodes (a
+// leaf's own length is not used), so a root holding only leaves has height 0.
+bool penaltyWeightsAreNumbers(vessik::Tree *tree, int nFeatures, float w)
+{
+    Data none;
+    none.M = nFeatures;
+    Logistic probe(none, tree);
+    probe.LoadTheTree(w);
+    bool finite = true;
+    for (int v = 0; v < probe.nNodes; v++)
+        finite = finite && std::isfinite(probe.groupWeight[v]);
+    for (int j : probe.leafFeatures)
+        finite = finite && std::isfinite(probe.leafWeight[j]);
+    // The tree stays with the caller.
+    probe.tree = nullptr;
+    probe.root = nullptr;
+    probe.del();
+    return finite;
 }

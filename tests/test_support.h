@@ -220,28 +220,26 @@ inline std::string combNewick(int levels, int perLevel)
 // Newick text to and from the tree library, for the tests that include
 // tree/newick.h before this header.
 #ifdef VESSIK_NEWICK_H
-// Reads `text` into `into`, or into a new tree when it is null.
 inline vessik::Tree *readText(const std::string &text, vessik::Tree *into = nullptr)
 {
-    // A memory stream cannot be empty.
-    FILE *in = text.empty() ? fopen("/dev/null", "r")
-                            : fmemopen(const_cast<char *>(text.data()), text.size(), "r");
-    vessik::Tree *tree = vessik::readNewickTree(in, into);
-    fclose(in);
-    return tree;
+    return vessik::readNewickText(text, into);
 }
 
 inline std::string writeText(vessik::Tree *tree, bool oneline = true)
 {
-    char *buffer = nullptr;
-    size_t length = 0;
-    FILE *out = open_memstream(&buffer, &length);
-    vessik::writeNewickTree(out, tree, 0, oneline);
-    fclose(out);
-    std::string text(buffer, length);
-    free(buffer);
-    return text;
+    return vessik::newickText(tree, oneline);
 }
+#endif
+
+// What the libraries send through their message sink while this lives,
+// written as the programs write it ("error: " lines, texts as they are).
+#ifdef VESSIK_MESSAGES_H
+struct CapturedMessages {
+    std::string text;
+    vessik::ScopedMessageSink sink{[this](vessik::MessageKind kind, const std::string &message) {
+        text += kind == vessik::MessageKind::Error ? "error: " + message + "\n" : message;
+    }};
+};
 #endif
 
 #endif

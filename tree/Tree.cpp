@@ -1,22 +1,33 @@
 #include "tree/Tree.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "tree/messages.h"
+
 namespace vessik {
 
 namespace {
 
-// Broken preconditions are programming errors: report and stop, in every build type.
+// Broken preconditions are programming errors, checked in every build type.
+// They throw rather than stop the process, so that a program embedding the
+// library (a Python or R session) survives them.
 [[noreturn]] void assertionFailed(const char *condition, const char *operation, int line)
 {
-    fprintf(stderr, "Tree:%d: %s: Assertion `%s' failed.\n", line, operation, condition);
-    abort();
+    throw std::logic_error("Tree:" + std::to_string(line) + ": " + operation + ": Assertion `" +
+                           condition + "' failed.");
+}
+
+// assertTree's findings, written as they are by the programs.
+bool unsound(const char *finding)
+{
+    sendMessage(MessageKind::Text, finding);
+    return false;
 }
 
 } // namespace
@@ -55,46 +66,30 @@ Tree::~Tree()
 
 bool Tree::assertTree()
 {
-    if (root == nullptr) {
-        fprintf(stderr, "root == NULL\n");
-        return false;
-    }
-    if (nnodes != nodes.size()) {
-        fprintf(stderr, "nnodes != nodes.size()\n");
-        return false;
-    }
-    if (root->parent != nullptr) {
-        fprintf(stderr, "root->parent != NULL\n");
-        return false;
-    }
+    if (root == nullptr)
+        return unsound("root == NULL\n");
+    if (nnodes != nodes.size())
+        return unsound("nnodes != nodes.size()\n");
+    if (root->parent != nullptr)
+        return unsound("root->parent != NULL\n");
     bool leaves = true;
     for (int i = 0; i < nnodes; i++) {
         const Node *node = nodes[i];
-        if (node == nullptr) {
-            fprintf(stderr, "nodes[i] == NULL\n");
-            return false;
-        }
-        if (node->name != i) {
-            fprintf(stderr, "nodes[i]->name != i\n");
-            return false;
-        }
+        if (node == nullptr)
+            return unsound("nodes[i] == NULL\n");
+        if (node->name != i)
+            return unsound("nodes[i]->name != i\n");
         if (node->isLeaf()) {
-            if (!leaves) {
-                fprintf(stderr, "!leaves\n");
-                return false;
-            }
+            if (!leaves)
+                return unsound("!leaves\n");
             continue;
         }
         leaves = false;
         for (int j = 0; j < node->nchildren; j++) {
-            if (node->children[j] == nullptr) {
-                fprintf(stderr, "nodes[i]->children[j] == NULL\n");
-                return false;
-            }
-            if (node->children[j]->parent != node) {
-                fprintf(stderr, "nodes[i]->children[j]->parent != nodes[i]\n");
-                return false;
-            }
+            if (node->children[j] == nullptr)
+                return unsound("nodes[i]->children[j] == NULL\n");
+            if (node->children[j]->parent != node)
+                return unsound("nodes[i]->children[j]->parent != nodes[i]\n");
         }
     }
     return true;
@@ -394,9 +389,9 @@ void ptree2tree(int nnodes, int *ptree, Tree *tree)
 
 Tree *makeTree(int nnodes, int *ptree)
 {
-    Tree *tree = new Tree(nnodes);
-    ptree2tree(nnodes, ptree, tree);
-    return tree;
+    std::unique_ptr<Tree> tree(new Tree(nnodes));  // freed when a check throws
+    ptree2tree(nnodes, ptree, tree.get());
+    return tree.release();
 }
 
 void tree2ptree(Tree *tree, int *ptree)

@@ -102,7 +102,8 @@ public:
 
 // A rooted tree that owns its nodes. In a sound tree node i sits in nodes[i],
 // leaves come before internal nodes, and the root is the last node.
-// The editing operations stop the program on a broken precondition.
+// The editing operations throw std::logic_error, naming the condition, on a
+// broken precondition.
 class Tree {
 public:
     // `nnodes` fresh, unlinked nodes.
@@ -113,7 +114,7 @@ public:
     Tree(const Tree &) = delete;
     Tree &operator=(const Tree &) = delete;
 
-    // True when sound; otherwise names the first broken invariant on stderr.
+    // True when sound; otherwise sends the first broken invariant as a text message.
     bool assertTree();
 
     Tree *copy();

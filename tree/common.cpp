@@ -2,8 +2,6 @@
 
 #include <climits>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace vessik {
 
@@ -48,15 +46,15 @@ extern "C" float poisson(int x, float lambda)
     return static_cast<float>(exp(s));
 }
 
-extern "C" float normalvariate(float mu, float sigma)
+extern "C" float normalvariate(float mu, float sigma, int (*draw)(void *state), void *state)
 {
     const float scale = 4.656612873077393e-10f; // 2^-31
     const double magic = 1.7155277729034424;   // 4 e^-0.5 / sqrt(2), in single precision
     float z;
     while (true) {
-        const float u1 = static_cast<float>(rand()) * scale;
-        const float u2 = 1.0f - static_cast<float>(rand()) * scale;
-        // rand() values near RAND_MAX round to 2^31 in single precision, which
+        const float u1 = static_cast<float>(draw(state)) * scale;
+        const float u2 = 1.0f - static_cast<float>(draw(state)) * scale;
+        // Draws near 2^31 - 1 round to 2^31 in single precision, which
         // makes u2 zero and z infinite: draw again instead.
         if (u2 == 0.0f)
             continue;
@@ -73,18 +71,18 @@ void invertPerm(int *perm, int *inv, int size)
         inv[perm[i]] = i;
 }
 
-void printIntArray(int *array, int size)
+void printIntArray(FILE *out, int *array, int size)
 {
     for (int i = 0; i < size; i++)
-        printf("%d ", array[i]);
-    printf("\n");
+        fprintf(out, "%d ", array[i]);
+    fprintf(out, "\n");
 }
 
-void printFloatArray(float *array, int size)
+void printFloatArray(FILE *out, float *array, int size)
 {
     for (int i = 0; i < size; i++)
-        printf("%f ", array[i]);
-    printf("\n");
+        fprintf(out, "%f ", array[i]);
+    fprintf(out, "\n");
 }
 
 } // namespace vessik

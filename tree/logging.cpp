@@ -1,33 +1,55 @@
 #include "tree/logging.h"
 
 #include <cstdarg>
+#include <string>
+
+#include "tree/messages.h"
 
 namespace vessik {
 
 namespace {
-FILE *g_logstream = stderr;
+FILE *g_logstream = nullptr;
+bool g_logToSink = true;  // until a log file is opened or the log is closed
 int g_loglevel = 0;
+
+std::string formatted(const char *format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    const int length = vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (length <= 0)
+        return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    vsnprintf(&text[0], text.size(), format, args);
+    text.pop_back();
+    return text;
+}
 } // namespace
 
 void printError(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    fprintf(stderr, "error: ");
-    vfprintf(stderr, format, args);
-    fprintf(stderr, "\n");
+    const std::string text = formatted(format, args);
     va_end(args);
+    sendMessage(MessageKind::Error, text);
 }
 
 void printLog(int level, const char *format, ...)
 {
-    if (!isLogLevel(level) || g_logstream == nullptr)
+    if (!isLogLevel(level) || (g_logstream == nullptr && !g_logToSink))
         return;
     va_list args;
     va_start(args, format);
-    vfprintf(g_logstream, format, args);
+    if (g_logstream == nullptr) {
+        const std::string text = formatted(format, args);
+        sendMessage(MessageKind::Text, text);
+    } else {
+        vfprintf(g_logstream, format, args);
+        fflush(g_logstream);
+    }
     va_end(args);
-    fflush(g_logstream);
 }
 
 bool openLogFile(const char *filename)
@@ -35,13 +57,14 @@ bool openLogFile(const char *filename)
     FILE *stream = fopen(filename, "w");
     if (stream == nullptr)
         return false;
-    g_logstream = stream;
+    openLogFile(stream);
     return true;
 }
 
 void openLogFile(FILE *stream)
 {
     g_logstream = stream;
+    g_logToSink = false;
 }
 
 void setLogLevel(int level)
@@ -56,11 +79,11 @@ bool isLogLevel(int level)
 
 void closeLogFile()
 {
-    // Closing standard error would silence printError for the rest of the run,
-    // and keeping a closed stream would make the next printLog use freed memory.
+    // Keeping a closed stream would make the next printLog use freed memory.
     if (g_logstream != nullptr && g_logstream != stderr && g_logstream != stdout)
         fclose(g_logstream);
     g_logstream = nullptr;
+    g_logToSink = false;
 }
 
 FILE *getLogFile()

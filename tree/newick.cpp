@@ -1,6 +1,8 @@
 #include "tree/newick.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "tree/logging.h"
@@ -256,6 +258,20 @@ Tree *readNewickTree(const char *filename, Tree *tree)
     return result;
 }
 
+Tree *readNewickText(const std::string &text, Tree *tree)
+{
+    // A memory stream cannot be empty: an empty text is read from an empty file.
+    FILE *infile = text.empty() ? fopen("/dev/null", "r")
+                                : fmemopen(const_cast<char *>(text.data()), text.size(), "r");
+    if (infile == nullptr) {
+        printError("cannot read the tree text");
+        return nullptr;
+    }
+    Tree *result = readNewickTree(infile, tree);
+    fclose(infile);
+    return result;
+}
+
 void writeNewickNode(FILE *out, Node *node, int depth, bool oneline)
 {
     // The internal nodes being written, with the number of children written so far.
@@ -329,13 +345,27 @@ bool writeNewickTree(const char *filename, Tree *tree, bool oneline)
     return true;
 }
 
-void printTree(Tree *tree, Node *node, int depth)
+std::string newickText(Tree *tree, bool oneline)
+{
+    char *buffer = nullptr;
+    size_t length = 0;
+    FILE *out = open_memstream(&buffer, &length);
+    if (out == nullptr)
+        throw std::bad_alloc();
+    writeNewickTree(out, tree, 0, oneline);
+    fclose(out);
+    std::string text(buffer, length);
+    free(buffer);
+    return text;
+}
+
+void printTree(FILE *out, Tree *tree, Node *node, int depth)
 {
     if (node == nullptr) {
         if (tree->root == nullptr)
             return;
-        printTree(tree, tree->root, 0);
-        printf(";\n");
+        printTree(out, tree, tree->root, 0);
+        fprintf(out, ";\n");
         return;
     }
 
@@ -346,12 +376,12 @@ void printTree(Tree *tree, Node *node, int depth)
     };
     std::vector<Open> open;
     const auto begin = [&](Node *begun, int level) {
-        writeIndent(stdout, level);
+        writeIndent(out, level);
         if (begun->isLeaf()) {
-            printf("%d=%s:%f", begun->name, begun->longname.c_str(), begun->dist);
+            fprintf(out, "%d=%s:%f", begun->name, begun->longname.c_str(), begun->dist);
             return;
         }
-        printf("%d=(\n", begun->name);
+        fprintf(out, "%d=(\n", begun->name);
         open.push_back({begun, level, 0});
     };
     begin(node, depth);
@@ -359,26 +389,26 @@ void printTree(Tree *tree, Node *node, int depth)
         Open &top = open.back();
         if (top.next < top.node->nchildren) {
             if (top.next > 0)
-                printf(",\n");
+                fprintf(out, ",\n");
             const int level = top.depth + 1;
             begin(top.node->children[top.next++], level);
             continue;
         }
-        printf("\n");
+        fprintf(out, "\n");
         if (top.depth > 0) {
-            writeIndent(stdout, top.depth);
-            printf("):%f", top.node->dist);
+            writeIndent(out, top.depth);
+            fprintf(out, "):%f", top.node->dist);
         } else {
-            printf(")");
+            fprintf(out, ")");
         }
         open.pop_back();
     }
 }
 
-void printFtree(int nnodes, int **ftree)
+void printFtree(FILE *out, int nnodes, int **ftree)
 {
     for (int i = 0; i < nnodes; i++)
-        printf("%2d: %2d %2d\n", i, ftree[i][0], ftree[i][1]);
+        fprintf(out, "%2d: %2d %2d\n", i, ftree[i][0], ftree[i][1]);
 }
 
 } // namespace vessik

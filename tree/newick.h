@@ -19,6 +19,8 @@ namespace vessik {
 // branch length. Trees nested more than 10000 levels deep are rejected.
 Tree *readNewickTree(const char *filename, Tree *tree = nullptr);
 Tree *readNewickTree(FILE *infile, Tree *tree = nullptr);
+// The same reader over Newick text in memory.
+Tree *readNewickText(const std::string &text, Tree *tree = nullptr);
 Node *readNewickNode(FILE *infile, Tree *tree, Node *parent, int &depth);
 
 char readUntil(FILE *stream, std::string &token, const char *stops, int &depth);
@@ -36,8 +38,11 @@ void writeNewickNode(FILE *out, Node *node, int depth, bool oneline);
 void writeNewickTree(FILE *out, Tree *tree, int depth, bool oneline);
 // False, after printError, when the file cannot be created or written.
 bool writeNewickTree(const char *filename, Tree *tree, bool oneline);
-void printTree(Tree *tree, Node *node = nullptr, int depth = 0);
-void printFtree(int nnodes, int **ftree);
+// What writeNewickTree writes, as a string.
+std::string newickText(Tree *tree, bool oneline);
+// The numbered layout for inspection, on `out`.
+void printTree(FILE *out, Tree *tree, Node *node = nullptr, int depth = 0);
+void printFtree(FILE *out, int nnodes, int **ftree);
 
 } // namespace vessik
 

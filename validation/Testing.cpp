@@ -7,11 +7,12 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
+#include <ostream>
 #include <limits>
 #include <numeric>
 #include <sstream>
 
+#include "tree/messages.h"
 #include "tree/newick.h"
 #include "validation/runFiles.h"
 
@@ -130,11 +131,11 @@ void Testing::setUp(const std::string &x, const std::string &y, const std::strin
     setsFileNames.assign(NTests > 0 ? NTests : 0, "");
     for (int i = 0; i < NTests; i++)
         setsFileNames[i] = setsPrefix + std::to_string(i) + ".txt";
-    std::cout << NTests << std::endl;
+    vessik::sendMessage(vessik::MessageKind::Output, std::to_string(NTests) + "\n");
     detailedLogName = logPrefix + "log_detailed.txt";
     resultLogName = logPrefix + "log_result.txt";
     avrLogName = logPrefix + "log_avr.txt";
-    std::cout << detailedLogName << std::endl;
+    vessik::sendMessage(vessik::MessageKind::Output, detailedLogName + "\n");
     Ws = ws;
     Lambdas = lambdas;
     NW = static_cast<int>(Ws.size());
@@ -231,11 +232,11 @@ float Testing::logW(const std::string &x, const std::string &y, float w,
 
     for (int l = 0; l < NLambdas; l++) {
         const float lambda = lambdas[l];
-        std::cout << NTests << std::endl;
+        vessik::sendMessage(vessik::MessageKind::Output, std::to_string(NTests) + "\n");
         float sum = 0.0f;
         int count = 0;
         for (int i = 0; i < NTests; i++) {
-            std::cout << "i " << i << std::endl;
+            vessik::sendMessage(vessik::MessageKind::Output, "i " + std::to_string(i) + "\n");
             for (int j = 0; j < KFold; j++) {
                 const float error = fitOf(l, i, j).error;
                 sum += error;

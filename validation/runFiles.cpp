@@ -2,10 +2,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "tree/messages.h"
 
 namespace {
 

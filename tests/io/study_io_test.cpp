@@ -200,6 +200,11 @@ TEST_F(StudyFiles, TableOrientationComesFromTheHeaderOrTheIds)
               (dir / "empty.tsv").string() + ":1: empty sample ID");
     EXPECT_EQ(readCountTable(write("head.tsv", "# Constructed from biom file\n"), {}, table),
               (dir / "head.tsv").string() + ": no header line (the file holds no table)");
+    // Text in memory reads as the same file does, and is named as given.
+    ASSERT_EQ(readCountTableText("\xEF\xBB\xBF#OTU ID\ts1\ts2\r\nf1\t1\t2\r\n", "mine", {}, table), "");
+    EXPECT_EQ(table.counts, (std::vector<float>{1, 2}));
+    EXPECT_EQ(readCountTableText("#OTU ID\ts1\nf1\t0x10\n", "mine", {}, table),
+              "mine:2: count '0x10' of sample 's1' for feature 'f1' is not a finite number >= 0");
 }
 
 TEST_F(StudyFiles, Hdf5Tables)

@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <optional>
 #include <numeric>
 #include <set>
 #include <tuple>
 
 #include "model/Logistic.h"
+#include "tree/messages.h"
 #include "validation/Testing.h"
 #include "validation_test_util.h"
 
@@ -45,15 +47,16 @@ TEST(SetSets, ReadsEveryBlockOfAFoldAndAppendsToTheLists)
 TEST(Testing, LogsEveryFoldBreaksTiesBothWaysAndAppends)
 {
     TempDir dir;
-    testing::internal::CaptureStdout();
+    std::optional<CapturedMessages> output; // the lines Orvane-cv prints
+    output.emplace();
     Testing fixed(tx, ty, tt, 2, 2, data + "bonly", dir.path, "fixed"); // the fixed grid
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir));
+    EXPECT_EQ(output->text, fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir));
     EXPECT_EQ(fixed.logError, "");
     // Test at one more w: its lines follow the run's in the kept text, not in the logs.
     const std::string kept = fixed.detailedText;
-    testing::internal::CaptureStdout();
+    output.emplace();
     EXPECT_EQ(fixed.Test(tx, ty, tt, 0.7f), 1.0f);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "2\ni 0\ni 1\n");
+    EXPECT_EQ(output->text, "2\ni 0\ni 1\n");
     std::string atW = fill(readFile(data + "fixed_detailed.txt"), dir);
     for (auto at = atW.find("0.4\t"); at != std::string::npos; at = atW.find("0.4\t"))
         atW.replace(at, 4, "0.7\t");
@@ -63,18 +66,17 @@ TEST(Testing, LogsEveryFoldBreaksTiesBothWaysAndAppends)
     EXPECT_EQ(readFile(dir.path + "log_result.txt"), "fixed\t0.4\t1\n");
 
     // Every grid point ties: the later lambda and the earlier w win. The second run appends.
-    testing::internal::CaptureStdout();
+    output.emplace();
     for (const std::string name : {"half", "wrong"})
         Testing(tx, ty, tt, 1, 1, data + name, dir.path + "cv_", name, {0.2f, 0.6f}, {0.5f, 2.0f});
     const std::string oneRun = fill("1\n{dir}cv_log_detailed.txt\n1\ni 0\n1\ni 0\n1\ni 0\n1\ni 0\n", dir);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), oneRun + oneRun);
+    EXPECT_EQ(output->text, oneRun + oneRun);
     EXPECT_EQ(readFile(dir.path + "cv_log_detailed.txt"), fill(readFile(data + "ties_detailed.txt"), dir));
     EXPECT_EQ(readFile(dir.path + "cv_log_avr.txt"), readFile(data + "ties_avr.txt"));
     EXPECT_EQ(readFile(dir.path + "cv_log_result.txt"), "half\t0.2\t0.5\nwrong\t0.2\t1\n");
 
-    testing::internal::CaptureStdout(); // a log that cannot be opened: no log gets the run
+    output.reset(); // a log that cannot be opened: no log gets the run
     const Testing lost(tx, ty, tt, 1, 1, data + "half", dir.path + "missing/", "lost");
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(lost.logError, dir.path + "missing/log_detailed.txt: cannot open the log for appending "
                                         "(No such file or directory)");
 }

@@ -1,0 +1,369 @@
+// orvane._core: the model, study and report libraries for the Python package.
+// The Python side (orvane/) handles names, pandas and scikit-learn; this
+// module takes plain arrays and strings, and raises ValueError with the
+// message a program would print after "error: ".
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cmath>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "io/prepare.h"
+#include "io/study_tree.h"
+#include "model/Logistic.h"
+#include "model/ModelFile.h"
+#include "model/SampleTable.h"
+#include "report/Report.h"
+#include "tree/messages.h"
+#include "tree/newick.h"
+
+// The converged solver, where this source tree has it.
+#if __has_include("model/Converged.h")
+#include "model/Converged.h"
+#define ORVANE_HAS_CONVERGED 1
+#endif
+
+namespace py = pybind11;
+
+using FloatRows = py::array_t<float, py::array::c_style | py::array::forcecast>;
+
+namespace {
+
+// The errors the libraries sent on this thread since the last clear.
+thread_local std::string sentErrors;
+
+void collectErrors(vessik::MessageKind kind, const std::string &text)
+{
+    if (kind != vessik::MessageKind::Error)
+        return;
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == ' '))
+        line.pop_back();
+    sentErrors += (sentErrors.empty() ? "" : "; ") + line;
+}
+
+[[noreturn]] void refuse(const std::string &message)
+{
+    throw py::value_error(message);
+}
+
+void refuseIf(const std::string &problem)
+{
+    if (!problem.empty())
+        refuse(problem);
+}
+
+// The rows of a samples x features array as the sample table reader would
+// take them: finite, not negative, each with a positive float sum.
+std::string checkRows(const FloatRows &x)
+{
+    const auto v = x.unchecked<2>();
+    for (py::ssize_t i = 0; i < v.shape(0); i++) {
+        float sum = 0.0f;
+        for (py::ssize_t j = 0; j < v.shape(1); j++) {
+            if (!std::isfinite(v(i, j)))
+                return "sample " + std::to_string(i) + " holds a value that is not a finite number";
+            if (v(i, j) < 0.0f)
+                return "Negative values in data passed to TreeClassifier (sample " + std::to_string(i) + ")";
+            sum += v(i, j);
+        }
+        if (sum == 0.0f)
+            return "sample " + std::to_string(i) + " has no counts in the model's features";
+        if (!std::isfinite(sum))
+            return "the counts of sample " + std::to_string(i) + " sum beyond single precision";
+    }
+    if (!fits(v.shape(0), v.shape(1)))
+        return tooLarge(v.shape(0), "samples", v.shape(1), "features");
+    return "";
+}
+
+// The data set of the rows, scaled as the sample table reader scales them.
+Data dataOfRows(const FloatRows &x, const std::vector<int> *classOfSample, int nClasses)
+{
+    SampleTable table;
+    table.nSamples = table.nLines = static_cast<int>(x.shape(0));
+    table.nFeatures = static_cast<int>(x.shape(1));
+    table.reserve(static_cast<std::size_t>(x.size()) + 1);
+    const float *values = x.data();
+    for (py::ssize_t c = 0; c < x.size(); c++)
+        table.add(values[c]);
+    return dataOf(table, classOfSample, nClasses);
+}
+
+// Newick text with the leaves named by feature column, as Orvane-prepare
+// writes tree.tre: the study tree pruned to the features, which must all be
+// tips. Without a study tree, every feature hangs from the root.
+std::string numberedTree(const std::vector<std::string> &features, const py::object &newick,
+                         const std::string &treeName)
+{
+    std::ostringstream out;
+    if (newick.is_none()) {
+        out << "(";
+        for (std::size_t c = 0; c < features.size(); c++)
+            out << (c ? "," : "") << c;
+        out << ");\n";
+        return out.str();
+    }
+    StudyTree tree;
+    refuseIf(readStudyTreeText(newick.cast<std::string>(), treeName, tree));
+    std::unordered_set<std::string> tips;
+    for (int i = 0; i < tree.tree->nnodes; i++)
+        if (tree.tree->nodes[i]->isLeaf())
+            tips.insert(tree.tree->nodes[i]->longname);
+    std::unordered_map<std::string, int> columnOf;
+    std::vector<std::string> offTree;
+    for (std::size_t c = 0; c < features.size(); c++) {
+        if (!columnOf.emplace(features[c], static_cast<int>(c)).second)
+            refuse("feature '" + features[c] + "' names two columns");
+        if (tips.count(features[c]) == 0)
+            offTree.push_back(features[c]);
+    }
+    if (!offTree.empty()) {
+        std::string names;
+        for (std::size_t i = 0; i < offTree.size() && i < 10; i++)
+            names += (i ? ", '" : "'") + offTree[i] + "'";
+        refuse(std::to_string(offTree.size()) + " feature(s) of the table are not tips of " + treeName +
+               ": " + names + (offTree.size() > 10 ? ", ..." : ""));
+    }
+    const StudyTree pruned =
+        pruneTree(tree, [&](const vessik::Node *leaf) { return columnOf.count(leaf->longname) != 0; });
+    writeOrvaneTree(out, *pruned.tree,
+                    [&](const vessik::Node *leaf) { return std::to_string(columnOf.at(leaf->longname)); });
+    return out.str();
+}
+
+std::unique_ptr<vessik::Tree> readNumberedTree(const std::string &text)
+{
+    sentErrors.clear();
+    std::unique_ptr<vessik::Tree> tree(vessik::readNewickText(text));
+    if (!tree)
+        refuse("not a readable tree: " + sentErrors);
+    return tree;
+}
+
+std::string modelText(const Logistic &model)
+{
+    std::ostringstream out;
+    model.output(out);
+    return out.str();
+}
+
+py::array_t<float> betaArray(const Logistic &model)
+{
+    py::array_t<float> beta({model.nClasses, model.nFeatures});
+    std::copy(model.beta, model.beta + static_cast<std::size_t>(model.nClasses) * model.nFeatures,
+              beta.mutable_data());
+    return beta;
+}
+
+// A model for classification holding a copy of `beta` (classes x features).
+void setBeta(Logistic &model, const FloatRows &beta)
+{
+    model.nClasses = static_cast<int>(beta.shape(0));
+    model.nFeatures = static_cast<int>(beta.shape(1));
+    model.beta = new float[beta.size()];
+    std::copy(beta.data(), beta.data() + beta.size(), model.beta);
+}
+
+// Fits the model to rows `x` of classes `y` (from 0) as Orvane -train fits
+// the same data set; returns the coefficients, the numbered tree and the
+// model file's text.
+py::tuple fit(const FloatRows &x, const std::vector<int> &y, int nClasses,
+              const std::vector<std::string> &features, const py::object &newick,
+              const std::string &treeName, float w, float lambda, const std::string &solver)
+{
+    if (x.ndim() != 2 || x.shape(0) != static_cast<py::ssize_t>(y.size()) ||
+        x.shape(1) != static_cast<py::ssize_t>(features.size()) || x.shape(1) == 0)
+        refuse("the table, the classes and the feature names do not match in size");
+    refuseIf(checkRows(x));
+    if (!fits(nClasses, x.shape(1)))
+        refuse(tooLarge(nClasses, "classes", x.shape(1), "features"));
+    const std::string treeText = numberedTree(features, newick, treeName);
+    std::unique_ptr<vessik::Tree> tree = readNumberedTree(treeText);
+    const int nInternal = countInternalNodes(*tree);
+    if (!fits(nInternal, nClasses))
+        refuse(tooLarge(nInternal, "internal nodes", nClasses, "classes"));
+    if ((w == -1.0f || w == -2.0f) && !penaltyWeightsAreNumbers(tree.get(), static_cast<int>(x.shape(1)), w))
+        refuse("with w " + std::to_string(static_cast<int>(w)) +
+               " the penalty weights are not numbers: the node heights, made from the branch"
+               " lengths above the internal nodes, are all 0");
+#ifndef ORVANE_HAS_CONVERGED
+    if (solver == "converged")
+        refuse("this build of orvane lacks the converged solver; use solver=\"cyclic\"");
+#endif
+    std::vector<int> classOfSample(y.size());
+    for (std::size_t i = 0; i < y.size(); i++)
+        classOfSample[i] = y[i] + 1;
+    Logistic model(dataOfRows(x, &classOfSample, nClasses), tree.release());
+    {
+        py::gil_scoped_release unlocked;
+        if (solver == "converged") {
+#ifdef ORVANE_HAS_CONVERGED
+            fitConverged(model, w, lambda, ConvergedOptions());
+#endif
+        } else {
+            model.Train(lambda);
+            model.Learn(w);
+        }
+    }
+    const py::tuple result = py::make_tuple(betaArray(model), treeText, modelText(model));
+    model.del();
+    return result;
+}
+
+// The scores a prediction compares (samples x classes), the predicted class of
+// each sample (from 0, as Orvane -test picks it) and the probabilities
+// Orvane-report gives.
+py::tuple classify(const FloatRows &beta, const FloatRows &x)
+{
+    if (x.ndim() != 2 || beta.ndim() != 2 || x.shape(1) != beta.shape(1))
+        refuse("the samples do not have the model's features");
+    refuseIf(checkRows(x));
+    Logistic model(dataOfRows(x, nullptr, 0), nullptr);
+    setBeta(model, beta);
+    const py::ssize_t n = x.shape(0), c = beta.shape(0);
+    py::array_t<float> scores({n, c});
+    py::array_t<int> predicted(n);
+    py::array_t<double> probabilities({n, c});
+    auto s = scores.mutable_unchecked<2>();
+    auto p = probabilities.mutable_unchecked<2>();
+    for (py::ssize_t i = 0; i < n; i++) {
+        std::vector<float> row(c);
+        for (py::ssize_t k = 0; k < c; k++)
+            s(i, k) = row[k] = model.classScore(model.data.X + i * model.data.M, model.data.M, static_cast<int>(k));
+        predicted.mutable_at(i) = model.pred(static_cast<int>(i)) - 1;
+        const std::vector<double> probability = softmax(row);
+        for (py::ssize_t k = 0; k < c; k++)
+            p(i, k) = probability[k];
+    }
+    model.del();
+    return py::make_tuple(scores, predicted, probabilities);
+}
+
+// The model file's text for the coefficients.
+std::string modelFileText(const FloatRows &beta)
+{
+    Logistic model(Data(), nullptr);
+    setBeta(model, beta);
+    const std::string text = modelText(model);
+    model.del();
+    return text;
+}
+
+// The coefficients of the model file at `path`, checked as Orvane -test checks it.
+py::array_t<float> readModel(const std::string &path, int nFeatures)
+{
+    Logistic model(Data(), nullptr);
+    const std::string problem = readModelFile(path, nFeatures, model);
+    if (!problem.empty()) {
+        model.del();
+        refuse(problem);
+    }
+    const py::array_t<float> beta = betaArray(model);
+    model.del();
+    return beta;
+}
+
+// taxa.tsv and clades.tsv as Orvane-report writes them for the model file's
+// text, the numbered tree and the names.
+py::tuple selected(const std::string &modelFile, const std::string &treeText,
+                   const std::vector<std::string> &featureIds, const py::object &taxonomy,
+                   const std::vector<std::string> &classNames)
+{
+    FeatureNames features;
+    features.ids = featureIds;
+    features.hasTaxonomy = !taxonomy.is_none();
+    if (features.hasTaxonomy)
+        features.taxonomy = taxonomy.cast<std::vector<std::string>>();
+    ClassNames classes;
+    classes.names = classNames;
+    Logistic model(Data(), nullptr);
+    std::istringstream in(modelFile);
+    model.input(in);
+    const std::unique_ptr<vessik::Tree> tree = readNumberedTree(treeText);
+    const Coefficients coefficients{model.nClasses, model.nFeatures, model.beta};
+    const TreeView view = viewOf(*tree);
+    std::ostringstream taxa, clades;
+    writeTaxa(taxa, rankTaxa(coefficients), features, classes);
+    writeClades(clades, selectedClades(view, coefficients, features), view, features, classes);
+    model.del();
+    return py::make_tuple(taxa.str(), clades.str());
+}
+
+// A label as the study tree reader takes it back: quoted when it holds a
+// character that would end a plain label.
+std::string newickLabel(const std::string &name)
+{
+    if (!name.empty() && name.find_first_of(" \t\r\n\v\f()[]':;,") == std::string::npos)
+        return name;
+    std::string quoted = "'";
+    for (char c : name)
+        quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// What Orvane-prepare reads from a study's files, in memory.
+py::dict studyOf(const std::string &table, const std::string &metadata, const std::string &column,
+                   const std::string &tree, const std::string &taxonomy, const std::string &orientation)
+{
+    PrepareOptions options;
+    options.table = table;
+    options.metadata = metadata;
+    options.column = column;
+    options.tree = tree;
+    options.taxonomy = taxonomy;
+    options.orientation = orientation;
+    Study study;
+    refuseIf(readStudy(options, study));
+    const py::ssize_t n = static_cast<py::ssize_t>(study.rows.rows.size());
+    const py::ssize_t m = static_cast<py::ssize_t>(study.features.ids.size());
+    py::array_t<float> counts({n, m});
+    auto v = counts.mutable_unchecked<2>();
+    for (py::ssize_t i = 0; i < n; i++) {
+        for (py::ssize_t j = 0; j < m; j++)
+            v(i, j) = 0.0f;
+        for (const auto &entry : study.rows.rows[i])
+            v(i, entry.first) = entry.second;
+    }
+    std::ostringstream newick;
+    writeOrvaneTree(newick, *study.tree.tree,
+                    [](const vessik::Node *leaf) { return newickLabel(leaf->longname); });
+    py::dict result;
+    result["counts"] = counts;
+    result["samples"] = study.samples.ids;
+    result["classes"] = study.samples.classes;
+    result["features"] = study.features.ids;
+    result["taxonomy"] = study.features.hasTaxonomy ? py::cast(study.features.taxonomy) : py::none();
+    result["tree"] = newick.str();
+    result["note"] = study.note;
+    return result;
+}
+
+} // namespace
+
+PYBIND11_MODULE(_core, m)
+{
+    m.doc() = "Orvane's model, study and report libraries (used by orvane.TreeClassifier)";
+    vessik::setMessageSink(collectErrors);
+#ifdef ORVANE_HAS_CONVERGED
+    m.attr("has_converged") = true;
+#else
+    m.attr("has_converged") = false;
+#endif
+    m.def("fit", &fit, py::arg("x"), py::arg("y"), py::arg("n_classes"), py::arg("features"),
+          py::arg("newick"), py::arg("tree_name"), py::arg("w"), py::arg("lam"), py::arg("solver"));
+    m.def("classify", &classify, py::arg("beta"), py::arg("x"));
+    m.def("model_file_text", &modelFileText, py::arg("beta"));
+    m.def("read_model", &readModel, py::arg("path"), py::arg("n_features"));
+    m.def("selected", &selected, py::arg("model_file"), py::arg("tree"), py::arg("features"),
+          py::arg("taxonomy"), py::arg("classes"));
+    m.def("read_study", &studyOf, py::arg("table"), py::arg("metadata"), py::arg("column"),
+          py::arg("tree"), py::arg("taxonomy"), py::arg("orientation"));
+}

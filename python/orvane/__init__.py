@@ -1,0 +1,13 @@
+"""Orvane for Python: a scikit-learn classifier regularised along the
+phylogenetic tree of the features, and the study reader of Orvane-prepare.
+
+    import orvane
+    X, y, tree = orvane.read_study("table.tsv", "metadata.tsv", "SampleType", "tree.nwk")
+    model = orvane.TreeClassifier(w=0.5, lam=1.0).fit(X, y, tree=tree)
+    model.predict_proba(X)
+    model.selected_taxa()
+"""
+from ._classifier import TreeClassifier, load
+from ._study import read_study
+
+__all__ = ["TreeClassifier", "load", "read_study"]

@@ -1,0 +1,144 @@
+"""The Python package against the programs: the same study folder, model file,
+taxa and clades; names matched between fit and prediction; the tree inputs;
+saved and pickled models; scikit-learn's estimator checks."""
+import os
+import pickle
+import subprocess
+import warnings
+from pathlib import Path
+
+import numpy as np
+import pandas as pd
+import pytest
+from sklearn.model_selection import GridSearchCV
+from sklearn.utils.estimator_checks import parametrize_with_checks
+
+import orvane
+
+ROOT = Path(__file__).resolve().parents[2]
+STUDY = ROOT / "example" / "study"
+
+
+def program(name):
+    """A built program: in $ORVANE_BIN, else where `make` leaves it."""
+    path = Path(os.environ.get("ORVANE_BIN", ROOT)) / name
+    if not os.access(path, os.X_OK):
+        pytest.fail("%s is not built: run make, or set ORVANE_BIN to the folder holding it" % path)
+    return str(path)
+
+
+def run(*args):
+    return subprocess.run(args, check=True, capture_output=True, text=True)
+
+
+@pytest.fixture(scope="module")
+def study(tmp_path_factory):
+    """Orvane-prepare's folder of the example study, and read_study's (X, y, tree)."""
+    folder = tmp_path_factory.mktemp("prepared") / "study"
+    files = ["-table", STUDY / "table.tsv", "-metadata", STUDY / "metadata.tsv", "-column", "SampleType",
+             "-tree", STUDY / "tree.nwk", "-taxonomy", STUDY / "taxonomy.tsv"]
+    note = run(program("Orvane-prepare"), *files, "-o", folder).stderr
+    x, y, tree = orvane.read_study(*(str(f) for f in files[1::2]))
+    assert note == "note: %s\n" % x.attrs["note"]
+    return folder, x, y, tree
+
+
+def read_tsv(path):
+    return pd.read_csv(path, sep="\t", keep_default_na=False)
+
+
+def test_read_study_gives_the_folder_of_orvane_prepare(study):
+    folder, x, y, tree = study
+    samples = np.loadtxt(folder / "samples.txt", delimiter="\t")
+    np.testing.assert_array_equal(x.to_numpy(), samples[:, 1:])
+    assert list(x.columns) == list(read_tsv(folder / "features.tsv")["feature-id"].astype(str))
+    assert list(y) == list(read_tsv(folder / "samples.tsv")["class"])
+    assert list(x.index) == list(read_tsv(folder / "samples.tsv")["sample-id"])
+    model = orvane.TreeClassifier().fit(x, y, tree=tree)
+    assert model._tree == (folder / "tree.tre").read_text()
+
+
+@pytest.mark.parametrize("w, lam", [(0.5, 1.0), (0.4, 0.1), (-1, 0.5)])
+def test_fit_writes_the_model_file_of_orvane_train(study, tmp_path, w, lam):
+    folder, x, y, tree = study
+    run(program("Orvane"), "-train", "-d", folder / "samples.txt", "-l", folder / "labels.txt",
+        "-t", folder / "tree.tre", "-w", str(w), "-lambda", str(lam), "-o", tmp_path / "orvane.txt")
+    model = orvane.TreeClassifier(w=w, lam=lam).fit(x, y, tree=tree)
+    model.save(tmp_path / "python.txt")
+    assert (tmp_path / "python.txt").read_bytes() == (tmp_path / "orvane.txt").read_bytes()
+    assert list(model.classes_) == sorted(set(y))
+    assert model.coef_.shape == (len(model.classes_), x.shape[1])
+    if w == 0.5:  # the answers of Orvane-report and Orvane -test
+        run(program("Orvane-report"), "-data", folder, "-c", tmp_path / "orvane.txt", "-o", tmp_path / "named")
+        pd.testing.assert_frame_equal(model.selected_taxa(), read_tsv(tmp_path / "named" / "taxa.tsv"))
+        pd.testing.assert_frame_equal(model.selected_clades(), read_tsv(tmp_path / "named" / "clades.tsv"))
+        run(program("Orvane"), "-test", "-d", folder / "samples.txt", "-c", tmp_path / "orvane.txt",
+            "-o", tmp_path / "classes.txt")
+        numbers = np.loadtxt(tmp_path / "classes.txt", dtype=int)
+        assert list(model.predict(x)) == list(model.classes_[numbers - 1])
+
+
+def test_columns_are_matched_by_name(study):
+    _, x, y, tree = study
+    model = orvane.TreeClassifier().fit(x, y, tree=tree)
+    expected = model.predict_proba(x)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        np.testing.assert_array_equal(model.predict_proba(x[x.columns[::-1]]), expected)
+    lacking = x.drop(columns=x.columns[:3])
+    with pytest.warns(UserWarning, match="lacks 3 of the model's 300 features"):
+        got = model.predict_proba(lacking)
+    np.testing.assert_array_equal(got, model.predict_proba(x.assign(**{c: 0.0 for c in x.columns[:3]})))
+    with pytest.warns(UserWarning, match="1 features the model lacks .'extra'"):
+        np.testing.assert_array_equal(model.predict_proba(x.assign(extra=5.0)), expected)
+    assert list(model.feature_names_in_) == list(x.columns) and model.n_features_in_ == 300
+
+
+def test_tree_as_text_path_or_scikit_bio_gives_the_same_fit(study):
+    _, x, y, _ = study
+    path = STUDY / "tree.nwk"
+    fits = [orvane.TreeClassifier().fit(x, y, tree=t).coef_ for t in (path.read_text(), str(path), path)]
+    try:
+        import skbio
+        fits.append(orvane.TreeClassifier().fit(x, y, tree=skbio.TreeNode.read(str(path))).coef_)
+    except ImportError:
+        warnings.warn("scikit-bio is not installed: its TreeNode was not tried")
+    for coef in fits[1:]:
+        np.testing.assert_array_equal(coef, fits[0])
+    with pytest.raises(ValueError, match="1 feature.s. of the table are not tips of the tree: 'extra'"):
+        orvane.TreeClassifier().fit(x.assign(extra=1.0), y, tree=path.read_text())
+    with pytest.raises(ValueError, match="the tree:1: "):
+        orvane.TreeClassifier().fit(x, y, tree="((a,b);")
+
+
+def test_saved_and_pickled_models_predict_the_same(study, tmp_path):
+    _, x, y, tree = study
+    model = orvane.TreeClassifier(w=0.3, lam=0.5).fit(x, y, tree=tree)
+    model.save(tmp_path / "model.txt")
+    for copy in (orvane.load(tmp_path / "model.txt"), pickle.loads(pickle.dumps(model))):
+        assert copy.get_params() == model.get_params()
+        np.testing.assert_array_equal(copy.coef_, model.coef_)
+        np.testing.assert_array_equal(copy.predict_proba(x), model.predict_proba(x))
+        pd.testing.assert_frame_equal(copy.selected_clades(), model.selected_clades())
+    (tmp_path / "model.txt").write_text("2 300\n1 2\n")
+    with pytest.raises(ValueError, match="model.txt"):
+        orvane.load(tmp_path / "model.txt")
+
+
+def test_parameters_are_checked_and_grid_search_runs_in_parallel(study):
+    _, x, y, tree = study
+    for bad in ({"w": 2}, {"lam": -1}, {"solver": "newton"}):
+        with pytest.raises(ValueError):
+            orvane.TreeClassifier(**bad).fit(x, y, tree=tree)
+    if not orvane._core.has_converged:
+        with pytest.raises(ValueError, match="lacks the converged solver"):
+            orvane.TreeClassifier(solver="converged").fit(x, y, tree=tree)
+    grid = {"w": [0.2, 0.8], "lam": [0.1, 1.0]}
+    scores = [GridSearchCV(orvane.TreeClassifier(), grid, cv=3, n_jobs=jobs).fit(x, y, tree=tree)
+              .cv_results_["mean_test_score"] for jobs in (1, 2)]
+    np.testing.assert_array_equal(scores[0], scores[1])
+
+
+@parametrize_with_checks([orvane.TreeClassifier()])
+def test_scikit_learn_estimator_checks(estimator, check):
+    check(estimator)
