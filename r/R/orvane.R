@@ -20,7 +20,8 @@ orvane_fit <- function(x, class, w = 0.5, lambda = 1, tree = NULL) {
   # Classes are numbered by their names in byte order, as Orvane-prepare numbers them.
   classes <- sort(unique(labels), method = "radix")
   if (length(classes) < 2) stop("Orvane needs samples of at least two classes")
-  stopifnot(is.numeric(w), length(w) == 1, is.numeric(lambda), length(lambda) == 1)
+  if (!is.numeric(w) || length(w) != 1 || !is.numeric(lambda) || length(lambda) != 1)
+    stop("w and lambda must be one number each")
   newick <- newick_file(study$tree)
   on.exit(if (newick$temporary) unlink(newick$path))
   fitted <- .orvane_fit(counts, sample_names(counts), match(labels, classes), length(classes),

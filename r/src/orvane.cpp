@@ -97,8 +97,8 @@ std::string orvaneTreeText(const std::string &path, const std::string &shownPath
         if (onTree.count(taxon) == 0 && ++nOffTree <= 5)
             offTree += (offTree.empty() ? "" : ", ") + quoted(taxon);
     if (nOffTree > 0)
-        Rcpp::stop(std::to_string(nOffTree) + " taxa are not tips of " + shownPath + ": " +
-                   offTree + (nOffTree > 5 ? ", ..." : ""));
+        Rcpp::stop(shownPath + " lacks " + std::to_string(nOffTree) + " of the " +
+                   std::to_string(taxa.size()) + " taxa: " + offTree + (nOffTree > 5 ? ", ..." : ""));
     const StudyTree pruned = pruneTree(
         study, [&](const vessik::Node *leaf) { return columnOf.count(leaf->longname) != 0; });
     std::ostringstream text;
@@ -148,8 +148,10 @@ void checkWeights(vessik::Tree &tree, int nFeatures, float w)
     probe.tree = nullptr;  // the tree stays with the caller
     probe.root = nullptr;
     probe.del();
+    std::ostringstream shown;
+    shown << w;
     if (!finite)
-        Rcpp::stop("with w = " + std::to_string(w) +
+        Rcpp::stop("with w = " + shown.str() +
                    " the penalty weights are not numbers: the node heights, made from the branch"
                    " lengths above the internal nodes, are all 0");
 }
