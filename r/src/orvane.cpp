@@ -18,7 +18,37 @@
 #include "model/SampleTable.h"
 #include "tree/newick.h"
 
+// Libraries that send their messages to one sink (tree/messages.h) print
+// nothing: the bridge keeps the errors a call sends and raises them as the R
+// error. Sources from before that sink print their errors to standard error.
+#if __has_include("tree/messages.h")
+#include "tree/messages.h"
+#define ORVANE_MESSAGE_SINK
+#endif
+
 namespace {
+
+// The error messages the libraries send while this lives, joined by "; ".
+class LibraryErrors {
+public:
+    std::string text;
+#ifdef ORVANE_MESSAGE_SINK
+    LibraryErrors()
+        : sink([this](vessik::MessageKind kind, const std::string &message) {
+              if (kind != vessik::MessageKind::Error)
+                  return;
+              std::string line = message;
+              while (!line.empty() && line.back() == '\n')
+                  line.pop_back();
+              text += (text.empty() ? "" : "; ") + line;
+          })
+    {
+    }
+
+private:
+    vessik::ScopedMessageSink sink;
+#endif
+};
 
 // Frees a model's arrays, data set and tree however the function leaves.
 struct ModelRelease {
@@ -114,10 +144,12 @@ std::unique_ptr<vessik::Tree> readOrvaneTree(std::string text)
     FILE *stream = fmemopen(&text[0], text.size(), "r");
     if (stream == nullptr)
         Rcpp::stop("cannot read the pruned tree from memory");
+    LibraryErrors errors;
     std::unique_ptr<vessik::Tree> tree(vessik::readNewickTree(stream));
     std::fclose(stream);
     if (!tree)
-        Rcpp::stop("the pruned tree is not readable by Orvane's tree reader");
+        Rcpp::stop("the pruned tree is not readable by Orvane's tree reader" +
+                   (errors.text.empty() ? std::string() : ": " + errors.text));
     return tree;
 }
 
