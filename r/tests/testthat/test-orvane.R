@@ -52,6 +52,9 @@ test_that("a matrix with the tree as phylo, Newick text or file gives the phylos
   writeLines(newick, path)
   for (tree in list(ape::read.tree(text = newick), newick, path))
     expect_identical(orvane_fit(counts, site, lambda = 0.05, tree = tree)$model, fit$model)
+  by_rows <- phyloseq::phyloseq(phyloseq::otu_table(t(counts), taxa_are_rows = TRUE),
+                                phyloseq::sample_data(study()), phyloseq::phy_tree(study()))
+  expect_identical(orvane_fit(by_rows, "site", lambda = 0.05)$model, fit$model)
   expect_equal(levels(predict(fit, counts)), c("gut", "skin", "soil"))
   expect_equal(dim(coef(fit)), c(3, 6))
   taxa_selected <- selected_taxa(fit)
