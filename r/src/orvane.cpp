@@ -193,8 +193,8 @@ void checkWeights(vessik::Tree &tree, int nFeatures, float w)
 // Fits the model to the samples `x` (samples x taxa, named columns) in the
 // classes `classOf` (1..nClasses, one per row) along the tree in the file
 // `treePath` (named `treeName` in messages); `sampleNames` name the rows in
-// messages. Returns the model file's text,
-// the tree as fitted and the coefficients as the model file holds them.
+// messages. Returns the model file's text, the tree as fitted and the
+// coefficients as the model file holds them.
 // [[Rcpp::export(name = ".orvane_fit")]]
 Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
                      Rcpp::IntegerVector classOf, int nClasses, std::string treePath,
@@ -222,7 +222,8 @@ Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
         if (k < 1 || k > nClasses)
             Rcpp::stop("a class number is outside 1 to " + std::to_string(nClasses));
 
-    Logistic model(dataOf(table, &classOfSample, nClasses), tree.release());
+    const Data data = dataOf(table, &classOfSample, nClasses);
+    Logistic model(data, tree.release());
     ModelRelease release{model};
     model.Train(strength);
     model.Learn(weight);
