@@ -43,11 +43,11 @@ predict.orvane_fit <- function(object, newdata, type = c("class", "prob", "link"
   counts <- study_counts(newdata)
   taxa <- object$taxa
   if (anyDuplicated(colnames(counts))) stop("newdata names a taxon twice")
-  missing <- setdiff(taxa, colnames(counts))
+  lacking <- setdiff(taxa, colnames(counts))
   unknown <- setdiff(colnames(counts), taxa)
-  if (length(missing) > 0)
-    warning(length(missing), " of the model's ", length(taxa), " taxa are not in newdata and count 0: ",
-            name_list(missing))
+  if (length(lacking) > 0)
+    warning(length(lacking), " of the model's ", length(taxa), " taxa are not in newdata and count 0: ",
+            name_list(lacking))
   if (length(unknown) > 0)
     warning(length(unknown), " taxa of newdata are not in the model and are ignored: ",
             name_list(unknown))
