@@ -1,0 +1,184 @@
+# Orvane from R: fitting the tree-penalised multinomial logistic regression
+# to a phyloseq object or a matrix with a tree, and predicting new samples
+# with taxa matched by name. The fit and the scores run Orvane's C++ library
+# (src/orvane.cpp), so a fit holds the model file `Orvane -train` writes for
+# the same samples, classes and tree.
+
+# Fits the model. `x` is a phyloseq object (`class` names a column of its
+# sample data, the tree is its phy_tree unless `tree` is given) or a matrix of
+# counts, samples as rows and taxa as named columns, with `class` one value
+# per sample and `tree` an ape phylo object, Newick text or a Newick file.
+orvane_fit <- function(x, class, w = 0.5, lambda = 1, tree = NULL) {
+  study <- study_of(x, class, tree)
+  counts <- study$counts
+  keep <- !is.na(study$class) & study$class != ""
+  if (!all(keep)) {
+    warning(sum(!keep), " samples without a class are left out")
+    counts <- counts[keep, , drop = FALSE]
+  }
+  labels <- study$class[keep]
+  # Classes are numbered by their names in byte order, as Orvane-prepare numbers them.
+  classes <- sort(unique(labels), method = "radix")
+  if (length(classes) < 2) stop("Orvane needs samples of at least two classes")
+  if (!is.numeric(w) || length(w) != 1 || !is.numeric(lambda) || length(lambda) != 1)
+    stop("w and lambda must be one number each")
+  newick <- newick_file(study$tree)
+  on.exit(if (newick$temporary) unlink(newick$path))
+  fitted <- .orvane_fit(counts, sample_names(counts), match(labels, classes), length(classes),
+                        newick$path, newick$name, w, lambda)
+  coefficients <- fitted$coefficients
+  dimnames(coefficients) <- list(classes, colnames(counts))
+  structure(list(coefficients = coefficients, taxa = colnames(counts), classes = classes,
+                 w = w, lambda = lambda, model = fitted$model, tree = fitted$tree),
+            class = "orvane_fit")
+}
+
+# Predicts new samples (a phyloseq object or a matrix of counts with taxa as
+# named columns): their classes (a factor), the probability of each class
+# (the softmax of the scores), or the scores themselves. Taxa are matched by
+# name: the model's taxa that `newdata` lacks count 0, and taxa the model
+# does not know are ignored, each with a warning.
+predict.orvane_fit <- function(object, newdata, type = c("class", "prob", "link"), ...) {
+  type <- match.arg(type)
+  counts <- study_counts(newdata)
+  taxa <- object$taxa
+  if (anyDuplicated(colnames(counts))) stop("newdata names a taxon twice")
+  lacking <- setdiff(taxa, colnames(counts))
+  unknown <- setdiff(colnames(counts), taxa)
+  if (length(lacking) > 0)
+    warning(length(lacking), " of the model's ", length(taxa), " taxa are not in newdata and count 0: ",
+            name_list(lacking))
+  if (length(unknown) > 0)
+    warning(length(unknown), " taxa of newdata are not in the model and are ignored: ",
+            name_list(unknown))
+  aligned <- matrix(0, nrow(counts), length(taxa), dimnames = list(rownames(counts), taxa))
+  shared <- intersect(taxa, colnames(counts))
+  aligned[, shared] <- counts[, shared]
+  scored <- .orvane_scores(object$coefficients, aligned, sample_names(aligned))
+  if (type == "class")
+    return(stats::setNames(factor(object$classes[scored$class], levels = object$classes),
+                           rownames(counts)))
+  link <- scored$link
+  dimnames(link) <- list(rownames(counts), object$classes)
+  if (type == "link") return(link)
+  # exp(s - max s) / sum: nothing overflows.
+  shifted <- exp(link - apply(link, 1, max))
+  shifted / rowSums(shifted)
+}
+
+# The coefficients, classes x taxa, as the model file holds them.
+coef.orvane_fit <- function(object, ...) object$coefficients
+
+# Every nonzero coefficient: class, taxon and coefficient, by class in class
+# order and, within a class, largest magnitude first (ties in taxon order).
+selected_taxa <- function(fit) {
+  b <- fit$coefficients
+  rows <- lapply(seq_along(fit$classes), function(k) {
+    j <- which(b[k, ] != 0)
+    j <- j[order(-abs(b[k, j]), j)]
+    data.frame(class = rep(fit$classes[k], length(j)), taxon = fit$taxa[j],
+               coefficient = unname(b[k, j]), stringsAsFactors = FALSE)
+  })
+  do.call(rbind, rows)
+}
+
+print.orvane_fit <- function(x, ...) {
+  cat("Orvane model (w = ", x$w, ", lambda = ", x$lambda, "): ", length(x$classes), " classes, ",
+      length(x$taxa), " taxa, ", sum(x$coefficients != 0), " nonzero coefficients\n", sep = "")
+  invisible(x)
+}
+
+# The counts (samples x taxa), classes and tree of a phyloseq object or of a
+# matrix with its classes and tree.
+study_of <- function(x, class, tree) {
+  counts <- study_counts(x)
+  if (inherits(x, "phyloseq")) {
+    if (!is.character(class) || length(class) != 1)
+      stop("with a phyloseq object, class names a column of its sample data")
+    sheet <- phyloseq::sample_data(x, errorIfNULL = FALSE)
+    if (is.null(sheet) || !class %in% colnames(sheet))
+      stop("the phyloseq object has no sample data column ", class)
+    class <- methods::as(sheet, "data.frame")[rownames(counts), class]
+    if (is.null(tree)) tree <- phyloseq::phy_tree(x, errorIfNULL = FALSE)
+  }
+  if (is.null(tree)) stop("a tree is needed: an ape phylo object, Newick text or a Newick file")
+  if (length(class) != nrow(counts))
+    stop("class has ", length(class), " values for ", nrow(counts), " samples")
+  list(counts = counts, class = as.character(class), tree = tree)
+}
+
+# Samples as rows, taxa as named columns, values as doubles.
+study_counts <- function(x) {
+  if (inherits(x, "phyloseq")) {
+    table <- phyloseq::otu_table(x)
+    counts <- methods::as(table, "matrix")
+    if (phyloseq::taxa_are_rows(table)) counts <- t(counts)
+  } else {
+    counts <- as.matrix(x)
+  }
+  if (is.null(colnames(counts))) stop("the columns of the counts need taxon names")
+  if (!is.numeric(counts)) stop("the counts must be numbers")
+  storage.mode(counts) <- "double"
+  counts
+}
+
+sample_names <- function(counts) {
+  if (is.null(rownames(counts))) as.character(seq_len(nrow(counts))) else rownames(counts)
+}
+
+name_list <- function(names) {
+  shown <- paste0("'", utils::head(names, 5), "'", collapse = ", ")
+  if (length(names) > 5) paste0(shown, ", ...") else shown
+}
+
+# A Newick file for the tree: the file given, or a temporary one holding the
+# text given or written from an ape phylo object.
+newick_file <- function(tree) {
+  if (inherits(tree, "phylo")) {
+    text <- phylo_newick(tree)
+    name <- "the tree"
+  } else if (is.character(tree) && length(tree) == 1 && !grepl("(", tree, fixed = TRUE)) {
+    if (!file.exists(tree)) stop("tree file ", tree, " does not exist")
+    return(list(path = tree, name = tree, temporary = FALSE))
+  } else if (is.character(tree)) {
+    text <- paste(tree, collapse = "\n")
+    name <- "the Newick text"
+  } else {
+    stop("tree must be an ape phylo object, Newick text or the path of a Newick file")
+  }
+  path <- tempfile(fileext = ".nwk")
+  writeLines(text, path)
+  list(path = path, name = name, temporary = TRUE)
+}
+
+# Newick text of an ape phylo object: children in the order of its edge
+# matrix, tips quoted (so that any label survives), branch lengths with all
+# 17 significant digits. Built from the tips up, without recursion, so that
+# deep trees do not exhaust R's stack.
+phylo_newick <- function(phy) {
+  edge <- phy$edge
+  n_nodes <- max(edge)
+  parent <- integer(n_nodes)
+  parent[edge[, 2]] <- edge[, 1]
+  length_text <- character(n_nodes)
+  if (!is.null(phy$edge.length))
+    length_text[edge[, 2]] <- ifelse(is.na(phy$edge.length), "",
+                                     paste0(":", sprintf("%.17g", phy$edge.length)))
+  text <- character(n_nodes)
+  tips <- seq_along(phy$tip.label)
+  text[tips] <- paste0("'", gsub("'", "''", phy$tip.label, fixed = TRUE), "'", length_text[tips])
+  children <- split(edge[, 2], factor(edge[, 1], levels = seq_len(n_nodes)))
+  root <- setdiff(edge[, 1], edge[, 2])
+  # Breadth-first from the root; read backwards, children come before parents.
+  order <- integer(n_nodes)
+  order[1] <- root
+  filled <- 1
+  for (i in seq_len(n_nodes)) {
+    below <- children[[order[i]]]
+    order[filled + seq_along(below)] <- below
+    filled <- filled + length(below)
+  }
+  for (node in rev(order[!order %in% tips]))
+    text[node] <- paste0("(", paste(text[children[[node]]], collapse = ","), ")", length_text[node])
+  paste0(text[root], ";")
+}

@@ -1,0 +1,3 @@
+library(testthat)
+library(orvane)
+test_check("orvane")

@@ -1,0 +1,93 @@
+# A small study as a phyloseq object: three sites of four samples each, whose
+# counts lean towards the site's own taxa.
+newick <- "((otuA:0.1,otuB:0.2):0.3,(otuC:0.2,(otuD:0.1,otuE:0.4):0.1):0.2,otuF:0.5);"
+taxa <- c("otuA", "otuB", "otuC", "otuD", "otuE", "otuF")
+site <- rep(c("gut", "skin", "soil"), each = 4)
+set.seed(7)
+counts <- matrix(rpois(72, 3), 12, 6, dimnames = list(paste0("S", 1:12), taxa))
+counts[site == "gut", 1:2] <- counts[site == "gut", 1:2] + 20
+counts[site == "soil", 4:6] <- counts[site == "soil", 4:6] + 15
+
+study <- function() {
+  skip_if_not_installed("phyloseq")
+  phyloseq::phyloseq(phyloseq::otu_table(counts, taxa_are_rows = FALSE),
+                     phyloseq::sample_data(data.frame(site = site, row.names = rownames(counts))),
+                     phyloseq::phy_tree(ape::read.tree(text = newick)))
+}
+
+# Runs a program of the repository's build, found through ORVANE_BIN.
+program <- function(name, ...) {
+  bin <- Sys.getenv("ORVANE_BIN")
+  if (bin == "" || !file.exists(file.path(bin, name)))
+    skip("ORVANE_BIN does not name a folder with the built programs (as .ci/run sets it)")
+  output <- suppressWarnings(system2(file.path(bin, name), c(...), stdout = TRUE, stderr = TRUE))
+  expect(is.null(attr(output, "status")), paste(name, "failed:", paste(output, collapse = "\n")))
+}
+
+test_that("a phyloseq fit gives the model and the classes of Orvane-prepare, Orvane -train and -test", {
+  ps <- study()
+  dir <- withr::local_tempdir()
+  writeLines(c(paste(c("", taxa), collapse = "\t"),
+               paste(rownames(counts), apply(counts, 1, paste, collapse = "\t"), sep = "\t")),
+             file.path(dir, "table.tsv"))
+  writeLines(c("sample-id\tsite", paste(rownames(counts), site, sep = "\t")), file.path(dir, "meta.tsv"))
+  writeLines(newick, file.path(dir, "tree.nwk"))
+  data <- file.path(dir, "data")
+  program("Orvane-prepare", "-table", file.path(dir, "table.tsv"), "-metadata", file.path(dir, "meta.tsv"),
+          "-column", "site", "-tree", file.path(dir, "tree.nwk"), "-o", data)
+  for (setting in list(c(0.5, 0.05), c(-1, 0.02), c(1, 0))) {
+    fit <- orvane_fit(ps, "site", w = setting[1], lambda = setting[2])
+    model <- file.path(dir, "model.txt")
+    program("Orvane", "-train", "-d", file.path(data, "samples.txt"), "-l", file.path(data, "labels.txt"),
+            "-t", file.path(data, "tree.tre"), "-w", setting[1], "-lambda", setting[2], "-o", model)
+    expect_identical(fit$model, paste0(paste(readLines(model), collapse = "\n"), "\n"))
+    program("Orvane", "-test", "-d", file.path(data, "samples.txt"), "-c", model, "-o", file.path(dir, "classes.txt"))
+    expect_identical(as.integer(predict(fit, ps)), as.integer(readLines(file.path(dir, "classes.txt"))))
+  }
+})
+
+test_that("a matrix with the tree as phylo, Newick text or file gives the phyloseq fit", {
+  fit <- orvane_fit(study(), "site", lambda = 0.05)
+  path <- withr::local_tempfile(fileext = ".nwk")
+  writeLines(newick, path)
+  for (tree in list(ape::read.tree(text = newick), newick, path))
+    expect_identical(orvane_fit(counts, site, lambda = 0.05, tree = tree)$model, fit$model)
+  by_rows <- phyloseq::phyloseq(phyloseq::otu_table(t(counts), taxa_are_rows = TRUE),
+                                phyloseq::sample_data(study()), phyloseq::phy_tree(study()))
+  expect_identical(orvane_fit(by_rows, "site", lambda = 0.05)$model, fit$model)
+  expect_equal(levels(predict(fit, counts)), c("gut", "skin", "soil"))
+  expect_equal(dim(coef(fit)), c(3, 6))
+  taxa_selected <- selected_taxa(fit)
+  expect_equal(nrow(taxa_selected), sum(coef(fit) != 0))
+  expect_true(all(diff(abs(taxa_selected$coefficient[taxa_selected$class == "gut"])) <= 0))
+})
+
+test_that("prediction matches taxa by name and warns about missing and unknown ones", {
+  fit <- orvane_fit(counts, site, lambda = 0.05, tree = newick)
+  expected <- predict(fit, counts, type = "prob")
+  expect_equal(rowSums(expected), setNames(rep(1, 12), rownames(counts)))
+  expect_identical(predict(fit, counts[, rev(taxa)], type = "prob"), expected)
+  expect_warning(lacking <- predict(fit, counts[, -2], type = "link"), "'otuB'")
+  zeroed <- counts
+  zeroed[, 2] <- 0
+  expect_identical(lacking, predict(fit, zeroed, type = "link"))
+  expect_warning(extra <- predict(fit, cbind(counts, otuZ = 5L)), "'otuZ'")
+  expect_identical(extra, predict(fit, counts))
+})
+
+test_that("a model survives saveRDS and readRDS", {
+  fit <- orvane_fit(counts, site, lambda = 0.05, tree = newick)
+  path <- withr::local_tempfile(fileext = ".rds")
+  saveRDS(fit, path)
+  expect_identical(readRDS(path), fit)
+  expect_identical(predict(readRDS(path), counts), predict(fit, counts))
+})
+
+test_that("bad inputs give R errors", {
+  expect_error(orvane_fit(counts, site, tree = "((otuA,otuB),otuC;"), "Newick text:1:")
+  expect_error(orvane_fit(counts, site, tree = "((otuA,otuB),(otuC,otuD));"), "'otuE', 'otuF'")
+  expect_error(orvane_fit(counts, site, tree = "(otuA,otuB,otuC,otuD,otuE,otuF);", w = -1), "not numbers")
+  expect_error(orvane_fit(counts, site, tree = newick, w = 2), "w must be")
+  expect_error(orvane_fit(-counts, site, tree = newick), "'S1'")
+  expect_error(orvane_fit(counts, rep("gut", 12), tree = newick), "two classes")
+})
