@@ -17,6 +17,7 @@
 
 #include "io/prepare.h"
 #include "io/study_tree.h"
+#include "model/Converged.h"
 #include "model/Logistic.h"
 #include "model/ModelFile.h"
 #include "model/SampleTable.h"
@@ -25,10 +26,6 @@
 #include "tree/newick.h"
 
 // The converged solver, where this source tree has it.
-#if __has_include("model/Converged.h")
-#include "model/Converged.h"
-#define ORVANE_HAS_CONVERGED 1
-#endif
 
 namespace py = pybind11;
 
@@ -194,10 +191,6 @@ py::tuple fit(const FloatRows &x, const std::vector<int> &y, int nClasses,
         refuse("with w " + std::to_string(static_cast<int>(w)) +
                " the penalty weights are not numbers: the node heights, made from the branch"
                " lengths above the internal nodes, are all 0");
-#ifndef ORVANE_HAS_CONVERGED
-    if (solver == "converged")
-        refuse("this build of orvane lacks the converged solver; use solver=\"cyclic\"");
-#endif
     std::vector<int> classOfSample(y.size());
     for (std::size_t i = 0; i < y.size(); i++)
         classOfSample[i] = y[i] + 1;
@@ -205,9 +198,7 @@ py::tuple fit(const FloatRows &x, const std::vector<int> &y, int nClasses,
     {
         py::gil_scoped_release unlocked;
         if (solver == "converged") {
-#ifdef ORVANE_HAS_CONVERGED
             fitConverged(model, w, lambda, ConvergedOptions());
-#endif
         } else {
             model.Train(lambda);
             model.Learn(w);
@@ -352,11 +343,6 @@ PYBIND11_MODULE(_core, m)
 {
     m.doc() = "Orvane's model, study and report libraries (used by orvane.TreeClassifier)";
     vessik::setMessageSink(collectErrors);
-#ifdef ORVANE_HAS_CONVERGED
-    m.attr("has_converged") = true;
-#else
-    m.attr("has_converged") = false;
-#endif
     m.def("fit", &fit, py::arg("x"), py::arg("y"), py::arg("n_classes"), py::arg("features"),
           py::arg("newick"), py::arg("tree_name"), py::arg("w"), py::arg("lam"), py::arg("solver"));
     m.def("classify", &classify, py::arg("beta"), py::arg("x"));
