@@ -87,10 +87,16 @@ Data dataOfRows(const FloatRows &x, const std::vector<int> *classOfSample, int n
     SampleTable table;
     table.nSamples = table.nLines = static_cast<int>(x.shape(0));
     table.nFeatures = static_cast<int>(x.shape(1));
-    table.reserve(static_cast<std::size_t>(x.size()) + 1);
+    // As the reader keeps them: each row's nonzero values, in column order.
     const float *values = x.data();
-    for (py::ssize_t c = 0; c < x.size(); c++)
-        table.add(values[c]);
+    for (py::ssize_t i = 0; i < x.shape(0); i++) {
+        for (py::ssize_t j = 0; j < x.shape(1); j++) {
+            const float value = values[i * x.shape(1) + j];
+            if (value != 0.0f)
+                table.add(static_cast<std::int32_t>(j), value);
+        }
+        table.rowStart.push_back(table.rowStart.back());
+    }
     return dataOf(table, classOfSample, nClasses);
 }
 
@@ -225,10 +231,12 @@ py::tuple classify(const FloatRows &beta, const FloatRows &x)
     py::array_t<double> probabilities({n, c});
     auto s = scores.mutable_unchecked<2>();
     auto p = probabilities.mutable_unchecked<2>();
+    const std::vector<char> finite = model.finiteClasses();
     for (py::ssize_t i = 0; i < n; i++) {
         std::vector<float> row(c);
         for (py::ssize_t k = 0; k < c; k++)
-            s(i, k) = row[k] = model.classScore(model.data.X + i * model.data.M, model.data.M, static_cast<int>(k));
+            s(i, k) = row[k] = model.classScore(model.data, static_cast<int>(i), static_cast<int>(k),
+                                                finite[k] != 0);
         predicted.mutable_at(i) = model.pred(static_cast<int>(i)) - 1;
         const std::vector<double> probability = softmax(row);
         for (py::ssize_t k = 0; k < c; k++)

@@ -117,7 +117,7 @@ TreeView viewOf(const vessik::Tree &tree)
     return view;
 }
 
-std::vector<std::string> lineageLevels(const std::string &lineage)
+std::vector<std::string> assignedLevels(const std::string &lineage)
 {
     std::vector<std::string> levels;
     std::string::size_type start = 0;
@@ -149,7 +149,7 @@ void sharedLineages(const TreeView &tree, const FeatureNames &features,
     known.assign(n, false);
     for (int v = n - 1; v >= 0; v--) {
         if (tree.feature[v] >= 0) {
-            shared[v] = lineageLevels(features.taxonomy[tree.feature[v]]);
+            shared[v] = assignedLevels(features.taxonomy[tree.feature[v]]);
             known[v] = !features.taxonomy[tree.feature[v]].empty();
         }
         const int p = tree.parent[v];

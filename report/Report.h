@@ -67,7 +67,7 @@ TreeView viewOf(const vessik::Tree &tree);
 
 // The levels of a lineage such as "k__Bacteria; p__Firmicutes; g__", cut
 // at its first empty rank ("", or a prefix like "g__" with nothing after it).
-std::vector<std::string> lineageLevels(const std::string &lineage);
+std::vector<std::string> assignedLevels(const std::string &lineage);
 
 struct Clade {
     int klass;  // from 0

@@ -312,7 +312,7 @@ std::string tipLabel(const FeatureNames &features, int feature)
     const std::string &id = features.ids[feature];
     if (!features.hasTaxonomy)
         return id;
-    const std::vector<std::string> levels = lineageLevels(features.taxonomy[feature]);
+    const std::vector<std::string> levels = assignedLevels(features.taxonomy[feature]);
     return levels.empty() ? id : levels.back() + " (" + id + ")";
 }
 

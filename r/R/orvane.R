@@ -24,11 +24,19 @@ orvane_fit <- function(x, class, w = 0.5, lambda = 1, tree = NULL) {
     stop("w and lambda must be one number each")
   newick <- newick_file(study$tree)
   on.exit(if (newick$temporary) unlink(newick$path))
+  # Samples in byte order of their IDs and taxa in the tree's order, as
+  # Orvane-prepare lays out a data folder: the same model whatever the order
+  # of the phyloseq object.
+  if (!is.null(rownames(counts))) {
+    keep <- order(rownames(counts), method = "radix")
+    counts <- counts[keep, , drop = FALSE]
+    labels <- labels[keep]
+  }
   fitted <- .orvane_fit(counts, sample_names(counts), match(labels, classes), length(classes),
                         newick$path, newick$name, w, lambda)
   coefficients <- fitted$coefficients
-  dimnames(coefficients) <- list(classes, colnames(counts))
-  structure(list(coefficients = coefficients, taxa = colnames(counts), classes = classes,
+  dimnames(coefficients) <- list(classes, fitted$taxa)
+  structure(list(coefficients = coefficients, taxa = fitted$taxa, classes = classes,
                  w = w, lambda = lambda, model = fitted$model, tree = fitted$tree),
             class = "orvane_fit")
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "io/study_tree.h"
+#include "io/taxonomy_tree.h"
 #include "model/Logistic.h"
 #include "model/SampleTable.h"
 #include "tree/newick.h"
@@ -79,7 +80,6 @@ SampleTable sampleTableOf(const Rcpp::NumericMatrix &x, const Rcpp::CharacterVec
     if (!fits(n, m))
         Rcpp::stop(tooLarge(n, "samples", m, "taxa"));
     SampleTable table;
-    table.reserve(static_cast<std::size_t>(n) * m);
     for (int i = 0; i < n; i++) {
         float sum = 0.0f;
         for (int j = 0; j < m; j++) {
@@ -87,9 +87,13 @@ SampleTable sampleTableOf(const Rcpp::NumericMatrix &x, const Rcpp::CharacterVec
             if (!std::isfinite(value) || value < 0.0f)
                 Rcpp::stop("sample " + rowName(rowNames, i) +
                            " has a count that is not a finite number of at least 0");
-            sum += value;
-            table.add(value);
+            // As the reader keeps them: each row's nonzero values, in column order.
+            if (value != 0.0f) {
+                sum += value;
+                table.add(j, value);
+            }
         }
+        table.rowStart.push_back(table.rowStart.back());
         if (sum == 0.0f)
             Rcpp::stop("sample " + rowName(rowNames, i) + " has no counts in the taxa");
         if (!std::isfinite(sum))
@@ -103,8 +107,16 @@ SampleTable sampleTableOf(const Rcpp::NumericMatrix &x, const Rcpp::CharacterVec
 
 // The study tree at `path` pruned to the taxa, in the form `Orvane -train`
 // reads: one line of Newick whose leaves are the taxa's column numbers.
-std::string orvaneTreeText(const std::string &path, const std::string &shownPath,
-                           const std::vector<std::string> &taxa)
+// The tree as fitted, and the taxa in the order of its columns.
+struct FittedTree {
+    std::string text;
+    std::vector<int> columns;  // the column of `x` each model column takes
+};
+
+// As Orvane-prepare orders a data folder: the children of every node by the
+// smallest taxon ID below them, the columns in the order of the tips.
+FittedTree orvaneTreeText(const std::string &path, const std::string &shownPath,
+                          const std::vector<std::string> &taxa)
 {
     StudyTree study;
     std::string problem = readStudyTree(path, study);
@@ -129,13 +141,24 @@ std::string orvaneTreeText(const std::string &path, const std::string &shownPath
     if (nOffTree > 0)
         Rcpp::stop(shownPath + " lacks " + std::to_string(nOffTree) + " of the " +
                    std::to_string(taxa.size()) + " taxa: " + offTree + (nOffTree > 5 ? ", ..." : ""));
-    const StudyTree pruned = pruneTree(
+    StudyTree pruned = pruneTree(
         study, [&](const vessik::Node *leaf) { return columnOf.count(leaf->longname) != 0; });
+    std::unordered_map<const vessik::Node *, std::string> key;
+    for (int i = 0; i < pruned.tree->nnodes; i++)
+        if (pruned.tree->nodes[i]->isLeaf())
+            key.emplace(pruned.tree->nodes[i], pruned.tree->nodes[i]->longname);
+    FittedTree fitted;
+    std::unordered_map<std::string, int> fittedColumn;
+    for (const vessik::Node *tip : orderChildren(pruned, key)) {
+        fittedColumn.emplace(tip->longname, static_cast<int>(fitted.columns.size()));
+        fitted.columns.push_back(columnOf.at(tip->longname));
+    }
     std::ostringstream text;
     writeOrvaneTree(text, *pruned.tree, [&](const vessik::Node *leaf) {
-        return std::to_string(columnOf.at(leaf->longname));
+        return std::to_string(fittedColumn.at(leaf->longname));
     });
-    return text.str();
+    fitted.text = text.str();
+    return fitted;
 }
 
 // Orvane's own tree reader on the text, as `Orvane -train` reads tree.tre.
@@ -208,9 +231,16 @@ Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
         Rcpp::stop("lambda must be a finite number of at least 0");
     if (classOf.size() != x.nrow())
         Rcpp::stop("one class per sample is needed");
-    SampleTable table = sampleTableOf(x, sampleNames);
     const std::vector<std::string> taxa = Rcpp::as<std::vector<std::string>>(Rcpp::colnames(x));
-    const std::string treeText = orvaneTreeText(treePath, treeName, taxa);
+    const FittedTree fitted = orvaneTreeText(treePath, treeName, taxa);
+    Rcpp::NumericMatrix ordered(x.nrow(), static_cast<int>(fitted.columns.size()));
+    Rcpp::CharacterVector orderedTaxa(fitted.columns.size());
+    for (std::size_t c = 0; c < fitted.columns.size(); c++) {
+        ordered(Rcpp::_, static_cast<int>(c)) = x(Rcpp::_, fitted.columns[c]);
+        orderedTaxa[c] = taxa[fitted.columns[c]];
+    }
+    SampleTable table = sampleTableOf(ordered, sampleNames);
+    const std::string &treeText = fitted.text;
     std::unique_ptr<vessik::Tree> tree = readOrvaneTree(treeText);
     if (!fits(nClasses, table.nFeatures))
         Rcpp::stop(tooLarge(nClasses, "classes", table.nFeatures, "taxa"));
@@ -243,7 +273,8 @@ Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
             coefficients(k, j) = value;
         }
     return Rcpp::List::create(Rcpp::Named("model") = text.str(), Rcpp::Named("tree") = treeText,
-                              Rcpp::Named("coefficients") = coefficients);
+                              Rcpp::Named("coefficients") = coefficients,
+                              Rcpp::Named("taxa") = orderedTaxa);
 }
 
 // The scores (classes x taxa coefficients times each sample's relative
@@ -271,11 +302,11 @@ Rcpp::List orvaneScores(Rcpp::NumericMatrix coefficients, Rcpp::NumericMatrix x,
     const int n = model.nSamples;
     Rcpp::IntegerVector predicted(n);
     Rcpp::NumericMatrix scores(n, model.nClasses);
+    const std::vector<char> finite = model.finiteClasses();
     for (int i = 0; i < n; i++) {
         predicted[i] = model.pred(i);
-        const float *row = model.data.X + static_cast<std::size_t>(i) * model.nFeatures;
         for (int k = 0; k < model.nClasses; k++)
-            scores(i, k) = model.classScore(row, model.nFeatures, k);
+            scores(i, k) = model.classScore(model.data, i, k, finite[k] != 0);
     }
     return Rcpp::List::create(Rcpp::Named("class") = predicted, Rcpp::Named("link") = scores);
 }

@@ -87,8 +87,8 @@ TEST(Clades, HandWorkedTreeWithNamesAndTaxonomy)
               "x\tnode3\t\tnode2\t2\t1\t3\tk__B; p__F\n"
               "y\tnode1\t\t-\t5\t1\t2\t\n"
               "y\tnode4\t\tnode1\t2\t1\t2\tk__A\n");
-    EXPECT_EQ(lineageLevels(" k__B ;p__F;  ; c__X"), (std::vector<std::string>{"k__B", "p__F"}));
-    EXPECT_EQ(lineageLevels(""), std::vector<std::string>{});
+    EXPECT_EQ(assignedLevels(" k__B ;p__F;  ; c__X"), (std::vector<std::string>{"k__B", "p__F"}));
+    EXPECT_EQ(assignedLevels(""), std::vector<std::string>{});
 }
 
 namespace {
