@@ -46,6 +46,7 @@ TEST(Softmax, HandComputedAndSafeFromOverflow)
     // Scores far beyond what exp can hold give the same answer as their differences.
     const std::vector<double> large = softmax({1000.0f, 999.0f});
     EXPECT_NEAR(large[0], 0.7310585786300049, 1e-15);
+    EXPECT_EQ(softmax({1000.0f, 0.0f}), (std::vector<double>{1.0, 0.0}));
     const std::vector<double> low = softmax({-1000.0f, -1000.0f, -1000.0f});
     for (const double p : low)
         EXPECT_NEAR(p, 1.0 / 3, 1e-15);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <new>
 #include <optional>
 #include <numeric>
 #include <set>
@@ -276,3 +277,25 @@ TEST(OrvaneFolds, GroupsFileIsCheckedBeforeAnyFileIsWritten)
 }
 
 } // namespace
+
+// A fit that fails (out of memory, say) reaches whoever asks for its result,
+// on one thread or several, and is never read as a fit with no errors.
+TEST(FitQueue, AFailedFitIsRethrownNeverScored)
+{
+    for (const int jobs : {1, 3}) {
+        std::vector<FitTask> tasks;
+        for (int t = 0; t < 6; t++)
+            tasks.push_back({0.5f, 1.0f, 0, t});
+        FitQueue queue(tasks, jobs,
+                       [](const FitTask &task) {
+                           if (task.fold == 3)
+                               throw std::bad_alloc();
+                           return FitResult{0.25f, {task.fold}};
+                       },
+                       nullptr);
+        for (std::size_t t = 0; t < 3; t++)
+            EXPECT_EQ(queue.result(t).predicted, std::vector<int>{static_cast<int>(t)}) << jobs;
+        EXPECT_THROW(queue.result(3), std::bad_alloc) << jobs;
+        EXPECT_EQ(queue.result(5).error, 0.25f) << jobs;
+    }
+}
