@@ -88,6 +88,9 @@ private:
     void gradient(const std::vector<double> &residual, std::vector<double> &g) const;
     void prox(const std::vector<double> &z, double tau, std::vector<double> &out);
     double penalty(const std::vector<double> &b);
+    // nodeSq of node v, per class: the squares of b's leaves directly below v
+    // plus the children's nodeSq (which must be current).
+    double *groupSquares(int v, const std::vector<double> &b);
     double dualNorm(const std::vector<double> &g, int k);
     // Relative duality gap at x with scores mx; sets `primal`.
     double relativeGap(double lambda, const std::vector<double> &mx, double &primal);
@@ -193,18 +196,7 @@ void Solver::prox(const std::vector<double> &z, double tau, std::vector<double> 
     }
     // Up: children have higher preorder numbers than their parent.
     for (int v = p.V - 1; v >= 0; v--) {
-        double *sq = &nodeSq[static_cast<std::size_t>(v) * C];
-        std::fill(sq, sq + C, 0.0);
-        for (int e = p.leafStart[v]; e < p.leafStart[v + 1]; e++) {
-            const double *bj = &out[static_cast<std::size_t>(p.leafList[e]) * C];
-            for (int k = 0; k < C; k++)
-                sq[k] += bj[k] * bj[k];
-        }
-        for (int e = p.childStart[v]; e < p.childStart[v + 1]; e++) {
-            const double *child = &nodeSq[static_cast<std::size_t>(p.childList[e]) * C];
-            for (int k = 0; k < C; k++)
-                sq[k] += child[k];
-        }
+        double *sq = groupSquares(v, out);
         const double threshold = tau * p.groupWeight[v];
         double *f = &scale[static_cast<std::size_t>(v) * C];
         for (int k = 0; k < C; k++) {
@@ -229,6 +221,24 @@ void Solver::prox(const std::vector<double> &z, double tau, std::vector<double> 
     }
 }
 
+double *Solver::groupSquares(int v, const std::vector<double> &b)
+{
+    const int C = p.C;
+    double *sq = &nodeSq[static_cast<std::size_t>(v) * C];
+    std::fill(sq, sq + C, 0.0);
+    for (int e = p.leafStart[v]; e < p.leafStart[v + 1]; e++) {
+        const double *bj = &b[static_cast<std::size_t>(p.leafList[e]) * C];
+        for (int k = 0; k < C; k++)
+            sq[k] += bj[k] * bj[k];
+    }
+    for (int e = p.childStart[v]; e < p.childStart[v + 1]; e++) {
+        const double *child = &nodeSq[static_cast<std::size_t>(p.childList[e]) * C];
+        for (int k = 0; k < C; k++)
+            sq[k] += child[k];
+    }
+    return sq;
+}
+
 double Solver::penalty(const std::vector<double> &b)
 {
     const int C = p.C;
@@ -237,18 +247,7 @@ double Solver::penalty(const std::vector<double> &b)
         for (int k = 0; k < C; k++)
             total += p.leafWeight[j] * std::fabs(b[static_cast<std::size_t>(j) * C + k]);
     for (int v = p.V - 1; v >= 0; v--) {
-        double *sq = &nodeSq[static_cast<std::size_t>(v) * C];
-        std::fill(sq, sq + C, 0.0);
-        for (int e = p.leafStart[v]; e < p.leafStart[v + 1]; e++) {
-            const double *bj = &b[static_cast<std::size_t>(p.leafList[e]) * C];
-            for (int k = 0; k < C; k++)
-                sq[k] += bj[k] * bj[k];
-        }
-        for (int e = p.childStart[v]; e < p.childStart[v + 1]; e++) {
-            const double *child = &nodeSq[static_cast<std::size_t>(p.childList[e]) * C];
-            for (int k = 0; k < C; k++)
-                sq[k] += child[k];
-        }
+        const double *sq = groupSquares(v, b);
         for (int k = 0; k < C; k++)
             total += p.groupWeight[v] * std::sqrt(sq[k]);
     }

@@ -176,39 +176,18 @@ std::unique_ptr<vessik::Tree> readOrvaneTree(std::string text)
     return tree;
 }
 
-int internalNodes(const vessik::Tree &tree)
-{
-    int count = 0;
-    for (int i = 0; i < tree.nnodes; i++)
-        count += !tree.nodes[i]->isLeaf();
-    return count;
-}
-
 // With w = -1 or -2 the penalty weights divide node heights by the largest
 // one; a tree without branch lengths above its internal nodes makes them not
 // numbers, and the fit would end with every coefficient 0.
 void checkWeights(vessik::Tree &tree, int nFeatures, float w)
 {
-    if (w != -1.0f && w != -2.0f)
+    if ((w != -1.0f && w != -2.0f) || penaltyWeightsAreNumbers(&tree, nFeatures, w))
         return;
-    Data none;
-    none.M = nFeatures;
-    Logistic probe(none, &tree);
-    probe.LoadTheTree(w);
-    bool finite = true;
-    for (int v = 0; v < probe.nNodes; v++)
-        finite = finite && std::isfinite(probe.groupWeight[v]);
-    for (int j : probe.leafFeatures)
-        finite = finite && std::isfinite(probe.leafWeight[j]);
-    probe.tree = nullptr;  // the tree stays with the caller
-    probe.root = nullptr;
-    probe.del();
     std::ostringstream shown;
     shown << w;
-    if (!finite)
-        Rcpp::stop("with w = " + shown.str() +
-                   " the penalty weights are not numbers: the node heights, made from the branch"
-                   " lengths above the internal nodes, are all 0");
+    Rcpp::stop("with w = " + shown.str() +
+               " the penalty weights are not numbers: the node heights, made from the branch"
+               " lengths above the internal nodes, are all 0");
 }
 
 } // namespace
@@ -244,8 +223,8 @@ Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
     std::unique_ptr<vessik::Tree> tree = readOrvaneTree(treeText);
     if (!fits(nClasses, table.nFeatures))
         Rcpp::stop(tooLarge(nClasses, "classes", table.nFeatures, "taxa"));
-    if (!fits(internalNodes(*tree), nClasses))
-        Rcpp::stop(tooLarge(internalNodes(*tree), "internal nodes", nClasses, "classes"));
+    if (!fits(countInternalNodes(*tree), nClasses))
+        Rcpp::stop(tooLarge(countInternalNodes(*tree), "internal nodes", nClasses, "classes"));
     checkWeights(*tree, table.nFeatures, weight);
     std::vector<int> classOfSample(classOf.begin(), classOf.end());
     for (int k : classOfSample)
