@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -165,18 +166,25 @@ TEST_F(Outputs, FifosDevicesAndOpenDescriptorsAreWrittenInPlace)
     EXPECT_EQ(entries(), (std::set<std::string>{"fifo", "stdout", "captured.txt", "null"}));
 }
 
+// A writer that writes a little, and sends `signalNumber` to its own process
+// on its second call.
+Writer signalOnSecondCall(int signalNumber)
+{
+    auto called = std::make_shared<int>(0);
+    return [called, signalNumber](std::ostream &out) {
+        out << "partial" << std::flush;
+        if (++*called == 2)
+            kill(getpid(), signalNumber);
+    };
+}
+
 TEST_F(Outputs, SignalsRemoveTheTemporaryFilesAndEndTheProcess)
 {
     writeFile(dir / "a.txt", "old a\n");
     for (const int signalNumber : {SIGTERM, SIGINT}) {
         // The signal arrives while the second of three files is being written.
         const int status = inChild([&] {
-            int called = 0;
-            const Writer write = [&](std::ostream &out) {
-                out << "partial" << std::flush;
-                if (++called == 2)
-                    kill(getpid(), signalNumber);
-            };
+            const Writer write = signalOnSecondCall(signalNumber);
             writeFilesAtomically({{path("a.txt"), write}, {path("b.txt"), write},
                                   {path("c.txt"), write}});
         });
@@ -354,12 +362,7 @@ TEST_F(Outputs, SignalsWhileAFolderIsWrittenLeaveNoTemporaryFolder)
         for (const int signalNumber : {SIGTERM, SIGINT}) {
             // The signal arrives while the second of three files is being written.
             const int status = inChild([&] {
-                int called = 0;
-                const Writer write = [&](std::ostream &out) {
-                    out << "partial" << std::flush;
-                    if (++called == 2)
-                        kill(getpid(), signalNumber);
-                };
+                const Writer write = signalOnSecondCall(signalNumber);
                 writeFolderAtomically(path(name), {{"a", write}, {"b", write}, {"c", write}});
             });
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << name;
