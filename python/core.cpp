@@ -6,7 +6,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <random>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -24,6 +27,12 @@
 #include "report/Report.h"
 #include "tree/messages.h"
 #include "tree/newick.h"
+#include "validation/LambdaGrid.h"
+#include "validation/Nested.h"
+#include "validation/Summary.h"
+#include "validation/Testing.h"
+#include "validation/folds.h"
+#include "validation/setsCheck.h"
 
 // The converged solver, where this source tree has it.
 
@@ -175,12 +184,20 @@ void setBeta(Logistic &model, const FloatRows &beta)
     std::copy(beta.data(), beta.data() + beta.size(), model.beta);
 }
 
-// Fits the model to rows `x` of classes `y` (from 0) as Orvane -train fits
-// the same data set; returns the coefficients, the numbered tree and the
-// model file's text.
-py::tuple fit(const FloatRows &x, const std::vector<int> &y, int nClasses,
-              const std::vector<std::string> &features, const py::object &newick,
-              const std::string &treeName, float w, float lambda, const std::string &solver)
+// Class numbers from 1, as the labels file gives them, of classes from 0.
+std::vector<int> classesFrom1(const std::vector<int> &y)
+{
+    std::vector<int> classOfSample(y.size());
+    for (std::size_t i = 0; i < y.size(); i++)
+        classOfSample[i] = y[i] + 1;
+    return classOfSample;
+}
+
+// The numbered tree, once the rows, classes and features agree and the model
+// fits in memory at every weight of `ws`.
+std::unique_ptr<vessik::Tree> checkedTree(const FloatRows &x, const std::vector<int> &y, int nClasses,
+                                          const std::vector<std::string> &features,
+                                          const std::string &treeText, const std::vector<float> &ws)
 {
     if (x.ndim() != 2 || x.shape(0) != static_cast<py::ssize_t>(y.size()) ||
         x.shape(1) != static_cast<py::ssize_t>(features.size()) || x.shape(1) == 0)
@@ -188,18 +205,29 @@ py::tuple fit(const FloatRows &x, const std::vector<int> &y, int nClasses,
     refuseIf(checkRows(x));
     if (!fits(nClasses, x.shape(1)))
         refuse(tooLarge(nClasses, "classes", x.shape(1), "features"));
-    const std::string treeText = numberedTree(features, newick, treeName);
     std::unique_ptr<vessik::Tree> tree = readNumberedTree(treeText);
     const int nInternal = countInternalNodes(*tree);
     if (!fits(nInternal, nClasses))
         refuse(tooLarge(nInternal, "internal nodes", nClasses, "classes"));
-    if ((w == -1.0f || w == -2.0f) && !penaltyWeightsAreNumbers(tree.get(), static_cast<int>(x.shape(1)), w))
-        refuse("with w " + std::to_string(static_cast<int>(w)) +
-               " the penalty weights are not numbers: the node heights, made from the branch"
-               " lengths above the internal nodes, are all 0");
-    std::vector<int> classOfSample(y.size());
-    for (std::size_t i = 0; i < y.size(); i++)
-        classOfSample[i] = y[i] + 1;
+    for (const float w : ws)
+        if ((w == -1.0f || w == -2.0f) &&
+            !penaltyWeightsAreNumbers(tree.get(), static_cast<int>(x.shape(1)), w))
+            refuse("with w " + std::to_string(static_cast<int>(w)) +
+                   " the penalty weights are not numbers: the node heights, made from the branch"
+                   " lengths above the internal nodes, are all 0");
+    return tree;
+}
+
+// Fits the model to rows `x` of classes `y` (from 0) as Orvane -train fits
+// the same data set; returns the coefficients, the numbered tree and the
+// model file's text.
+py::tuple fit(const FloatRows &x, const std::vector<int> &y, int nClasses,
+              const std::vector<std::string> &features, const py::object &newick,
+              const std::string &treeName, float w, float lambda, const std::string &solver)
+{
+    const std::string treeText = numberedTree(features, newick, treeName);
+    std::unique_ptr<vessik::Tree> tree = checkedTree(x, y, nClasses, features, treeText, {w});
+    const std::vector<int> classOfSample = classesFrom1(y);
     Logistic model(dataOfRows(x, &classOfSample, nClasses), tree.release());
     {
         py::gil_scoped_release unlocked;
@@ -345,6 +373,163 @@ py::dict studyOf(const std::string &table, const std::string &metadata, const st
     return result;
 }
 
+// Orvane-report's page for the model file's text, the numbered tree and the
+// names, with the predictions of rows `x` (samples `sampleIds`, of known
+// classes when `sampleClasses` is given) and, when `cvSummary` is not empty,
+// the cross-validation section from Orvane-cv's files' texts.
+std::string reportPage(const std::string &modelFile, const std::string &treeText,
+                       const std::vector<std::string> &featureIds, const py::object &taxonomy,
+                       const std::vector<std::string> &classNames,
+                       const std::vector<std::string> &sampleIds, const py::object &sampleClasses,
+                       const FloatRows &x, const std::string &modelName, const std::string &dataName,
+                       const std::string &cvSummary, const std::string &cvNested,
+                       const std::string &cvCurve)
+{
+    FeatureNames features;
+    features.ids = featureIds;
+    features.hasTaxonomy = !taxonomy.is_none();
+    if (features.hasTaxonomy)
+        features.taxonomy = taxonomy.cast<std::vector<std::string>>();
+    ClassNames classes;
+    classes.names = classNames;
+    SampleNames samples;
+    samples.ids = sampleIds;
+    samples.hasClasses = !sampleClasses.is_none();
+    if (samples.hasClasses)
+        samples.classes = sampleClasses.cast<std::vector<std::string>>();
+    if (x.ndim() != 2 || x.shape(0) != static_cast<py::ssize_t>(sampleIds.size()) ||
+        x.shape(1) != static_cast<py::ssize_t>(featureIds.size()))
+        refuse("the samples do not have the model's features");
+    refuseIf(checkRows(x));
+    Logistic model(dataOfRows(x, nullptr, 0), nullptr);
+    std::istringstream in(modelFile);
+    model.input(in);
+    std::vector<SamplePrediction> predictions(model.nSamples);
+    const std::vector<char> finite = model.finiteClasses();
+    for (int i = 0; i < model.nSamples; i++) {
+        std::vector<float> scores(model.nClasses);
+        for (int k = 0; k < model.nClasses; k++)
+            scores[k] = model.classScore(model.data, i, k, finite[k]);
+        predictions[i].predicted = model.predictRow(model.data, i, finite);
+        predictions[i].probabilities = softmax(scores);
+    }
+    const std::unique_ptr<vessik::Tree> tree = readNumberedTree(treeText);
+    const Coefficients coefficients{model.nClasses, model.nFeatures, model.beta};
+    const TreeView view = viewOf(*tree);
+    const std::vector<RankedTaxon> taxa = rankTaxa(coefficients);
+    const std::vector<Clade> clades = selectedClades(view, coefficients, features);
+    std::ostringstream drawing, page;
+    drawTree(drawing, view, coefficients, features, classes);
+    const std::string treeSvg = drawing.str();
+    CrossValidationFiles cv;
+    cv.summary = cvSummary;
+    cv.nested = cvNested;
+    cv.curve = cvCurve;
+    const HtmlReport report{modelName, dataName, samples, classes, features, predictions,
+                            taxa, clades, view, treeSvg, cvSummary.empty() ? nullptr : &cv};
+    writeHtmlReport(page, report);
+    model.del();
+    return page.str();
+}
+
+// The fold of every sample in each of `repetitions` repetitions, drawn as
+// Orvane-folds draws them from `seed`: stratified by class (from 0), with each
+// group (from 0, when `groups` is not empty) kept in one fold.
+std::vector<std::vector<int>> drawnFolds(const std::vector<int> &y, int nClasses, int nFolds,
+                                         int repetitions, std::uint32_t seed,
+                                         const std::vector<int> &groups)
+{
+    const int nGroups = groups.empty() ? 0 : *std::max_element(groups.begin(), groups.end()) + 1;
+    const int units = groups.empty() ? static_cast<int>(y.size()) : nGroups;
+    if (nFolds < 2 || nFolds > units)
+        refuse(std::to_string(nFolds) + " folds asked of " + std::to_string(units) +
+               (groups.empty() ? " samples" : " groups") + ": give from 2 to as many folds");
+    std::mt19937 generator(seed);
+    std::vector<std::vector<int>> folds;
+    for (int r = 0; r < repetitions; r++)
+        folds.push_back(groups.empty()
+                            ? drawFolds(classesFrom1(y), nClasses, nFolds, generator)
+                            : drawGroupFolds(classesFrom1(y), nClasses, groups, nGroups, nFolds, generator));
+    return folds;
+}
+
+// For each weight, the lambda grid of -lambda auto: n values log-spaced from
+// lambda_max on every sample down to ratio times it.
+std::vector<std::vector<float>> autoGrids(const Data &all, vessik::Tree *tree,
+                                          const std::vector<float> &ws, int n, double ratio)
+{
+    std::vector<std::vector<float>> grids;
+    for (const float w : ws) {
+        const double top = lambdaMaxOf(all, tree, w);
+        if (!std::isfinite(top) || !(top > 0) || !std::isfinite(static_cast<float>(top)))
+            refuse("lambdas=\"auto\": at w " + shortestText(w) + " lambda_max is " +
+                   std::to_string(top) +
+                   (top > 0 ? " (some coefficient carries no penalty)" : " (nothing to learn)") +
+                   ": give the lambda values");
+        grids.push_back(logSpacedGrid(top, n, ratio));
+    }
+    return grids;
+}
+
+// The search of Orvane-cv over the grid of `ws` and `lambdas` (empty: the auto
+// grids of nLambda values down to lambdaRatio) on the folds of the sets files
+// setsPrefix0.txt, ... (one per repetition), on `jobs` threads. With
+// innerFolds above 0, also the nested cross-validation of Orvane-cv -nested.
+// Returns what its summary, plot and nested table hold.
+py::dict crossValidate(const FloatRows &x, const std::vector<int> &y, int nClasses,
+                       const std::vector<std::string> &features, const py::object &newick,
+                       const std::string &treeName, const std::vector<float> &ws,
+                       const std::vector<float> &lambdas, int nLambda, double lambdaRatio,
+                       const std::string &setsPrefix, int repetitions, int nFolds, int jobs,
+                       const std::string &solver, double tol, int innerFolds, std::uint32_t seed)
+{
+    const std::string treeText = numberedTree(features, newick, treeName);
+    const std::unique_ptr<vessik::Tree> tree = checkedTree(x, y, nClasses, features, treeText, ws);
+    const std::vector<int> classOfSample = classesFrom1(y);
+    const Data all = dataOfRows(x, &classOfSample, nClasses);
+    for (int i = 0; i < repetitions; i++) {
+        std::vector<FoldSamples> folds;
+        refuseIf(readSetsFile(setsPrefix + std::to_string(i) + ".txt", nFolds, all.N, folds));
+    }
+    const std::vector<std::vector<float>> grids =
+        lambdas.empty() ? autoGrids(all, tree.get(), ws, nLambda, lambdaRatio)
+                        : std::vector<std::vector<float>>(ws.size(), lambdas);
+    ConvergedOptions options;
+    options.tol = tol;
+    py::dict result;
+    {
+        py::gil_scoped_release unlocked;
+        const Testing search(all, tree.get(), "", "", "", repetitions, nFolds, setsPrefix, "", "",
+                             ws, grids[0], jobs, nullptr, solver == "converged" ? &options : nullptr,
+                             grids);
+        const CvSummary summary = summarise(search);
+        std::string nested;
+        if (innerFolds > 0)
+            nested = nestedTable(
+                nestedCrossValidation(search, all, tree.get(), innerFolds, seed, jobs, nullptr));
+        const std::size_t above = std::count_if(search.gaps.begin(), search.gaps.end(),
+                                                [&](double gap) { return gap > tol; });
+        py::gil_scoped_acquire locked;
+        result["summary"] = summaryTable(summary);
+        result["min_point"] = summary.minPoint;
+        result["one_se_point"] = summary.oneSePoint;
+        result["warnings"] = edgeWarnings(summary);
+        result["unconverged"] = above;
+        result["curve_svg"] = curveSvg(summary, majorityClassError(all));
+        result["majority_error"] = majorityClassError(all);
+        result["nested"] = nested;
+        std::vector<std::vector<float>> foldErrors;
+        const std::size_t perPoint = static_cast<std::size_t>(repetitions) * nFolds;
+        for (std::size_t p = 0; p < summary.points.size(); p++) {
+            foldErrors.emplace_back();
+            for (std::size_t f = 0; f < perPoint; f++)
+                foldErrors.back().push_back(search.fits[p * perPoint + f].error);
+        }
+        result["fold_errors"] = foldErrors;
+    }
+    return result;
+}
+
 } // namespace
 
 PYBIND11_MODULE(_core, m)
@@ -353,11 +538,22 @@ PYBIND11_MODULE(_core, m)
     vessik::setMessageSink(collectErrors);
     m.def("fit", &fit, py::arg("x"), py::arg("y"), py::arg("n_classes"), py::arg("features"),
           py::arg("newick"), py::arg("tree_name"), py::arg("w"), py::arg("lam"), py::arg("solver"));
+    m.def("draw_folds", &drawnFolds, py::arg("y"), py::arg("n_classes"), py::arg("n_folds"),
+          py::arg("repetitions"), py::arg("seed"), py::arg("groups"));
+    m.def("cross_validate", &crossValidate, py::arg("x"), py::arg("y"), py::arg("n_classes"),
+          py::arg("features"), py::arg("newick"), py::arg("tree_name"), py::arg("ws"),
+          py::arg("lambdas"), py::arg("n_lambda"), py::arg("lambda_ratio"), py::arg("sets_prefix"),
+          py::arg("repetitions"), py::arg("n_folds"), py::arg("jobs"), py::arg("solver"),
+          py::arg("tol"), py::arg("inner_folds"), py::arg("seed"));
     m.def("classify", &classify, py::arg("beta"), py::arg("x"));
     m.def("model_file_text", &modelFileText, py::arg("beta"));
     m.def("read_model", &readModel, py::arg("path"), py::arg("n_features"));
     m.def("selected", &selected, py::arg("model_file"), py::arg("tree"), py::arg("features"),
           py::arg("taxonomy"), py::arg("classes"));
+    m.def("report_page", &reportPage, py::arg("model_file"), py::arg("tree"), py::arg("features"),
+          py::arg("taxonomy"), py::arg("classes"), py::arg("samples"), py::arg("sample_classes"),
+          py::arg("x"), py::arg("model_name"), py::arg("data_name"), py::arg("cv_summary"),
+          py::arg("cv_nested"), py::arg("cv_curve"));
     m.def("read_study", &studyOf, py::arg("table"), py::arg("metadata"), py::arg("column"),
           py::arg("tree"), py::arg("taxonomy"), py::arg("orientation"));
 }

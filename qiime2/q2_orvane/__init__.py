@@ -1,0 +1,1 @@
+"""The QIIME 2 plugin `orvane`: Orvane's classifier on QIIME 2 artifacts."""

@@ -1,0 +1,139 @@
+"""The plugin's actions, each a few lines over the Python package orvane:
+QIIME 2 hands over its artifacts as pandas and scikit-bio objects, orvane does
+the work and raises ValueError with its own message on bad input."""
+import os
+
+import numpy as np
+import pandas as pd
+import qiime2
+import skbio
+
+import orvane
+from orvane import _core
+
+from ._model import FittedModel
+
+
+def _study(table, metadata, taxonomy):
+    """(X, y, taxonomy) of the table's samples that have a class in the column."""
+    classes = metadata.drop_missing_values().to_series().astype(str)
+    kept = [s for s in table.index if s in classes.index]
+    if not kept:
+        raise ValueError("no sample of the table has a value in the metadata column '%s'"
+                         % metadata.name)
+    x = table.loc[kept]
+    x.columns = [str(c) for c in x.columns]
+    lineage = None if taxonomy is None else {str(k): v for k, v in taxonomy.items()}
+    return x, classes.loc[kept].rename(metadata.name), lineage
+
+
+def _selected(classifier):
+    """The coefficient of each class (columns) of every taxon the model keeps in
+    some class (rows, feature IDs); every taxon when it keeps none."""
+    coefficients = pd.DataFrame(classifier.coef_.T, columns=[str(c) for c in classifier.classes_],
+                                index=pd.Index(classifier._features, name="feature-id"))
+    kept = (coefficients != 0).any(axis=1)
+    return coefficients[kept] if kept.any() else coefficients
+
+
+def _check_grid(w, lambdas, cv_folds):
+    if cv_folds == 0 and (len(w) != 1 or (lambdas is not None and len(lambdas) != 1)):
+        raise ValueError("several values of w or lambdas need a cross-validation to choose "
+                         "among them: give --p-cv-folds")
+
+
+def fit_classifier(table: pd.DataFrame, phylogeny: skbio.TreeNode,
+                   metadata: qiime2.CategoricalMetadataColumn, taxonomy: pd.Series = None,
+                   w: list = None, lambdas: list = None, cv_folds: int = 0,
+                   cv_repetitions: int = 1, n_lambdas: int = 20, lambda_ratio: float = 0.001,
+                   rule: str = "min", solver: str = "converged", random_seed: int = 1,
+                   n_jobs: int = 1) -> (FittedModel, pd.DataFrame):
+    w = list(w or [0.5])
+    _check_grid(w, lambdas, cv_folds)
+    x, y, lineage = _study(table, metadata, taxonomy)
+    if cv_folds == 0:
+        lam = lambdas[0] if lambdas else 1.0
+        classifier = orvane.TreeClassifier(w=w[0], lam=lam, solver=solver)
+        classifier.fit(x, y, tree=phylogeny, taxonomy=lineage)
+        return FittedModel(classifier), _selected(classifier)
+    search = orvane.TreeClassifierCV(
+        ws=w, lambdas=lambdas or "auto", cv=cv_folds, n_repeats=cv_repetitions, rule=rule,
+        solver=solver, n_lambdas=n_lambdas, lambda_ratio=lambda_ratio, random_state=random_seed,
+        n_jobs=n_jobs)
+    search.fit(x, y, tree=phylogeny, taxonomy=lineage)
+    print(search.summary_ + search.warnings_, end="")
+    files = {"cv_summary.tsv": search.summary_, "cv_curve.svg": search.curve_svg_}
+    return FittedModel(search.best_estimator_, files), _selected(search.best_estimator_)
+
+
+def _predictions(classifier, x):
+    predicted = pd.Series(classifier.predict(x).astype(str), index=pd.Index(x.index, name="SampleID"),
+                          name="prediction")
+    probabilities = pd.DataFrame(classifier.predict_proba(x), index=pd.Index(x.index, name="SampleID"),
+                                 columns=[str(c) for c in classifier.classes_])
+    return predicted, probabilities
+
+
+def predict(model: FittedModel, table: pd.DataFrame) -> (pd.Series, pd.DataFrame):
+    x = table.copy()
+    x.columns = [str(c) for c in x.columns]
+    return _predictions(model.classifier, x)
+
+
+def classify_samples(table: pd.DataFrame, phylogeny: skbio.TreeNode,
+                     metadata: qiime2.CategoricalMetadataColumn, taxonomy: pd.Series = None,
+                     w: list = None, lambdas: list = None, cv_folds: int = 5,
+                     cv_repetitions: int = 1, inner_folds: int = 3, n_lambdas: int = 20,
+                     lambda_ratio: float = 0.001, random_seed: int = 1,
+                     n_jobs: int = 1) -> (FittedModel, pd.DataFrame, pd.Series, pd.DataFrame):
+    """The nested cross-validation: each outer fold chooses (w, lambda) on its own
+    training samples and is tested at that choice; the predictions are those
+    honest ones (of the first repetition), and the model is fitted on every
+    sample at the point of least mean error."""
+    x, y, lineage = _study(table, metadata, taxonomy)
+    search = orvane.TreeClassifierCV(
+        ws=list(w or [0.5]), lambdas=lambdas or "auto", cv=cv_folds, n_repeats=cv_repetitions,
+        solver="cyclic", n_lambdas=n_lambdas, lambda_ratio=lambda_ratio,
+        random_state=random_seed, n_jobs=n_jobs, nested=inner_folds)
+    search.fit(x, y, tree=phylogeny, taxonomy=lineage)
+    print(search.summary_ + search.warnings_, end="")
+    print("nested cross-validation error: %g (standard error %g)"
+          % (search.nested_error_, search.nested_std_error_))
+    predicted, probabilities = _nested_predictions(search, x, y, phylogeny)
+    files = {"cv_summary.tsv": search.summary_, "cv_curve.svg": search.curve_svg_,
+             "cv_nested.tsv": search.nested_table_}
+    model = search.best_estimator_
+    return FittedModel(model, files), _selected(model), predicted, probabilities
+
+
+def _nested_predictions(search, x, y, phylogeny):
+    """Each held-out sample of the first repetition predicted by a model fitted
+    on its fold's training samples at the point that fold chose."""
+    predicted, probabilities = [], []
+    for _, fold in search.nested_[search.nested_["repetition"] == 0].iterrows():
+        train, test = search.splits_[0][int(fold["fold"])]
+        classifier = orvane.TreeClassifier(w=fold["w"], lam=fold["lambda"], solver="cyclic")
+        classifier.fit(x.iloc[train], y.iloc[train], tree=phylogeny)
+        labels, chances = _predictions(classifier, x.iloc[test])
+        predicted.append(labels)
+        probabilities.append(chances.reindex(columns=[str(c) for c in search.classes_], fill_value=0.0))
+    order = pd.Index(x.index, name="SampleID")
+    return pd.concat(predicted).reindex(order), pd.concat(probabilities).reindex(order)
+
+
+def report(output_dir: str, model: FittedModel, table: pd.DataFrame) -> None:
+    """index.html: Orvane-report's page of the model with the table's samples
+    predicted, and the cross-validation that chose the model when it carries one."""
+    classifier = model.classifier
+    x = table.copy()
+    x.columns = [str(c) for c in x.columns]
+    known = list(classifier._features)
+    x = x.reindex(columns=known, fill_value=0.0)
+    rows = np.ascontiguousarray(x.to_numpy(dtype=np.float64), dtype=np.float32)
+    page = _core.report_page(
+        classifier._model_file, classifier._tree, known, classifier._taxonomy,
+        [str(c) for c in classifier.classes_], [str(s) for s in x.index], None, rows,
+        "model", "table", model.cv_files.get("cv_summary.tsv", ""),
+        model.cv_files.get("cv_nested.tsv", ""), model.cv_files.get("cv_curve.svg", ""))
+    with open(os.path.join(output_dir, "index.html"), "w", encoding="utf-8") as out:
+        out.write(page)
