@@ -54,7 +54,7 @@ def _group_codes(groups, index, n_samples):
     return order[codes].astype(int).tolist()
 
 
-def _write_sets(folder, splits, n_samples):
+def _write_sets(folder, splits):
     """Sets files of Orvane-folds' layout, one per repetition; splits[r] holds
     (training, test) index lists. Returns the prefix."""
     prefix = os.path.join(folder, "sets")
@@ -159,7 +159,7 @@ class TreeClassifierCV(ClassifierMixin, BaseEstimator):
         newick, tree_name = _newick(tree)
         x = _dense(table)
         with tempfile.TemporaryDirectory(prefix="orvane-cv-") as folder:
-            prefix = _write_sets(folder, splits, len(codes))
+            prefix = _write_sets(folder, splits)
             run = _core.cross_validate(
                 x, codes.astype(np.int32).tolist(), len(self.classes_), features, newick, tree_name,
                 ws, lambdas, int(self.n_lambdas), float(self.lambda_ratio), prefix, len(splits),

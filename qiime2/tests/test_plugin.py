@@ -2,6 +2,7 @@
 each action run, its results peeked at and exported, and the predictions
 checked against Orvane -test on the same model. QIIME_COMMAND names the qiime
 program (default: qiime on the PATH); ORVANE_BIN the folder of the programs."""
+import base64
 import json
 import os
 import shlex
@@ -42,8 +43,12 @@ def read_tsv(path):
 
 @pytest.fixture(scope="module")
 def study(tmp_path_factory):
-    """The example study imported as QIIME 2 artifacts (table, tree, taxonomy)."""
+    """The example study imported as QIIME 2 artifacts (table, tree, taxonomy).
+    QIIME 2's own temporary files (and its error logs) go into the test's folder."""
     folder = tmp_path_factory.mktemp("qiime")
+    (folder / "tmp").mkdir()
+    system_tmp = os.environ.get("TMPDIR")
+    os.environ["TMPDIR"] = str(folder / "tmp")
     biom = folder / "table.biom"
     subprocess.run(["biom", "convert", "-i", STUDY / "table.tsv", "-o", biom, "--to-hdf5",
                     "--table-type", "OTU table"], check=True)
@@ -53,7 +58,11 @@ def study(tmp_path_factory):
           "--output-path", folder / "tree.qza")
     qiime("tools", "import", "--type", "FeatureData[Taxonomy]", "--input-format", "TSVTaxonomyFormat",
           "--input-path", STUDY / "taxonomy.tsv", "--output-path", folder / "taxonomy.qza")
-    return folder
+    yield folder
+    if system_tmp is None:
+        del os.environ["TMPDIR"]
+    else:
+        os.environ["TMPDIR"] = system_tmp
 
 
 def inputs(folder):
@@ -98,7 +107,7 @@ def test_fit_predict_and_report_give_orvane_tests_answers(study):
     assert list(probabilities.idxmax(axis=1)) == list(expected)
 
     taxa = read_tsv(exported(study / "taxa.qza", study / "taxa") / "importance.tsv")
-    coefficients = np.frombuffer(__import__("base64").b64decode(
+    coefficients = np.frombuffer(base64.b64decode(
         json.loads((model / "model.txt.json").read_text())["coefficients"]), dtype="<f4")
     assert len(taxa) == int((coefficients.reshape(9, -1) != 0).any(axis=0).sum()) > 0
 
