@@ -373,18 +373,24 @@ py::dict studyOf(const std::string &table, const std::string &metadata, const st
     return result;
 }
 
-// Orvane-report's page for the model file's text, the numbered tree and the
-// names, with the predictions of rows `x` (samples `sampleIds`, of known
-// classes when `sampleClasses` is given) and, when `cvSummary` is not empty,
-// the cross-validation section from Orvane-cv's files' texts.
-std::string reportPage(const std::string &modelFile, const std::string &treeText,
+// Orvane-report's page for the coefficients `beta` (classes x features), the
+// numbered tree and the names, with the predictions `predicted` (classes from
+// 0) and `probabilities` of samples `sampleIds` as classify gives them and,
+// when `cvSummary` is not empty, the cross-validation section from the texts
+// of Orvane-cv's files. `modelName` and `dataName` name the inputs on the page.
+std::string reportPage(const FloatRows &beta, const std::string &treeText,
                        const std::vector<std::string> &featureIds, const py::object &taxonomy,
                        const std::vector<std::string> &classNames,
-                       const std::vector<std::string> &sampleIds, const py::object &sampleClasses,
-                       const FloatRows &x, const std::string &modelName, const std::string &dataName,
+                       const std::vector<std::string> &sampleIds, const std::vector<int> &predicted,
+                       const std::vector<std::vector<double>> &probabilities,
+                       const std::string &modelName, const std::string &dataName,
                        const std::string &cvSummary, const std::string &cvNested,
                        const std::string &cvCurve)
 {
+    if (beta.ndim() != 2 || beta.shape(0) != static_cast<py::ssize_t>(classNames.size()) ||
+        beta.shape(1) != static_cast<py::ssize_t>(featureIds.size()) ||
+        predicted.size() != sampleIds.size() || probabilities.size() != sampleIds.size())
+        refuse("the model, its names and the predictions do not match in size");
     FeatureNames features;
     features.ids = featureIds;
     features.hasTaxonomy = !taxonomy.is_none();
@@ -394,27 +400,12 @@ std::string reportPage(const std::string &modelFile, const std::string &treeText
     classes.names = classNames;
     SampleNames samples;
     samples.ids = sampleIds;
-    samples.hasClasses = !sampleClasses.is_none();
-    if (samples.hasClasses)
-        samples.classes = sampleClasses.cast<std::vector<std::string>>();
-    if (x.ndim() != 2 || x.shape(0) != static_cast<py::ssize_t>(sampleIds.size()) ||
-        x.shape(1) != static_cast<py::ssize_t>(featureIds.size()))
-        refuse("the samples do not have the model's features");
-    refuseIf(checkRows(x));
-    Logistic model(dataOfRows(x, nullptr, 0), nullptr);
-    std::istringstream in(modelFile);
-    model.input(in);
-    std::vector<SamplePrediction> predictions(model.nSamples);
-    const std::vector<char> finite = model.finiteClasses();
-    for (int i = 0; i < model.nSamples; i++) {
-        std::vector<float> scores(model.nClasses);
-        for (int k = 0; k < model.nClasses; k++)
-            scores[k] = model.classScore(model.data, i, k, finite[k]);
-        predictions[i].predicted = model.predictRow(model.data, i, finite);
-        predictions[i].probabilities = softmax(scores);
-    }
+    std::vector<SamplePrediction> predictions(sampleIds.size());
+    for (std::size_t i = 0; i < sampleIds.size(); i++)
+        predictions[i] = SamplePrediction{predicted[i] + 1, probabilities[i]};
     const std::unique_ptr<vessik::Tree> tree = readNumberedTree(treeText);
-    const Coefficients coefficients{model.nClasses, model.nFeatures, model.beta};
+    const Coefficients coefficients{static_cast<int>(beta.shape(0)), static_cast<int>(beta.shape(1)),
+                                    beta.data()};
     const TreeView view = viewOf(*tree);
     const std::vector<RankedTaxon> taxa = rankTaxa(coefficients);
     const std::vector<Clade> clades = selectedClades(view, coefficients, features);
@@ -428,7 +419,6 @@ std::string reportPage(const std::string &modelFile, const std::string &treeText
     const HtmlReport report{modelName, dataName, samples, classes, features, predictions,
                             taxa, clades, view, treeSvg, cvSummary.empty() ? nullptr : &cv};
     writeHtmlReport(page, report);
-    model.del();
     return page.str();
 }
 
@@ -551,8 +541,8 @@ PYBIND11_MODULE(_core, m)
     m.def("selected", &selected, py::arg("model_file"), py::arg("tree"), py::arg("features"),
           py::arg("taxonomy"), py::arg("classes"));
     m.def("report_page", &reportPage, py::arg("model_file"), py::arg("tree"), py::arg("features"),
-          py::arg("taxonomy"), py::arg("classes"), py::arg("samples"), py::arg("sample_classes"),
-          py::arg("x"), py::arg("model_name"), py::arg("data_name"), py::arg("cv_summary"),
+          py::arg("taxonomy"), py::arg("classes"), py::arg("samples"), py::arg("predicted"),
+          py::arg("probabilities"), py::arg("model_name"), py::arg("data_name"), py::arg("cv_summary"),
           py::arg("cv_nested"), py::arg("cv_curve"));
     m.def("read_study", &studyOf, py::arg("table"), py::arg("metadata"), py::arg("column"),
           py::arg("tree"), py::arg("taxonomy"), py::arg("orientation"));

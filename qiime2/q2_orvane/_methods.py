@@ -3,7 +3,6 @@ QIIME 2 hands over its artifacts as pandas and scikit-bio objects, orvane does
 the work and raises ValueError with its own message on bad input."""
 import os
 
-import numpy as np
 import pandas as pd
 import qiime2
 import skbio
@@ -127,13 +126,11 @@ def report(output_dir: str, model: FittedModel, table: pd.DataFrame) -> None:
     classifier = model.classifier
     x = table.copy()
     x.columns = [str(c) for c in x.columns]
-    known = list(classifier._features)
-    x = x.reindex(columns=known, fill_value=0.0)
-    rows = np.ascontiguousarray(x.to_numpy(dtype=np.float64), dtype=np.float32)
+    _, predicted, probabilities = classifier._classified(x)
     page = _core.report_page(
-        classifier._model_file, classifier._tree, known, classifier._taxonomy,
-        [str(c) for c in classifier.classes_], [str(s) for s in x.index], None, rows,
-        "model", "table", model.cv_files.get("cv_summary.tsv", ""),
+        classifier._beta, classifier._tree, classifier._features, classifier._taxonomy,
+        [str(c) for c in classifier.classes_], [str(s) for s in x.index], predicted.tolist(),
+        probabilities.tolist(), "model", "table", model.cv_files.get("cv_summary.tsv", ""),
         model.cv_files.get("cv_nested.tsv", ""), model.cv_files.get("cv_curve.svg", ""))
     with open(os.path.join(output_dir, "index.html"), "w", encoding="utf-8") as out:
         out.write(page)
