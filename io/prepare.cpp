@@ -671,6 +671,7 @@ std::string runStudy(const PrepareOptions &options, Study *study, std::string &n
         study->tree = std::move(pruned);
         study->note = noteText;
         study->warning = warningText;
+        study->groups = groupOfSample;
         note = noteText;
         warning = warningText;
         return "";
