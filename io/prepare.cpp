@@ -654,14 +654,10 @@ std::string runStudy(const PrepareOptions &options, Study *study, std::string &n
          << " of the kept samples' counts (median sample " << shareText(shares.median)
          << ", lowest " << shareText(shares.lowest) << " in sample " << quote(shares.lowestId) << ")";
     const std::string noteText = text.str();
-    std::string warningText;
-    if (shares.overall < 0.9 || shares.lowest < 0.5)
-        warningText = "the kept features hold only " + shareText(shares.overall) +
-                  " of the kept samples' counts, and sample " + quote(shares.lowestId) +
-                  " keeps " + shareText(shares.lowest) + " of its own; " + options.out +
-                  "/dropped.tsv lists the features left out with their counts";
-    if (!warningText.empty() && !keepMoreAdvice(options).empty())
-        warningText += ". " + keepMoreAdvice(options);
+    const std::string warningText =
+        shares.overall < 0.9 || shares.lowest < 0.5
+            ? shareWarning(options, shares.overall, shares.lowest, shares.lowestId)
+            : "";
     if (study != nullptr) {
         study->rows = std::move(rows);
         study->classOfSample = classOfSample;

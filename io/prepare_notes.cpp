@@ -45,6 +45,8 @@ std::string missingClassNote(const std::string &column, const std::vector<std::s
     return text + ")";
 }
 
+namespace {
+
 std::string keepMoreAdvice(const PrepareOptions &options)
 {
     std::vector<std::string> advice;
@@ -63,4 +65,18 @@ std::string keepMoreAdvice(const PrepareOptions &options)
                                            : ", and ") +
                 advice[i];
     return text.empty() ? "" : "To keep more: " + text;
+}
+
+} // namespace
+
+std::string shareWarning(const PrepareOptions &options, double overall, double lowest,
+                         const std::string &lowestId)
+{
+    std::string text = "the kept features hold only " + shareText(overall) +
+                       " of the kept samples' counts, and sample " + quote(lowestId) + " keeps " +
+                       shareText(lowest) + " of its own";
+    if (!options.out.empty())
+        text += "; " + options.out + "/dropped.tsv lists the features left out with their counts";
+    const std::string advice = keepMoreAdvice(options);
+    return advice.empty() ? text : text + ". " + advice;
 }

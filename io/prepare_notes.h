@@ -20,8 +20,11 @@ std::string shareText(double share);
 std::string missingClassNote(const std::string &column, const std::vector<std::string> &ids,
                              const std::vector<std::string> &values);
 
-// The options that could keep more of the reads, leaving out those already
-// in use; empty when every one is.
-std::string keepMoreAdvice(const PrepareOptions &options);
+// The warning when the kept features hold too little of the reads: the
+// overall share, the sample that keeps the least, where the features left
+// out are listed (when a folder is written), and the options not yet in use
+// that could keep more.
+std::string shareWarning(const PrepareOptions &options, double overall, double lowest,
+                         const std::string &lowestId);
 
 #endif

@@ -87,7 +87,12 @@ test_that("a model survives saveRDS and readRDS", {
 
 test_that("bad inputs give R errors", {
   expect_error(orvane_fit(counts, site, tree = "((otuA,otuB),otuC;"), "Newick text:1:")
-  expect_error(orvane_fit(counts, site, tree = "((otuA,otuB),(otuC,otuD));"), "'otuE', 'otuF'")
+  # Taxa off the tree are left out with a warning (graft needs their lineages).
+  expect_warning(fit <- orvane_fit(counts, site, tree = "((otuA,otuB),(otuC,otuD));"),
+                 "^2 of 6 taxa are not on the tree and are left out, holding 34.0% of the reads: 'otuE', 'otuF'")
+  expect_equal(fit$taxa, c("otuA", "otuB", "otuC", "otuD"))
+  expect_error(orvane_fit(counts, site, tree = newick, graft = TRUE), "need lineages")
+  expect_error(suppressWarnings(orvane_fit(counts, site, tree = "(otuA,(otuY,otuZ));")), "holds 1 of the 6 taxa")
   expect_error(orvane_fit(counts, site, tree = "(otuA,otuB,otuC,otuD,otuE,otuF);", w = -1), "not numbers")
   expect_error(orvane_fit(counts, site, tree = newick, w = 2), "w must be")
   expect_error(orvane_fit(-counts, site, tree = newick), "'S1'")
