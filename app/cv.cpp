@@ -26,6 +26,7 @@
 
 #include "app/inputs.h"
 #include "io/outputs.h"
+#include "io/sample_groups.h"
 #include "app/version.h"
 #include "validation/LambdaGrid.h"
 #include "validation/Nested.h"
@@ -41,7 +42,7 @@ const char *const usage =
     "Usage: Orvane-cv -d SAMPLES -l LABELS -t TREE -n REPETITIONS -k FOLDS -s SETS_PREFIX\n"
     "                 [-p LOG_PREFIX] [-r LABEL] [-w W1,W2,...] [-lambda L1,L2,...] [-j JOBS]\n"
     "                 [-lambda auto [-nlambda N] [-lambda-ratio R]] [-nested K2 [-seed SEED]]\n"
-    "                 [-solver cyclic|converged] [-tol GAP]\n"
+    "                 [-solver cyclic|converged] [-tol GAP] [-g GROUPS]\n"
     "Repeated K-fold cross-validation of the tree-regularised model over a grid of\n"
     "w and lambda values. Repetition i reads its folds from SETS_PREFIXi.txt\n"
     "(written by Orvane-folds). Beside the logs it writes LOG_PREFIXcv_summary.tsv,\n"
@@ -70,6 +71,9 @@ const char *const usage =
     "\t\tthat choice on the fold. Writes LOG_PREFIXcv_nested.tsv and prints the\n"
     "\t\tnested error, the one to publish. The logs are those of the plain run.\n"
     "-seed\t\tSeed of the inner folds' draws, 0 to 4294967295 (default 1).\n"
+    "-g\t\tGroups file (the one Orvane-folds -g read): no fold may hold out a\n"
+    "\t\tsample of a group it trains on, and the inner folds of -nested keep\n"
+    "\t\teach group whole too.\n"
     "-solver\t\tcyclic (default): the coordinate-descent fit of Orvane -train;\n"
     "\t\tconverged: each fold fits the lambdas of each w as one warm-started\n"
     "\t\tpath, from the largest down, each fit to a relative duality gap below -tol.\n"
@@ -101,6 +105,7 @@ struct Settings {
     double lambdaRatio = 1e-3;
     int innerFolds = 0; // 0: no nested cross-validation
     std::uint32_t seed = 1;
+    std::string groups;  // empty without -g
 };
 
 // Reads a comma-separated list, each item through `parse`.
@@ -210,6 +215,11 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
             return message;
         settings.seed = static_cast<std::uint32_t>(seed);
     }
+    if (values.count("-g")) {
+        settings.groups = values["-g"];
+        if (settings.groups.empty())
+            return "-g names no groups file";
+    }
     // The inner choices of a nested run are made with the cyclic fit; mixing
     // them with converged outer fits would publish an error of another model.
     if (settings.converged && settings.innerFolds > 0)
@@ -232,11 +242,17 @@ std::string convergenceWarnings(const std::vector<double> &gaps, const Converged
     return text.str();
 }
 
-// Reads and checks every input once; `inputs` keeps what the folds are fitted on.
-std::string checkInputs(const Settings &settings, TrainingInputs &inputs)
+// Reads and checks every input once; `inputs` keeps what the folds are fitted
+// on, `groupOfSample` the groups of -g.
+std::string checkInputs(const Settings &settings, TrainingInputs &inputs,
+                        std::vector<int> &groupOfSample)
 {
     std::string message = readTrainingInputs(settings.samples, settings.labels, settings.tree,
                                              settings.ws, inputs);
+    int nGroups = 0;
+    if (message.empty() && !settings.groups.empty())
+        message = readSampleGroups(settings.groups, inputs.data.N, settings.samples, groupOfSample,
+                                   nGroups);
     for (int i = 0; i < settings.repetitions && message.empty(); i++) {
         const std::string path = settings.setsPrefix + std::to_string(i) + ".txt";
         std::vector<FoldSamples> folds;
@@ -248,6 +264,9 @@ std::string checkInputs(const Settings &settings, TrainingInputs &inputs)
                           std::to_string(folds[j].training.size()) +
                           " training samples, fewer than the " +
                           std::to_string(settings.innerFolds) + " inner folds of -nested";
+        if (message.empty() && !settings.groups.empty())
+            message = checkGroupedFolds(path, folds, groupOfSample, settings.groups,
+                                        settings.innerFolds);
     }
     return message;
 }
@@ -354,7 +373,8 @@ bool interruptPending()
 
 // Runs the search from inputs read once and writes everything it found.
 // Returns the message to print after "error: " when something cannot be written.
-std::string crossValidate(const Settings &settings, const TrainingInputs &inputs)
+std::string crossValidate(const Settings &settings, const TrainingInputs &inputs,
+                          const std::vector<int> &groupOfSample)
 {
     const Data &all = inputs.data;
     StudyNames names;
@@ -373,7 +393,7 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
         NestedResult nested;
         if (settings.innerFolds > 0)
             nested = nestedCrossValidation(search, all, inputs.tree.get(), settings.innerFolds,
-                                           settings.seed, settings.jobs, &std::cerr);
+                                           settings.seed, settings.jobs, &std::cerr, groupOfSample);
         // The logs and the files beside them hold this run all or none: SIGINT
         // and SIGTERM wait until both are written, and one that came during
         // the append takes the run out of the logs again before it ends the
@@ -417,7 +437,7 @@ try {
     bool version = false;
     std::string message = scanOptions(
         argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda", "-j", "-nested",
-         "-seed", "-nlambda", "-lambda-ratio", "-solver", "-tol"}, values,
+         "-seed", "-nlambda", "-lambda-ratio", "-solver", "-tol", "-g"}, values,
         help, version);
     if (version) {
         std::cout << "Orvane-cv " ORVANE_VERSION << std::endl;
@@ -431,13 +451,14 @@ try {
     if (message.empty())
         message = readSettings(values, settings);
     TrainingInputs inputs;
+    std::vector<int> groupOfSample;
     if (message.empty())
-        message = checkInputs(settings, inputs);
+        message = checkInputs(settings, inputs, groupOfSample);
     if (message.empty())
         message = checkLogs(settings.logPrefix);
     if (message.empty()) {
         try {
-            message = crossValidate(settings, inputs);
+            message = crossValidate(settings, inputs, groupOfSample);
         } catch (const std::bad_alloc &) {
             message = "out of memory while fitting the folds (try a smaller -j)";
         }

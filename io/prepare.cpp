@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "io/outputs.h"
+#include "io/prepare_notes.h"
 #include "io/metadata.h"
 #include "io/names.h"
 #include "io/study_tree.h"
@@ -164,6 +165,7 @@ struct SampleChoice {
     std::vector<std::string> classes;  // the class name of each kept sample
     size_t notInSheet = 0;
     size_t noClass = 0;
+    std::vector<std::string> noClassIds, noClassValues;  // those samples, and their values
     size_t fewCounts = 0;  // left out by -min-count
 };
 
@@ -185,6 +187,8 @@ SampleChoice chooseSamples(const CountTable &table, const MetadataColumn &metada
             choice.notInSheet++;
         } else if (missing(metadata.values[row->second])) {
             choice.noClass++;
+            choice.noClassIds.push_back(table.samples[s]);
+            choice.noClassValues.push_back(metadata.values[row->second]);
         } else {
             choice.kept.push_back(s);
             choice.classes.push_back(metadata.values[row->second]);
@@ -323,13 +327,6 @@ double median(std::vector<double> values)
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
-std::string percent(double share)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f%%", 100.0 * share);
-    return text;
-}
-
 // What the kept features hold of the kept samples' counts: the note's line
 // about reads, and a warning when too little is kept.
 struct ReadShares {
@@ -456,7 +453,7 @@ std::string droppedCounts(const PrepareOptions &options, const std::vector<Reaso
                 reasonText(why, true);
     if (options.graft)
         text += "; " + std::to_string(nGrafted) + " grafted onto the tree, holding " +
-                percent(graftedShare) + " of the counts";
+                shareText(graftedShare) + " of the counts";
     return text;
 }
 
@@ -648,19 +645,19 @@ std::string runStudy(const PrepareOptions &options, Study *study, std::string &n
     else
         text << "pruned " << placed.tips - (columns.size() - nGrafted) << " of " << placed.tips
              << " tips from the tree";
-    text << "\nthe kept features hold " << percent(shares.overall)
-         << " of the kept samples' counts (median sample " << percent(shares.median)
-         << ", lowest " << percent(shares.lowest) << " in sample " << quote(shares.lowestId) << ")";
+    for (const std::string &line : {missingClassNote(options.column, chosen.noClassIds,
+                                                      chosen.noClassValues),
+                                     metadata.headerNote})
+        if (!line.empty())
+            text << '\n' << line;
+    text << "\nthe kept features hold " << shareText(shares.overall)
+         << " of the kept samples' counts (median sample " << shareText(shares.median)
+         << ", lowest " << shareText(shares.lowest) << " in sample " << quote(shares.lowestId) << ")";
     const std::string noteText = text.str();
-    std::string warningText;
-    if (shares.overall < 0.9 || shares.lowest < 0.5)
-        warningText = "the kept features hold only " + percent(shares.overall) +
-                  " of the kept samples' counts, and sample " + quote(shares.lowestId) +
-                  " keeps " + percent(shares.lowest) + " of its own; " + options.out +
-                  "/dropped.tsv lists the features left out with their counts. To keep more: "
-                  "-graft places features off the tree beside their relatives by taxonomy, "
-                  "-tree taxonomy builds the tree from the taxonomy, and -min-count N leaves "
-                  "out samples that keep fewer than N counts";
+    const std::string warningText =
+        shares.overall < 0.9 || shares.lowest < 0.5
+            ? shareWarning(options, shares.overall, shares.lowest, shares.lowestId)
+            : "";
     if (study != nullptr) {
         study->rows = std::move(rows);
         study->classOfSample = classOfSample;
@@ -669,6 +666,8 @@ std::string runStudy(const PrepareOptions &options, Study *study, std::string &n
         study->features = featureNames;
         study->tree = std::move(pruned);
         study->note = noteText;
+        study->warning = warningText;
+        study->groups = groupOfSample;
         note = noteText;
         warning = warningText;
         return "";

@@ -72,7 +72,9 @@ struct Study {
     ClassNames classes;
     FeatureNames features;
     StudyTree tree;
-    std::string note;  // what was kept, as prepareStudy gives it
+    std::string note;     // what was kept, as prepareStudy gives it
+    std::string warning;  // and its warning, empty when none
+    std::vector<std::string> groups;  // each sample's group, with options.group
 };
 
 // The study prepareStudy would write, refusing what it refuses; options.out

@@ -338,9 +338,16 @@ std::string newickLabel(const std::string &name)
 
 // What Orvane-prepare reads from a study's files, in memory.
 py::dict studyOf(const std::string &table, const std::string &metadata, const std::string &column,
-                   const std::string &tree, const std::string &taxonomy, const std::string &orientation)
+                   const std::string &tree, const std::string &taxonomy, const std::string &orientation,
+                   bool graft, const std::string &minCount, const py::object &missing,
+                   const std::string &group)
 {
     PrepareOptions options;
+    options.graft = graft;
+    options.minCount = minCount;
+    options.missingGiven = !missing.is_none();
+    options.missing = missing.is_none() ? "" : missing.cast<std::string>();
+    options.group = group;
     options.table = table;
     options.metadata = metadata;
     options.column = column;
@@ -370,6 +377,8 @@ py::dict studyOf(const std::string &table, const std::string &metadata, const st
     result["taxonomy"] = study.features.hasTaxonomy ? py::cast(study.features.taxonomy) : py::none();
     result["tree"] = newick.str();
     result["note"] = study.note;
+    result["warning"] = study.warning;
+    result["groups"] = group.empty() ? py::none() : py::cast(study.groups);
     return result;
 }
 
@@ -545,5 +554,6 @@ PYBIND11_MODULE(_core, m)
           py::arg("probabilities"), py::arg("model_name"), py::arg("data_name"), py::arg("cv_summary"),
           py::arg("cv_nested"), py::arg("cv_curve"));
     m.def("read_study", &studyOf, py::arg("table"), py::arg("metadata"), py::arg("column"),
-          py::arg("tree"), py::arg("taxonomy"), py::arg("orientation"));
+          py::arg("tree"), py::arg("taxonomy"), py::arg("orientation"), py::arg("graft"),
+          py::arg("min_count"), py::arg("missing"), py::arg("group"));
 }

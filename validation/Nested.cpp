@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <ostream>
 #include <random>
 #include <sstream>
@@ -23,13 +24,11 @@ struct Split {
 };
 
 // The inner folds of one outer fold's training rows.
-std::vector<Split> innerSplits(const std::vector<int> &rows, const Data &all, int nFolds,
+std::vector<Split> innerSplits(const std::vector<int> &rows, const Data &all,
+                               const std::vector<int> &groupOfSample, int nFolds,
                                std::mt19937 &generator)
 {
-    std::vector<int> classOfRow;
-    for (const int row : rows)
-        classOfRow.push_back(all.classes[row]);
-    const std::vector<int> foldOfRow = drawFolds(classOfRow, all.C, nFolds, generator);
+    const std::vector<int> foldOfRow = innerFoldOfRows(rows, all, groupOfSample, nFolds, generator);
     std::vector<Split> splits(nFolds);
     for (std::size_t r = 0; r < rows.size(); r++)
         for (int q = 0; q < nFolds; q++)
@@ -87,6 +86,25 @@ std::string logText(double value)
 
 } // namespace
 
+std::vector<int> innerFoldOfRows(const std::vector<int> &rows, const Data &all,
+                                 const std::vector<int> &groupOfSample, int nFolds,
+                                 std::mt19937 &generator)
+{
+    std::vector<int> classOfRow;
+    for (const int row : rows)
+        classOfRow.push_back(all.classes[row]);
+    if (groupOfSample.empty())
+        return drawFolds(classOfRow, all.C, nFolds, generator);
+    // The groups present among these rows, numbered in the order of their first row.
+    std::map<int, int> numberOf;
+    std::vector<int> groupOfRow;
+    for (const int row : rows)
+        groupOfRow.push_back(
+            numberOf.emplace(groupOfSample[row], static_cast<int>(numberOf.size())).first->second);
+    return drawGroupFolds(classOfRow, all.C, groupOfRow, static_cast<int>(numberOf.size()), nFolds,
+                          generator);
+}
+
 int chooseAsTheLogs(const std::vector<float> &averages, int nW, int nLambdas)
 {
     std::vector<int> bestLambda(nW, 0);
@@ -109,13 +127,13 @@ int chooseAsTheLogs(const std::vector<float> &averages, int nW, int nLambdas)
 
 NestedResult nestedCrossValidation(const Testing &run, const Data &all, vessik::Tree *tree,
                                    int innerFolds, std::uint32_t seed, int jobs,
-                                   std::ostream *progress)
+                                   std::ostream *progress, const std::vector<int> &groupOfSample)
 {
     const int nOuter = run.NTests * run.KFold, nPoints = run.NW * run.NLambdas;
     std::mt19937 generator(seed);
     std::vector<std::vector<Split>> inner;
     for (int f = 0; f < nOuter; f++)
-        inner.push_back(innerSplits(run.trainLines[f], all, innerFolds, generator));
+        inner.push_back(innerSplits(run.trainLines[f], all, groupOfSample, innerFolds, generator));
 
     // Inner fits: outer fold, then grid point (w, lambda), then inner fold.
     std::vector<const Split *> splits;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -33,14 +34,23 @@ struct NestedResult {
 // lambda; across w a strictly smaller one, so equal ones keep the earlier w.
 int chooseAsTheLogs(const std::vector<float> &averages, int nW, int nLambdas);
 
+// The inner fold (0 to nFolds-1) of each of an outer fold's training rows,
+// drawn as Orvane-folds draws: stratified by class, and with groups (a group
+// number per row of `all`, or an empty vector for none) each group's rows in
+// one inner fold. With groups, the rows must span at least nFolds groups.
+std::vector<int> innerFoldOfRows(const std::vector<int> &rows, const Data &all,
+                                 const std::vector<int> &groupOfSample, int nFolds,
+                                 std::mt19937 &generator);
+
 // Runs the nested cross-validation over the folds and the grid of `run`, on
 // `jobs` threads. The inner folds of each outer fold are drawn from its
-// training samples as Orvane-folds draws (stratified by class), from one
-// generator seeded with `seed` that serves the outer folds in order. With
-// `progress`, a line per finished fit goes there.
+// training samples by innerFoldOfRows, from one generator seeded with `seed`
+// that serves the outer folds in order. With `progress`, a line per finished
+// fit goes there.
 NestedResult nestedCrossValidation(const Testing &run, const Data &all, vessik::Tree *tree,
                                    int innerFolds, std::uint32_t seed, int jobs,
-                                   std::ostream *progress);
+                                   std::ostream *progress,
+                                   const std::vector<int> &groupOfSample = {});
 
 // cv_nested.tsv: one line per outer fold, then the mean and its standard error.
 std::string nestedTable(const NestedResult &result);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "model/TextReader.h"
 
@@ -133,4 +134,31 @@ std::string checkSetsFile(const std::string &path, int KFold, int nSamples)
 {
     std::vector<FoldSamples> folds;
     return readSetsFile(path, KFold, nSamples, folds);
+}
+
+std::string checkGroupedFolds(const std::string &path, const std::vector<FoldSamples> &folds,
+                              const std::vector<int> &groupOfSample, const std::string &groupsPath,
+                              int innerFolds)
+{
+    for (std::size_t j = 0; j < folds.size(); j++) {
+        const std::string fold = path + ": fold " + std::to_string(j);
+        std::map<int, int> heldOutSample;  // group -> a held-out sample of it
+        for (const int s : folds[j].test)
+            heldOutSample.emplace(groupOfSample[s], s);
+        std::set<int> trainedGroups;
+        for (const int s : folds[j].training) {
+            const auto heldOut = heldOutSample.find(groupOfSample[s]);
+            if (heldOut != heldOutSample.end())
+                return fold + " holds out sample line " + std::to_string(heldOut->second + 1) +
+                       " and trains on sample line " + std::to_string(s + 1) +
+                       ", of one group in " + groupsPath +
+                       " (draw the folds with Orvane-folds -g " + groupsPath + ")";
+            trainedGroups.insert(groupOfSample[s]);
+        }
+        if (static_cast<int>(trainedGroups.size()) < innerFolds)
+            return fold + " trains on " + std::to_string(trainedGroups.size()) + " groups of " +
+                   groupsPath + ", fewer than the " + std::to_string(innerFolds) +
+                   " inner folds of -nested";
+    }
+    return "";
 }

@@ -22,4 +22,14 @@ std::string readSetsFile(const std::string &path, int KFold, int nSamples,
                          std::vector<FoldSamples> &folds);
 std::string checkSetsFile(const std::string &path, int KFold, int nSamples);
 
+// With groups (a group number per sample, read from `groupsPath`): returns
+// an empty string when no fold of `folds` (read from `path`) holds out a
+// sample of a group it trains on, and every fold trains on at least
+// `innerFolds` groups (0: no inner folds), so that the inner folds of a
+// nested run can keep groups whole too; otherwise the message to print
+// after "error: ".
+std::string checkGroupedFolds(const std::string &path, const std::vector<FoldSamples> &folds,
+                              const std::vector<int> &groupOfSample, const std::string &groupsPath,
+                              int innerFolds);
+
 #endif

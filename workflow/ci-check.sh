@@ -78,26 +78,46 @@ cmp "$work/direct.txt" "$results/model.txt" ||
   fail "the workflow's model differs from Orvane -train -w $w -lambda $lambda"
 [ -s "$results/report/predictions.tsv" ] || fail "the report has no predictions.tsv"
 
-# With a group column, Orvane-prepare gets -group and Orvane-folds -g. The
-# folds are drawn again from a groups file that pairs neighbouring sample
-# lines, written into the data folder (prepare is not rerun), and must keep
-# every pair in one fold.
+# With a group column, Orvane-prepare gets -group, Orvane-folds and the
+# whole-grid Orvane-cv -g. A metadata sheet that pairs neighbouring samples
+# (in the order of the data folder) into patients: the folds drawn from it
+# must keep every pair in one fold.
+awk -F '\t' -v OFS='\t' 'NR == FNR { if (FNR > 1) line[$2] = $1; next }
+     FNR == 1 { print $0, "Patient"; next } $1 in line { print $0, "p" int((line[$1] + 1) / 2) }' \
+  "$data/samples.tsv" "$repo/example/study/metadata.tsv" >"$work/paired.tsv"
 snakemake -s workflow/Snakefile -d "$work" --configfile "$work/config.yaml" --cores 1 \
-  --config group=Patient -n -p --forcerun prepare >"$work/dry.txt" 2>&1 ||
+  --config group=Patient metadata="$work/paired.tsv" -n -p --forcerun prepare >"$work/dry.txt" 2>&1 ||
   fail "dry run with a group column failed: $(cat "$work/dry.txt")"
-grep -q -- "-column SampleType .*-group Patient -o" "$work/dry.txt" ||
+grep -q -- "-column SampleType .*-group Patient .*-o" "$work/dry.txt" ||
   fail "Orvane-prepare is not given -group: $(cat "$work/dry.txt")"
 grep -q -- "-seed 1 -g [^ ]*/data/groups.tsv" "$work/dry.txt" ||
   fail "Orvane-folds is not given -g: $(cat "$work/dry.txt")"
-awk -F '\t' 'NR == 1 { print "line\tgroup" } NR > 1 { print $1 "\tp" int(($1 + 1) / 2) }' \
-  "$data/samples.tsv" >"$data/groups.tsv"
+grep -q -- "-nested [0-9]* -seed 1 -g [^ ]*/data/groups.tsv" "$work/dry.txt" ||
+  fail "the nested Orvane-cv is not given -g: $(cat "$work/dry.txt")"
 snakemake -s workflow/Snakefile -d "$work" --configfile "$work/config.yaml" --cores 1 --quiet \
-  --config group=Patient --rerun-triggers mtime --forcerun folds --allowed-rules folds \
-  -- "${results#"$work"/}/folds/sets0.txt" || fail "the grouped folds were not drawn"
-for sets in "$results"/folds/sets*.txt; do
+  --config group=Patient metadata="$work/paired.tsv" results=grouped \
+  -- grouped/folds/sets0.txt || fail "the grouped folds were not drawn"
+for sets in "$work"/grouped/folds/sets*.txt; do
   awk 'NR % 3 == 2 { for (i = 1; i <= NF; i++) fold[$i] = NR }
        END { for (s in fold) if (fold[s] != fold[s % 2 ? s - 1 : s + 1] && (s % 2 || ((s + 1) in fold))) exit 1 }' \
     "$sets" || fail "$sets splits a pair of grouped samples"
 done
 
-echo "workflow: $choice point w = $w, lambda = $lambda; model identical to Orvane -train; grouped folds keep pairs"
+# graft: true on a table holding taxa off the tree gives the folder of
+# Orvane-prepare -graft, byte for byte.
+off="$repo/tests/data/routes"
+snakemake -s workflow/Snakefile -d "$work" --configfile "$work/config.yaml" --cores 1 --quiet \
+  --config table="$off/table.tsv" taxonomy="$off/taxonomy.tsv" graft=True results=grafted \
+  -- grafted/data 2>"$work/grafted.err" || fail "the grafted study failed: $(cat "$work/grafted.err")"
+grep -q "^note: Orvane-prepare options: -graft$" "$work/grafted.err" ||
+  fail "the run's note does not name -graft: $(cat "$work/grafted.err")"
+"$repo/Orvane-prepare" -table "$off/table.tsv" -metadata "$repo/example/study/metadata.tsv" \
+  -column SampleType -tree "$repo/example/study/tree.nwk" -taxonomy "$off/taxonomy.tsv" -graft \
+  -o "$work/direct_graft" 2>/dev/null
+for file in samples.txt labels.txt tree.tre; do
+  cmp "$work/direct_graft/$file" "$work/grafted/data/$file" ||
+    fail "the workflow's grafted $file differs from Orvane-prepare -graft's"
+done
+
+echo "workflow: $choice point w = $w, lambda = $lambda; model identical to Orvane -train;" \
+  "grouped folds keep pairs; graft: true gives Orvane-prepare -graft's folder"

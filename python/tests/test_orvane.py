@@ -58,6 +58,43 @@ def test_read_study_gives_the_folder_of_orvane_prepare(study):
     assert model._tree == (folder / "tree.tre").read_text()
 
 
+def labels_text(y):
+    """labels.txt of classes y, in Orvane-prepare's layout."""
+    return "".join(">%s\n%s\n" % (name, " ".join(str(i + 1) for i in np.flatnonzero(y.to_numpy() == name)))
+                   for name in sorted(set(y)))
+
+
+def test_read_study_takes_the_options_of_orvane_prepare(tmp_path):
+    """A table with taxa off the tree: graft=True gives Orvane-prepare -graft's
+    folder; without it the short share of the reads is a UserWarning."""
+    routes = ROOT / "tests" / "data" / "routes"
+    files = ["-table", routes / "table.tsv", "-metadata", STUDY / "metadata.tsv", "-column", "SampleType",
+             "-tree", STUDY / "tree.nwk", "-taxonomy", routes / "taxonomy.tsv"]
+    run(program("Orvane-prepare"), *files, "-graft", "-group", "SampleType", "-o", tmp_path / "graft")
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        x, y, tree = orvane.read_study(*(str(f) for f in files[1::2]), graft=True, group="SampleType")
+    np.testing.assert_array_equal(x.to_numpy(), np.loadtxt(tmp_path / "graft" / "samples.txt")[:, 1:])
+    assert labels_text(y) == (tmp_path / "graft" / "labels.txt").read_text()
+    model = orvane.TreeClassifier().fit(x, y, tree=tree)
+    assert model._tree == (tmp_path / "graft" / "tree.tre").read_text()
+    assert x.attrs["groups"] == list(y)
+
+    with pytest.warns(UserWarning, match=r"hold only 70\.1% of the kept samples' counts.*To keep more: "
+                                         r"-graft places"):
+        x, _, _ = orvane.read_study(*(str(f) for f in files[1::2]))
+    assert "10 not on the tree" in x.attrs["note"]
+    note = run(program("Orvane-prepare"), *files, "-min-count", "1000", "-missing", "Soil,Mock",
+               "-o", tmp_path / "fewer").stderr
+    with pytest.warns(UserWarning):
+        x, y, _ = orvane.read_study(*(str(f) for f in files[1::2]), min_count=1000, missing=["Soil", "Mock"])
+    assert list(x.index) == list(read_tsv(tmp_path / "fewer" / "samples.tsv")["sample-id"])
+    assert "Soil" not in set(y) and "Mock" not in set(y)
+    assert note.startswith("note: " + x.attrs["note"].split("\n")[0])
+    with pytest.raises(ValueError, match="does not go with"):
+        orvane.read_study(*(str(f) for f in files[1::2][:3]), "taxonomy", graft=True)
+
+
 @pytest.mark.parametrize("w, lam, solver", [(0.5, 1.0, "cyclic"), (0.4, 0.1, "cyclic"),
                                             (-1, 0.5, "cyclic"), (0.7, 0.3, "converged")])
 def test_fit_writes_the_model_file_of_orvane_train(study, tmp_path, w, lam, solver):

@@ -8,8 +8,16 @@
 # sample data, the tree is its phy_tree unless `tree` is given) or a matrix of
 # counts, samples as rows and taxa as named columns, with `class` one value
 # per sample and `tree` an ape phylo object, Newick text or a Newick file.
-orvane_fit <- function(x, class, w = 0.5, lambda = 1, tree = NULL) {
-  study <- study_of(x, class, tree)
+# tree = "taxonomy" builds the tree from the taxa's lineages: the phyloseq
+# object's tax_table, or `taxonomy`, one lineage per taxon named by taxon
+# ("k__Bacteria; p__Firmicutes; ..."). Taxa the tree lacks are left out with
+# a warning; graft = TRUE places them beside their relatives on the tree by
+# their lineages, as Orvane-prepare -graft does.
+orvane_fit <- function(x, class, w = 0.5, lambda = 1, tree = NULL, graft = FALSE, taxonomy = NULL) {
+  from_taxonomy <- identical(tree, "taxonomy")
+  if (from_taxonomy && isTRUE(graft))
+    stop("graft = TRUE does not go with tree = \"taxonomy\" (every taxon with a lineage is on that tree)")
+  study <- study_of(x, class, if (from_taxonomy) "" else tree)
   counts <- study$counts
   keep <- !is.na(study$class) & study$class != ""
   if (!all(keep)) {
@@ -22,7 +30,11 @@ orvane_fit <- function(x, class, w = 0.5, lambda = 1, tree = NULL) {
   if (length(classes) < 2) stop("Orvane needs samples of at least two classes")
   if (!is.numeric(w) || length(w) != 1 || !is.numeric(lambda) || length(lambda) != 1)
     stop("w and lambda must be one number each")
-  newick <- newick_file(study$tree)
+  lineages <- lineages_of(x, taxonomy, colnames(counts))
+  if ((from_taxonomy || isTRUE(graft)) && length(lineages) == 0)
+    stop("the taxa need lineages: a phyloseq object with a tax_table, or `taxonomy`")
+  newick <- if (from_taxonomy) list(path = "", name = "the taxonomy", temporary = FALSE)
+            else newick_file(study$tree)
   on.exit(if (newick$temporary) unlink(newick$path))
   # Samples in byte order of their IDs and taxa in the tree's order, as
   # Orvane-prepare lays out a data folder: the same model whatever the order
@@ -33,7 +45,9 @@ orvane_fit <- function(x, class, w = 0.5, lambda = 1, tree = NULL) {
     labels <- labels[keep]
   }
   fitted <- .orvane_fit(counts, sample_names(counts), match(labels, classes), length(classes),
-                        newick$path, newick$name, w, lambda)
+                        newick$path, newick$name, w, lambda, from_taxonomy, isTRUE(graft), lineages)
+  if (length(fitted$left_out) > 0)
+    warning(left_out_text(counts, fitted$left_out + 1, from_taxonomy, isTRUE(graft)))
   coefficients <- fitted$coefficients
   dimnames(coefficients) <- list(classes, fitted$taxa)
   structure(list(coefficients = coefficients, taxa = fitted$taxa, classes = classes,
@@ -109,10 +123,51 @@ study_of <- function(x, class, tree) {
     class <- methods::as(sheet, "data.frame")[rownames(counts), class]
     if (is.null(tree)) tree <- phyloseq::phy_tree(x, errorIfNULL = FALSE)
   }
-  if (is.null(tree)) stop("a tree is needed: an ape phylo object, Newick text or a Newick file")
+  if (is.null(tree))
+    stop("a tree is needed: an ape phylo object, Newick text, a Newick file or \"taxonomy\"")
   if (length(class) != nrow(counts))
     stop("class has ", length(class), " values for ", nrow(counts), " samples")
   list(counts = counts, class = as.character(class), tree = tree)
+}
+
+# The lineage of each taxon ("k__A; p__B; ..."), from `taxonomy` (named by
+# taxon) or the phyloseq object's tax_table; character(0) without either.
+lineages_of <- function(x, taxonomy, taxa) {
+  if (is.null(taxonomy) && inherits(x, "phyloseq")) {
+    table <- phyloseq::tax_table(x, errorIfNULL = FALSE)
+    if (is.null(table)) return(character(0))
+    ranks <- methods::as(table, "matrix")
+    ranks[is.na(ranks)] <- ""
+    taxonomy <- setNames(apply(ranks, 1, paste, collapse = "; "), rownames(ranks))
+  }
+  if (is.null(taxonomy)) return(character(0))
+  if (is.null(names(taxonomy))) stop("taxonomy must be named by taxon")
+  lineages <- unname(taxonomy[taxa])
+  lineages[is.na(lineages)] <- ""
+  lineages
+}
+
+# A share of the reads (0 to 1) in percent, with one decimal or more where
+# one would round it onto 0, 50, 90 or 100 that it is not.
+share_text <- function(share) {
+  exact <- 100 * share
+  for (digits in 1:6) {
+    text <- sprintf("%.*f", digits, exact)
+    shown <- as.numeric(text)
+    if (!any(shown == c(0, 50, 90, 100) & exact != c(0, 50, 90, 100)) || digits == 6)
+      return(paste0(text, "%"))
+  }
+}
+
+# The warning for taxa left out (columns `left` of counts): how many, their
+# share of the reads, and the options not in use that would keep them.
+left_out_text <- function(counts, left, from_taxonomy, graft) {
+  where <- if (from_taxonomy) "have no lineage" else if (graft) "are not on the tree, with no relative on it" else "are not on the tree"
+  advice <- c(if (!graft && !from_taxonomy) "graft = TRUE places taxa off the tree beside their relatives by lineage",
+              if (!from_taxonomy) "tree = \"taxonomy\" builds the tree from the lineages")
+  paste0(length(left), " of ", ncol(counts), " taxa ", where, " and are left out, holding ",
+         share_text(sum(counts[, left]) / sum(counts)), " of the reads: ", name_list(colnames(counts)[left]),
+         if (length(advice) > 0) paste0("; to keep them: ", paste(advice, collapse = ", or ")) else "")
 }
 
 # Samples as rows, taxa as named columns, values as doubles.

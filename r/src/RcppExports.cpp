@@ -11,8 +11,8 @@ Rcpp::Rostream<false>& Rcpp::Rcerr = Rcpp::Rcpp_cerr_get();
 #endif
 
 // orvaneFit
-Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames, Rcpp::IntegerVector classOf, int nClasses, std::string treePath, std::string treeName, double w, double lambda);
-RcppExport SEXP _orvane_orvaneFit(SEXP xSEXP, SEXP sampleNamesSEXP, SEXP classOfSEXP, SEXP nClassesSEXP, SEXP treePathSEXP, SEXP treeNameSEXP, SEXP wSEXP, SEXP lambdaSEXP) {
+Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames, Rcpp::IntegerVector classOf, int nClasses, std::string treePath, std::string treeName, double w, double lambda, bool fromTaxonomy, bool graft, Rcpp::CharacterVector lineages);
+RcppExport SEXP _orvane_orvaneFit(SEXP xSEXP, SEXP sampleNamesSEXP, SEXP classOfSEXP, SEXP nClassesSEXP, SEXP treePathSEXP, SEXP treeNameSEXP, SEXP wSEXP, SEXP lambdaSEXP, SEXP fromTaxonomySEXP, SEXP graftSEXP, SEXP lineagesSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
@@ -24,7 +24,10 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< std::string >::type treeName(treeNameSEXP);
     Rcpp::traits::input_parameter< double >::type w(wSEXP);
     Rcpp::traits::input_parameter< double >::type lambda(lambdaSEXP);
-    rcpp_result_gen = Rcpp::wrap(orvaneFit(x, sampleNames, classOf, nClasses, treePath, treeName, w, lambda));
+    Rcpp::traits::input_parameter< bool >::type fromTaxonomy(fromTaxonomySEXP);
+    Rcpp::traits::input_parameter< bool >::type graft(graftSEXP);
+    Rcpp::traits::input_parameter< Rcpp::CharacterVector >::type lineages(lineagesSEXP);
+    rcpp_result_gen = Rcpp::wrap(orvaneFit(x, sampleNames, classOf, nClasses, treePath, treeName, w, lambda, fromTaxonomy, graft, lineages));
     return rcpp_result_gen;
 END_RCPP
 }
@@ -43,7 +46,7 @@ END_RCPP
 }
 
 static const R_CallMethodDef CallEntries[] = {
-    {"_orvane_orvaneFit", (DL_FUNC) &_orvane_orvaneFit, 8},
+    {"_orvane_orvaneFit", (DL_FUNC) &_orvane_orvaneFit, 11},
     {"_orvane_orvaneScores", (DL_FUNC) &_orvane_orvaneScores, 3},
     {NULL, NULL, 0}
 };

@@ -105,19 +105,51 @@ SampleTable sampleTableOf(const Rcpp::NumericMatrix &x, const Rcpp::CharacterVec
     return table;
 }
 
-// The study tree at `path` pruned to the taxa, in the form `Orvane -train`
-// reads: one line of Newick whose leaves are the taxa's column numbers.
 // The tree as fitted, and the taxa in the order of its columns.
 struct FittedTree {
     std::string text;
     std::vector<int> columns;  // the column of `x` each model column takes
+    std::vector<int> leftOut;  // the columns of `x` not placed on the tree
+    int grafted = 0;
 };
 
-// As Orvane-prepare orders a data folder: the children of every node by the
-// smallest taxon ID below them, the columns in the order of the tips.
-FittedTree orvaneTreeText(const std::string &path, const std::string &shownPath,
-                          const std::vector<std::string> &taxa)
+// How the taxa are placed on a tree, as Orvane-prepare places a table's features.
+struct Placing {
+    bool fromTaxonomy = false;            // build the tree from the lineages
+    bool graft = false;                   // graft taxa off the study tree by their lineages
+    std::vector<std::string> lineages;    // one per taxon ("" for none), or none at all
+    std::vector<bool> counted;            // whether the taxon counts in some sample
+};
+
+// Whether the lineage names a level from `first` on (0: the kingdom).
+bool hasNamedLevel(const std::string &lineage, std::size_t first)
 {
+    const std::vector<std::string> levels = lineageLevels(lineage);
+    for (std::size_t d = first; d < levels.size(); d++)
+        if (isNamedLevel(levels[d]))
+            return true;
+    return false;
+}
+
+// The study tree at `path`, or the one built from the lineages; `placed`
+// marks the taxa on it, grafted ones included.
+StudyTree placedTree(const std::string &path, const std::string &shownPath,
+                     const std::vector<std::string> &taxa, const Placing &how,
+                     std::vector<bool> &placed, int &grafted)
+{
+    const auto lineage = [&](std::size_t j) { return how.lineages.empty() ? "" : how.lineages[j]; };
+    placed.assign(taxa.size(), false);
+    if (how.fromTaxonomy) {
+        std::vector<TaxonomyFeature> named;
+        for (std::size_t j = 0; j < taxa.size(); j++)
+            if (hasNamedLevel(lineage(j), 0)) {
+                named.push_back({taxa[j], lineage(j)});
+                placed[j] = true;
+            }
+        if (named.empty())
+            Rcpp::stop("tree = \"taxonomy\": no taxon has a taxonomy (a tax_table, or `taxonomy`)");
+        return taxonomyTree(named);
+    }
     StudyTree study;
     std::string problem = readStudyTree(path, study);
     if (!problem.empty()) {
@@ -125,29 +157,57 @@ FittedTree orvaneTreeText(const std::string &path, const std::string &shownPath,
             problem = shownPath + problem.substr(path.size());
         Rcpp::stop(problem);
     }
-    std::unordered_map<std::string, int> columnOf;
-    for (std::size_t j = 0; j < taxa.size(); j++)
-        if (!columnOf.emplace(taxa[j], static_cast<int>(j)).second)
-            Rcpp::stop("taxon " + quoted(taxa[j]) + " names two columns");
     std::unordered_map<std::string, bool> onTree;
     for (int i = 0; i < study.tree->nnodes; i++)
         if (study.tree->nodes[i]->isLeaf())
             onTree[study.tree->nodes[i]->longname] = true;
-    std::string offTree;
-    int nOffTree = 0;
-    for (const std::string &taxon : taxa)
-        if (onTree.count(taxon) == 0 && ++nOffTree <= 5)
-            offTree += (offTree.empty() ? "" : ", ") + quoted(taxon);
-    if (nOffTree > 0)
-        Rcpp::stop(shownPath + " lacks " + std::to_string(nOffTree) + " of the " +
-                   std::to_string(taxa.size()) + " taxa: " + offTree + (nOffTree > 5 ? ", ..." : ""));
-    StudyTree pruned = pruneTree(
-        study, [&](const vessik::Node *leaf) { return columnOf.count(leaf->longname) != 0; });
+    std::vector<TaxonomyFeature> relatives, orphans;
+    std::unordered_map<std::string, std::size_t> columnOf;
+    for (std::size_t j = 0; j < taxa.size(); j++) {
+        columnOf.emplace(taxa[j], j);
+        placed[j] = onTree.count(taxa[j]) != 0;
+        if (how.graft && placed[j] && how.counted[j])
+            relatives.push_back({taxa[j], lineage(j)});
+        else if (how.graft && !placed[j] && hasNamedLevel(lineage(j), 1))
+            orphans.push_back({taxa[j], lineage(j)});
+    }
+    if (!orphans.empty())
+        for (const std::string &id : graftByTaxonomy(study, relatives, orphans)) {
+            placed[columnOf.at(id)] = true;
+            grafted++;
+        }
+    return study;
+}
+
+// The taxa's tree in the form `Orvane -train` reads: pruned to the taxa on
+// it, one line of Newick whose leaves are the column numbers; ordered as
+// Orvane-prepare orders a data folder: the children of every node by the
+// smallest taxon ID below them, the columns in the order of the tips.
+FittedTree orvaneTreeText(const std::string &path, const std::string &shownPath,
+                          const std::vector<std::string> &taxa, const Placing &how)
+{
+    std::unordered_map<std::string, int> columnOf;
+    for (std::size_t j = 0; j < taxa.size(); j++)
+        if (!columnOf.emplace(taxa[j], static_cast<int>(j)).second)
+            Rcpp::stop("taxon " + quoted(taxa[j]) + " names two columns");
+    FittedTree fitted;
+    std::vector<bool> placed;
+    StudyTree study = placedTree(path, shownPath, taxa, how, placed, fitted.grafted);
+    for (std::size_t j = 0; j < taxa.size(); j++)
+        if (!placed[j])
+            fitted.leftOut.push_back(static_cast<int>(j));
+    if (fitted.leftOut.size() + 1 >= taxa.size())
+        Rcpp::stop(std::string(how.fromTaxonomy ? "the taxonomy" : shownPath) + " holds " +
+                   std::to_string(taxa.size() - fitted.leftOut.size()) + " of the " +
+                   std::to_string(taxa.size()) + " taxa; Orvane needs at least two");
+    StudyTree pruned = pruneTree(study, [&](const vessik::Node *leaf) {
+        const auto column = columnOf.find(leaf->longname);
+        return column != columnOf.end() && placed[column->second];
+    });
     std::unordered_map<const vessik::Node *, std::string> key;
     for (int i = 0; i < pruned.tree->nnodes; i++)
         if (pruned.tree->nodes[i]->isLeaf())
             key.emplace(pruned.tree->nodes[i], pruned.tree->nodes[i]->longname);
-    FittedTree fitted;
     std::unordered_map<std::string, int> fittedColumn;
     for (const vessik::Node *tip : orderChildren(pruned, key)) {
         fittedColumn.emplace(tip->longname, static_cast<int>(fitted.columns.size()));
@@ -194,13 +254,17 @@ void checkWeights(vessik::Tree &tree, int nFeatures, float w)
 
 // Fits the model to the samples `x` (samples x taxa, named columns) in the
 // classes `classOf` (1..nClasses, one per row) along the tree in the file
-// `treePath` (named `treeName` in messages); `sampleNames` name the rows in
-// messages. Returns the model file's text, the tree as fitted and the
-// coefficients as the model file holds them.
+// `treePath` (named `treeName` in messages), or with `fromTaxonomy` the tree
+// built from the taxa's `lineages` (one per taxon, or none); with `graft`,
+// taxa off the tree are placed beside their relatives by lineage.
+// `sampleNames` name the rows in messages. Returns the model file's text,
+// the tree as fitted, the coefficients as the model file holds them, the
+// taxa left out (off the tree) and the number grafted.
 // [[Rcpp::export(name = ".orvane_fit")]]
 Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
                      Rcpp::IntegerVector classOf, int nClasses, std::string treePath,
-                     std::string treeName, double w, double lambda)
+                     std::string treeName, double w, double lambda, bool fromTaxonomy,
+                     bool graft, Rcpp::CharacterVector lineages)
 {
     const float weight = static_cast<float>(w);
     const float strength = static_cast<float>(lambda);
@@ -211,7 +275,19 @@ Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
     if (classOf.size() != x.nrow())
         Rcpp::stop("one class per sample is needed");
     const std::vector<std::string> taxa = Rcpp::as<std::vector<std::string>>(Rcpp::colnames(x));
-    const FittedTree fitted = orvaneTreeText(treePath, treeName, taxa);
+    Placing how;
+    how.fromTaxonomy = fromTaxonomy;
+    how.graft = graft;
+    how.lineages = Rcpp::as<std::vector<std::string>>(lineages);
+    if (!how.lineages.empty() && how.lineages.size() != taxa.size())
+        Rcpp::stop("one lineage per taxon is needed");
+    for (int j = 0; j < x.ncol(); j++) {
+        bool counted = false;
+        for (int i = 0; i < x.nrow() && !counted; i++)
+            counted = x(i, j) != 0.0;
+        how.counted.push_back(counted);
+    }
+    const FittedTree fitted = orvaneTreeText(treePath, treeName, taxa, how);
     Rcpp::NumericMatrix ordered(x.nrow(), static_cast<int>(fitted.columns.size()));
     Rcpp::CharacterVector orderedTaxa(fitted.columns.size());
     for (std::size_t c = 0; c < fitted.columns.size(); c++) {
@@ -253,7 +329,10 @@ Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
         }
     return Rcpp::List::create(Rcpp::Named("model") = text.str(), Rcpp::Named("tree") = treeText,
                               Rcpp::Named("coefficients") = coefficients,
-                              Rcpp::Named("taxa") = orderedTaxa);
+                              Rcpp::Named("taxa") = orderedTaxa,
+                              Rcpp::Named("left_out") = Rcpp::IntegerVector(fitted.leftOut.begin(),
+                                                                             fitted.leftOut.end()),
+                              Rcpp::Named("grafted") = fitted.grafted);
 }
 
 // The scores (classes x taxa coefficients times each sample's relative

@@ -158,7 +158,30 @@ TEST_F(PrepareFormats, MissingValuesMinCountGroupsAndTooFewFeatures)
     EXPECT_EQ(result.err.substr(0, result.err.find(", and")),
               "note: kept 3 of 6 samples of the table (0 not in the metadata, 3 with no SampleType) "
               "in 2 classes (Gut 2, Soil 1)");
+    EXPECT_NE(result.err.find("\nnote: left out for no SampleType: S3, S4, S5 (values taken as "
+                              "missing: 'None' 1, 'missing: not collected' 1, 'na' 1)\n"),
+              std::string::npos)
+        << result.err;
     EXPECT_EQ(readFile(dir / "a" / "samples.tsv"), "line\tsample-id\tclass\n1\tS1\tSoil\n2\tS2\tGut\n3\tS6\tGut\n");
+    // Past ten samples left out, the rest are counted; 99.98% of the reads
+    // kept reads as such, never as 100.0%, and warns of nothing.
+    std::string many = "#OTU ID\tA1\tB1", manyMetadata = "sample-id\tSampleType\nA1\tSoil\nB1\tGut\n";
+    std::string t2 = "t2\t4999\t4999", taxonA = "Taxon A\t5000\t5000", extra = "extra\t2\t2";
+    for (int i = 1; i <= 12; i++) {
+        const std::string id = (i < 10 ? "M0" : "M") + std::to_string(i);
+        many += "\t" + id;
+        manyMetadata += id + "\tNA\n";
+        t2 += "\t1", taxonA += "\t1", extra += "\t0";
+    }
+    writeFile(dir / "many.tsv", many + "\n" + t2 + "\n" + taxonA + "\n" + extra + "\n");
+    writeFile(dir / "many_metadata.tsv", manyMetadata);
+    result = run("-table many.tsv -metadata many_metadata.tsv -column SampleType -tree tree.nwk -o m");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err.substr(result.err.find("\n") + 1),
+              "note: left out for no SampleType: M01, M02, M03, M04, M05, M06, M07, M08, M09, M10 "
+              "and 2 more (values taken as missing: 'NA' 12)\n"
+              "note: the kept features hold 99.98% of the kept samples' counts (median sample "
+              "99.98%, lowest 99.98% in sample 'A1')\n");
     EXPECT_EQ(readFile(dir / "a" / "groups.tsv"), "line\tgroup\n1\tp1\n2\tp2\n3\tp1\n");
     // -missing replaces the markers: None and 'missing: ...' become classes.
     result = run("-table table.tsv -metadata m.tsv -column SampleType -tree tree.nwk -missing NA,n/a -o b");
@@ -207,6 +230,12 @@ TEST_F(PrepareFormats, GraftingAndTaxonomyTrees)
                               "1 not on the tree with no relative on it, 0 with zero counts in the "
                               "kept samples; 3 grafted onto the tree, holding 30.0% of the counts); "
                               "pruned 0 of 4 tips from the tree\n"),
+              std::string::npos)
+        << result.err;
+    // The warning suggests only what is not in use already.
+    EXPECT_NE(result.err.find("dropped.tsv lists the features left out with their counts. To keep "
+                              "more: -tree taxonomy builds the tree from the taxonomy and -min-count "
+                              "N leaves out samples that keep fewer than N counts\n"),
               std::string::npos)
         << result.err;
     EXPECT_EQ(readFile(dir / "g" / "features.tsv"),

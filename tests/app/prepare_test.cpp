@@ -20,6 +20,7 @@ const std::string kNote =
     "note: kept 4 of 6 samples of the table (1 not in the metadata, 1 with no SampleType)"
     " in 3 classes (Gut 1, Soil 2, gut 1), and 3 of 5 features (1 not on the tree, 1 with zero"
     " counts in the kept samples); pruned 3 of 6 tips from the tree\n"
+    "note: left out for no SampleType: S3 (values taken as missing: '' 1)\n"
     "note: the kept features hold 54.5% of the kept samples' counts (median sample 41.0%, lowest"
     " 37.5% in sample 'S1')\n";
 

@@ -268,7 +268,39 @@ TEST_F(StudyFiles, MetadataAndTaxonomySheets)
     EXPECT_EQ(readMetadataColumn(write("m.csv", "sample-id,type\nA,gut\n"), "type", column),
               (dir / "m.csv").string() +
                   ":1: the first column is 'sample-id,type', not sample IDs (sample-id, "
-                  "sampleid, id, #SampleID or sample_name); the sheet must be tab-separated");
+                  "sampleid, id, #SampleID or sample_name; X.SampleID or an empty field as R "
+                  "writes them; or a header one field short of the rows, above R's row names); "
+                  "the sheet must be tab-separated");
+    EXPECT_EQ(column.headerNote, "");
+    // Sheets as R's write.table leaves them: each variant reads the same
+    // samples and values, with a note on how its header was read.
+    const std::string asR = "as R writes a table: ";
+    const std::vector<std::pair<std::string, std::string>> fromR = {
+        {"X.SampleID\tDiagnosis\nS1\tTumor\nS2\tNormal\n",
+         "its first column, headed 'X.SampleID', was taken as the sample IDs"},
+        {"\"\"\t\"Diagnosis\"\n\"S1\"\t\"Tumor\"\n\"S2\"\t\"Normal\"\n",
+         "its first column, headed '', was taken as the sample IDs"},
+        {"X.SampleID\tDiagnosis\n1\tS1\tTumor\n2\tS2\tNormal\n",
+         "its header is one field short of the rows, whose first field (R's row names) was "
+         "skipped; the sample IDs are in column 'X.SampleID'"},
+        {"Diagnosis\tAge\nS1\tTumor\t61\nS2\tNormal\t\n",
+         "its header is one field short of the rows, whose first field (R's row names) was "
+         "taken as the sample IDs"},
+    };
+    for (const auto &[text, how] : fromR) {
+        const std::string path = write("r.tsv", text);
+        ASSERT_EQ(readMetadataColumn(path, "Diagnosis", column), "") << text;
+        EXPECT_EQ(column.samples, (std::vector<std::string>{"S1", "S2"})) << text;
+        EXPECT_EQ(column.values, (std::vector<std::string>{"Tumor", "Normal"})) << text;
+        EXPECT_EQ(column.headerNote, "read " + path + " " + asR + how);
+    }
+    // Rows that disagree on R's row names, and a usual header over a row with
+    // a stray tab at its end, are refused.
+    EXPECT_EQ(readMetadataColumn(write("r2.tsv", "Diagnosis\nS1\tTumor\nS2\n"), "Diagnosis", column),
+              (dir / "r2.tsv").string() + ":3: holds 1 fields, the header 1 and the first row 2 "
+                                          "(read as a header above R's row names)");
+    EXPECT_EQ(readMetadataColumn(write("r3.tsv", "#SampleID\tt\nA\tx\t\n"), "t", column),
+              (dir / "r3.tsv").string() + ":2: holds 3 fields, the header 2");
     EXPECT_EQ(readMetadataColumn(write("d.tsv", "ID\tt\nA\tx\n#c\nA\ty\n"), "t", column),
               (dir / "d.tsv").string() + ":4: duplicate sample ID 'A'");
     EXPECT_EQ(readMetadataColumn(write("c.tsv", "ID\tt\tu\tt\nA\tx\ty\tz\n"), "t", column),

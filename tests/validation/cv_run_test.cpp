@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <random>
 #include <regex>
@@ -18,6 +19,8 @@
 #include "model/Logistic.h"
 #include "tree/newick.h"
 #include "validation/LambdaGrid.h"
+#include "validation/Nested.h"
+#include "validation/folds.h"
 #include "validation/Summary.h"
 #include "validation/Testing.h"
 #include "validation_test_util.h"
@@ -379,6 +382,86 @@ TEST(OrvaneCv, NestedCrossValidationChoosesInsideEachFold)
                                                                     "fewer than the 20 inner folds of -nested\n");
     EXPECT_EQ(runCommand(command + " -nested 2 -solver converged").err,
               "error: -nested works with -solver cyclic only\n");
+}
+
+// The same study with each A sample paired with a B one (a patient's tumour
+// and normal samples): the outer folds keep the pairs whole, and so must the
+// inner ones; folds that split a pair, or leave fewer pairs than inner folds,
+// are refused before any fit.
+TEST(OrvaneCv, GroupsStayWholeInTheOuterAndInnerFolds)
+{
+    TempDir dir;
+    std::ofstream samples(dir.path + "s.txt"), sets(dir.path + "sets0.txt");
+    for (int i = 0; i < 12; i++)
+        samples << i + 1 << '\t' << (i < 6 ? 20 : 1) << '\t' << (i < 6 ? 1 : 20) << "\t2\n";
+    samples.close();
+    writeFile(dir.path + "l.txt", ">A\n1 2 3 4 5 6\n>B\n7 8 9 10 11 12\n");
+    std::string groups = "line\tgroup\n";
+    for (int i = 0; i < 12; i++)
+        groups += std::to_string(i + 1) + "\tp" + std::to_string(i % 6) + '\n';
+    writeFile(dir.path + "g.tsv", groups);
+    for (int f = 0; f < 3; f++) {
+        std::string test, train;
+        for (int i = 0; i < 12; i++)
+            (i % 3 == f ? test : train) += std::to_string(i) + ' ';
+        sets << "> " << f << '\n' << test << '\n' << train << '\n';
+    }
+    sets.close();
+    const std::string command = cv + " -d " + dir.path + "s.txt -l " + dir.path + "l.txt -t " + tt +
+                                " -n 1 -k 3 -p " + dir.path + " -w 0.5 -lambda 1000,0.01 -g " +
+                                dir.path + "g.tsv -s " + dir.path + "sets";
+    const Outcome nested = runCommand(command + " -nested 2");
+    ASSERT_EQ(nested.status, 0) << nested.err;
+    EXPECT_EQ(readFile(dir.path + "cv_nested.tsv"), "repetition\tfold\tw\tlambda\tinner_error\terror\n"
+                                                    "0\t0\t0.5\t0.01\t0\t0\n0\t1\t0.5\t0.01\t0\t0\n"
+                                                    "0\t2\t0.5\t0.01\t0\t0\nmean\t-\t-\t-\t-\t0\n"
+                                                    "std_error\t-\t-\t-\t-\t0\n");
+    EXPECT_EQ(runCommand(command + " -nested 5").err,
+              "error: " + dir.path + "sets0.txt: fold 0 trains on 4 groups of " + dir.path +
+                  "g.tsv, fewer than the 5 inner folds of -nested\n");
+    writeFile(dir.path + "split0.txt", "> 0\n0 1 2 3 4 5\n6 7 8 9 10 11\n> 1\n6 7 8 9 10 11\n0 1 2 3 4 5\n");
+    const Outcome split = runCommand(command + " -k 2 -s " + dir.path + "split");
+    EXPECT_EQ(split.err, "error: " + dir.path + "split0.txt: fold 0 holds out sample line 1 and trains on "
+                         "sample line 7, of one group in " + dir.path + "g.tsv (draw the folds with "
+                         "Orvane-folds -g " + dir.path + "g.tsv)\n");
+    EXPECT_EQ(split.status, 1);
+}
+
+// Inner folds drawn inside outer training sets of the example study, grouped
+// in threes across classes: every group lies in one inner fold, no inner
+// fold is empty, and without groups the draw is Orvane-folds' stratified one.
+TEST(NestedCrossValidation, InnerFoldsNeverSplitAGroup)
+{
+    Data all(x, y, {});
+    std::vector<int> groupOfSample;
+    for (int s = 0; s < all.N; s++)
+        groupOfSample.push_back(s / 3);
+    for (std::uint32_t seed = 1; seed <= 20; seed++) {
+        std::vector<int> rows;
+        for (int s = 0; s < all.N; s++)
+            if ((s / 3 + seed) % 4 != 0) // whole groups held out, as the outer folds do
+                rows.push_back(s);
+        for (const int nFolds : {2, 3, 5}) {
+            std::mt19937 generator(seed);
+            const List foldOfRow = innerFoldOfRows(rows, all, groupOfSample, nFolds, generator);
+            ASSERT_EQ(foldOfRow.size(), rows.size());
+            std::map<int, int> foldOfGroup;
+            std::set<int> used;
+            for (std::size_t r = 0; r < rows.size(); r++) {
+                EXPECT_EQ(foldOfGroup.emplace(groupOfSample[rows[r]], foldOfRow[r]).first->second,
+                          foldOfRow[r]) << "seed " << seed << ", row " << rows[r];
+                used.insert(foldOfRow[r]);
+            }
+            EXPECT_EQ(used.size(), static_cast<std::size_t>(nFolds)) << seed;
+            std::mt19937 plain(seed), again(seed);
+            List classOfRow;
+            for (const int row : rows)
+                classOfRow.push_back(all.classes[row]);
+            EXPECT_EQ(innerFoldOfRows(rows, all, {}, nFolds, plain),
+                      drawFolds(classOfRow, all.C, nFolds, again));
+        }
+    }
+    freeData(all);
 }
 
 // The tiny study scaled by rows gives g_A = -g_B = (0.5, 0, -0.5); at w 1

@@ -87,9 +87,53 @@ test_that("a model survives saveRDS and readRDS", {
 
 test_that("bad inputs give R errors", {
   expect_error(orvane_fit(counts, site, tree = "((otuA,otuB),otuC;"), "Newick text:1:")
-  expect_error(orvane_fit(counts, site, tree = "((otuA,otuB),(otuC,otuD));"), "'otuE', 'otuF'")
+  # Taxa off the tree are left out with a warning (graft needs their lineages).
+  expect_warning(fit <- orvane_fit(counts, site, tree = "((otuA,otuB),(otuC,otuD));"),
+                 "^2 of 6 taxa are not on the tree and are left out, holding 34.0% of the reads: 'otuE', 'otuF'")
+  expect_equal(fit$taxa, c("otuA", "otuB", "otuC", "otuD"))
+  expect_error(orvane_fit(counts, site, tree = newick, graft = TRUE), "need lineages")
+  expect_error(suppressWarnings(orvane_fit(counts, site, tree = "(otuA,(otuY,otuZ));")), "holds 1 of the 6 taxa")
   expect_error(orvane_fit(counts, site, tree = "(otuA,otuB,otuC,otuD,otuE,otuF);", w = -1), "not numbers")
   expect_error(orvane_fit(counts, site, tree = newick, w = 2), "w must be")
   expect_error(orvane_fit(-counts, site, tree = newick), "'S1'")
   expect_error(orvane_fit(counts, rep("gut", 12), tree = newick), "two classes")
+})
+
+# The example study with a table holding taxa off its tree (tests/data/routes):
+# graft = TRUE and tree = "taxonomy" fit on the trees of Orvane-prepare -graft
+# and -tree taxonomy, and give the models Orvane -train gives on their folders.
+test_that("graft and tree = \"taxonomy\" give the folders of Orvane-prepare", {
+  skip_if_not_installed("phyloseq")
+  routes <- test_path("..", "..", "..", "tests", "data", "routes")
+  example <- test_path("..", "..", "..", "example", "study")
+  skip_if_not(file.exists(file.path(routes, "table.tsv")), "not run inside the repository")
+  table <- as.matrix(read.delim(file.path(routes, "table.tsv"), skip = 1, check.names = FALSE,
+                                row.names = 1, colClasses = c("character")))
+  storage.mode(table) <- "double"
+  sheet <- read.delim(file.path(routes, "taxonomy.tsv"), colClasses = "character")
+  ranks <- do.call(rbind, strsplit(sheet$Taxon, "; ", fixed = TRUE))
+  rownames(ranks) <- sheet$Feature.ID
+  meta <- read.delim(file.path(example, "metadata.tsv"), colClasses = "character")
+  meta <- meta[!startsWith(meta$sample.id, "#"), ]
+  ps <- phyloseq::phyloseq(phyloseq::otu_table(table, taxa_are_rows = TRUE), phyloseq::tax_table(ranks),
+                           phyloseq::sample_data(data.frame(SampleType = meta$SampleType, row.names = meta$sample.id)))
+  tree <- file.path(example, "tree.nwk")
+  dir <- withr::local_tempdir()
+  for (route in list(list(options = c("-tree", tree, "-graft"), tree = tree, graft = TRUE),
+                     list(options = c("-tree", "taxonomy"), tree = "taxonomy", graft = FALSE))) {
+    data <- file.path(dir, route$tree == "taxonomy")
+    program("Orvane-prepare", "-table", file.path(routes, "table.tsv"), "-metadata", file.path(example, "metadata.tsv"),
+            "-column", "SampleType", "-taxonomy", file.path(routes, "taxonomy.tsv"), route$options, "-o", data)
+    fit <- expect_silent(orvane_fit(ps, "SampleType", lambda = 0.5, tree = route$tree, graft = route$graft))
+    expect_identical(strsplit(fit$tree, "\n")[[1]], readLines(file.path(data, "tree.tre")))
+    model <- file.path(dir, "model.txt")
+    program("Orvane", "-train", "-d", file.path(data, "samples.txt"), "-l", file.path(data, "labels.txt"),
+            "-t", file.path(data, "tree.tre"), "-lambda", 0.5, "-w", 0.5, "-o", model)
+    expect_identical(fit$model, paste0(paste(readLines(model), collapse = "\n"), "\n"))
+  }
+  expect_warning(plain <- orvane_fit(ps, "SampleType", tree = tree),
+                 paste0("^10 of 40 taxa are not on the tree and are left out, holding 29.9% of the reads: .*; ",
+                        "to keep them: graft = TRUE places"))
+  expect_equal(ncol(coef(plain)), 30)
+  expect_error(orvane_fit(ps, "SampleType", tree = "taxonomy", graft = TRUE), "does not go with")
 })
