@@ -266,7 +266,6 @@ TEST(OrvaneFolds, GroupsFileIsCheckedBeforeAnyFileIsWritten)
         {"sample\tgroup\n", g + ":1: the header must be 'line<TAB>group'"},
         {"line\tgroup\n1\ta\n3\tb\n1\tc\n", g + ":4: sample line 1 is listed twice (first on line 2)"},
         {"line\tgroup\n1\ta\n4\tb\n", g + ":3: sample line '4' is not a whole number from 1 to 3 (the samples of " + s + ")"},
-        {"line\tgroup\n1\ta\n2\t\n", g + ":3: sample line 2 has no group"},
         {"line\tgroup\n3\ta\n\n1\tb\n", g + ": lists 2 sample lines, but " + s + " holds 3 samples (sample line 2 is missing)"},
     };
     for (const auto &[text, message] : cases) {
@@ -274,6 +273,13 @@ TEST(OrvaneFolds, GroupsFileIsCheckedBeforeAnyFileIsWritten)
         EXPECT_EQ(runCommand(groupFolds(dir, "-n 1 -k 3")), (Outcome{1, "", "error: " + message + "\n"}));
     }
     EXPECT_FALSE(std::filesystem::exists(dir.path + "sets0.txt"));
+    // An empty group is no group: sample line 2 is a group of its own, and
+    // being of one class (group a holds one of each) it is placed first, in fold 0.
+    writeFile(g, "line\tgroup\n1\ta\n2\t\n3\ta\n");
+    EXPECT_EQ(runCommand(groupFolds(dir, "-n 1 -k 3")).err,
+              "error: -k 3 asks for more folds than the 2 groups of " + g + "\n");
+    ASSERT_EQ(runCommand(groupFolds(dir, "-n 1 -k 2")), (Outcome{0, "", ""}));
+    EXPECT_EQ(readFile(dir.path + "sets0.txt"), "> 0\n1\n0 2\n> 1\n0 2\n1\n");
 }
 
 } // namespace
