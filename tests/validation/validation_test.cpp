@@ -243,6 +243,41 @@ TEST(OrvaneFolds, GroupsStayWholeAndClassesAreSpreadAsTheGroupsAllow)
     }
     EXPECT_NE(readFile(dir.path + "sets0.txt"), readFile(dir.path + "sets1.txt"));
 
+    // A class without samples, listed first or last, has no share to spread:
+    // ten pairs of each of two classes still give four folds of ten, and
+    // groups of mixed classes and sizes the folds drawn without that class.
+    const auto withEmptyClass = [](const std::string &a, const std::string &b) {
+        return std::vector<std::string>{">A\n" + a + "\n>B\n" + b + "\n",
+                                        ">none\n\n>A\n" + a + "\n>B\n" + b + "\n",
+                                        ">A\n" + a + "\n>B\n" + b + "\n>none\n\n"};
+    };
+    std::vector<std::string> pairs, mixed;
+    std::string pairsA, pairsB, mixedA, mixedB;
+    for (int i = 0; i < 40; i++) {
+        pairs.push_back("p" + std::to_string(i / 2));
+        mixed.push_back("m" + std::to_string((i * i + i / 5) % 10));
+        std::string &pairClass = i / 2 % 2 ? pairsB : pairsA, &mixedClass = i * 7 / 3 % 2 ? mixedB : mixedA;
+        pairClass += (pairClass.empty() ? "" : " ") + std::to_string(i + 1);
+        mixedClass += (mixedClass.empty() ? "" : " ") + std::to_string(i + 1);
+    }
+    for (const std::string &labels : withEmptyClass(pairsA, pairsB)) {
+        writeGroupedStudy(dir, pairs, labels);
+        ASSERT_EQ(runCommand(groupFolds(dir, "-n 1 -k 4 -seed 3")), (Outcome{0, "", ""})) << labels;
+        for (int fold = 0; fold < 4; fold++) {
+            List test, train;
+            setSets(fold, dir.path + "sets0.txt", test, train);
+            EXPECT_EQ(test.size(), 10u) << labels << "fold " << fold;
+        }
+    }
+    std::string drawnWithout;
+    for (const std::string &labels : withEmptyClass(mixedA, mixedB)) {
+        writeGroupedStudy(dir, mixed, labels);
+        ASSERT_EQ(runCommand(groupFolds(dir, "-n 1 -k 4 -seed 3")), (Outcome{0, "", ""})) << labels;
+        if (drawnWithout.empty())
+            drawnWithout = readFile(dir.path + "sets0.txt");
+        EXPECT_EQ(readFile(dir.path + "sets0.txt"), drawnWithout) << labels;
+    }
+
     // A group of three A, three single A, a B pair and a single B in two
     // folds: the big group goes first (fold 0), the B pair next (to fold 1,
     // the emptier), each single A to fold 1 and the single B to fold 0,
