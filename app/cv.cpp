@@ -424,7 +424,6 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
 
 int main(int argc, char **argv)
 try {
-    sendLibraryMessagesToStandardStreams();
     // Run bare, the program was not asked for anything: the usage goes to
     // standard error with status 1, so that a script that lost its arguments
     // stops here instead of carrying on as if a run had succeeded.

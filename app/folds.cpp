@@ -104,7 +104,6 @@ void writeSets(std::ostream &out, const std::vector<int> &foldOfSample, int nFol
 
 int main(int argc, char **argv)
 try {
-    sendLibraryMessagesToStandardStreams();
     // Run bare, the program was not asked for anything: the usage goes to
     // standard error with status 1, so that a script that lost its arguments
     // stops here instead of carrying on as if a run had succeeded.

@@ -16,7 +16,6 @@
 #include "model/SampleTable.h"
 #include "model/TextReader.h"
 #include "tree/Tree.h"
-#include "tree/messages.h"
 #include "tree/newick.h"
 
 namespace {
@@ -197,23 +196,6 @@ std::string convergenceWarning(const ConvergedResult &result, const ConvergedOpt
          << " iterations with a relative duality gap of " << result.gap << ", above -tol "
          << options.tol << "\n";
     return text.str();
-}
-
-void sendLibraryMessagesToStandardStreams()
-{
-    vessik::setMessageSink([](vessik::MessageKind kind, const std::string &text) {
-        switch (kind) {
-        case vessik::MessageKind::Error:
-            std::fputs(("error: " + text + "\n").c_str(), stderr);
-            break;
-        case vessik::MessageKind::Text:
-            std::fputs(text.c_str(), stderr);
-            break;
-        case vessik::MessageKind::Output:
-            std::cout << text << std::flush;
-            break;
-        }
-    });
 }
 
 int fail(const std::string &message)

@@ -54,11 +54,6 @@ std::string parseTolerance(const std::string &text, double &tol);
 // A line "warning: ..." when a converged fit stopped above its tolerance, else "".
 std::string convergenceWarning(const ConvergedResult &result, const ConvergedOptions &options);
 
-// Points the libraries' message sink (tree/messages.h) at the standard
-// streams: errors as "error: " lines and texts as they are on standard error,
-// output lines on standard output. Every program calls it first.
-void sendLibraryMessagesToStandardStreams();
-
 // Prints "error: " and the message on standard error; returns the failure exit status, 1.
 int fail(const std::string &message);
 // For the programs' top level, when an allocation fails (std::bad_alloc):

@@ -186,7 +186,6 @@ int commandLineError(const char *message)
 
 int main(int argc, char **argv)
 {
-    sendLibraryMessagesToStandardStreams();
     if (argc < 2) {
         printHelp();
         return 0;

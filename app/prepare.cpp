@@ -152,7 +152,6 @@ std::string scanArguments(int argc, char **argv, PrepareOptions &options)
 
 int main(int argc, char **argv)
 {
-    sendLibraryMessagesToStandardStreams();
     for (int i = 1; i < argc; i++) {
         if (std::string(argv[i]) == "-h" || std::string(argv[i]) == "--help") {
             printHelp();

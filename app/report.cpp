@@ -309,7 +309,6 @@ int run(const Options &options)
 
 int main(int argc, char **argv)
 {
-    sendLibraryMessagesToStandardStreams();
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {

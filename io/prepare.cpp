@@ -507,7 +507,8 @@ std::string runStudy(const PrepareOptions &options, Study *study, std::string &n
         return problem;
     const std::vector<std::string> taxa = taxonomyOf(table, options.taxonomy.empty() ? nullptr : &sheet);
 
-    SampleChoice chosen = chooseSamples(table, metadata, MissingValues(options));
+    const MissingValues missing(options);
+    SampleChoice chosen = chooseSamples(table, metadata, missing);
     FeatureTree placed;
     problem = placeFeatures(options, std::move(studyTree), table, taxa, chosen.kept, placed);
     if (!problem.empty())
@@ -605,16 +606,18 @@ std::string runStudy(const PrepareOptions &options, Study *study, std::string &n
     samples.classes = chosen.classes;
     ClassNames classes;
     classes.names = classNames;
+    // A missing group value is no group: the sample stays, in a group of its
+    // own, written with an empty group in groups.tsv.
     std::vector<std::string> groupOfSample;
+    size_t noGroup = 0;
     if (!options.group.empty()) {
         std::unordered_map<std::string, std::string> groupOf;
         for (size_t r = 0; r < groups.samples.size(); r++)
             groupOf.emplace(groups.samples[r], groups.values[r]);
         for (const std::string &id : sampleIds) {
-            groupOfSample.push_back(groupOf.at(id));
-            if (groupOfSample.back().empty())
-                return options.metadata + ": sample " + quote(id) + " has no value in column " +
-                       quote(options.group) + " (-group)";
+            const std::string &value = groupOf.at(id);
+            noGroup += missing(value) ? 1 : 0;
+            groupOfSample.push_back(missing(value) ? "" : value);
         }
     }
     // Every feature and taxonomy of the table, kept or not, goes into a name file.
@@ -653,6 +656,9 @@ std::string runStudy(const PrepareOptions &options, Study *study, std::string &n
     text << "\nthe kept features hold " << shareText(shares.overall)
          << " of the kept samples' counts (median sample " << shareText(shares.median)
          << ", lowest " << shareText(shares.lowest) << " in sample " << quote(shares.lowestId) << ")";
+    if (noGroup > 0)
+        text << "\n" << plural(noGroup, "kept sample") << " with no " << options.group
+             << " (-group): each is a group of its own";
     const std::string noteText = text.str();
     const std::string warningText =
         shares.overall < 0.9 || shares.lowest < 0.5

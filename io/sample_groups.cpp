@@ -50,8 +50,6 @@ std::string readSampleGroups(const std::string &path, int nSamples, const std::s
         if (listedOn[sample - 1] != 0)
             return fileLine(path, line) + "sample line " + number + " is listed twice (first on line " +
                    std::to_string(listedOn[sample - 1]) + ")";
-        if (tab + 1 == lines[i].size())
-            return fileLine(path, line) + "sample line " + number + " has no group";
         listedOn[sample - 1] = line;
         nameOfSample[sample - 1] = lines[i].substr(tab + 1);
         listed++;
@@ -63,9 +61,16 @@ std::string readSampleGroups(const std::string &path, int nSamples, const std::s
                    std::to_string(s + 1) + " is missing)";
     std::unordered_map<std::string, int> numberOf;
     groupOfSample.assign(nSamples, 0);
-    for (int s = 0; s < nSamples; s++)
-        groupOfSample[s] =
-            numberOf.emplace(nameOfSample[s], static_cast<int>(numberOf.size())).first->second;
-    nGroups = static_cast<int>(numberOf.size());
+    nGroups = 0;
+    for (int s = 0; s < nSamples; s++) {
+        // A sample without a group is a group of its own.
+        if (nameOfSample[s].empty()) {
+            groupOfSample[s] = nGroups++;
+            continue;
+        }
+        const auto named = numberOf.emplace(nameOfSample[s], nGroups);
+        nGroups += named.second ? 1 : 0;
+        groupOfSample[s] = named.first->second;
+    }
     return "";
 }

@@ -9,9 +9,11 @@
 
 // Reads the header "line<TAB>group", then one line "K<TAB>NAME" for each
 // line K (from 1) of a sample table of nSamples samples, in any order, each
-// once, with a non-empty NAME; empty lines are skipped. groupOfSample gets
-// nSamples entries, the group number of sample line i+1, groups numbered
-// from 0 in the order of their first sample line; nGroups their count.
+// once; empty lines are skipped. An empty NAME means no group (Orvane-prepare
+// -group writes missing values so): that sample is a group of its own.
+// groupOfSample gets nSamples entries, the group number of sample line i+1,
+// groups numbered from 0 in the order of their first sample line; nGroups
+// their count.
 // `samplesPath` names the sample table in messages. Returns "" or the
 // message (naming the file and line) to print after "error: ".
 std::string readSampleGroups(const std::string &path, int nSamples, const std::string &samplesPath,

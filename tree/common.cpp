@@ -1,3 +1,5 @@
+// Binomial coefficients, the Poisson probability, normal variates by the
+// ratio of uniforms, permutation inversion and the array printers.
 #include "tree/common.h"
 
 #include <climits>
@@ -69,6 +71,16 @@ void invertPerm(int *perm, int *inv, int size)
 {
     for (int i = 0; i < size; i++)
         inv[perm[i]] = i;
+}
+
+void printIntArray(int *array, int size)
+{
+    printIntArray(stdout, array, size);
+}
+
+void printFloatArray(float *array, int size)
+{
+    printFloatArray(stdout, array, size);
 }
 
 void printIntArray(FILE *out, int *array, int size)

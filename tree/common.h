@@ -25,7 +25,10 @@ float normalvariate(float mu, float sigma, int (*draw)(void *state), void *state
 // inv[perm[i]] = i for every i below `size`.
 void invertPerm(int *perm, int *inv, int size);
 
-// Each element followed by a space, then a newline, on `out`.
+// Each element followed by a space ("%d " or "%f "), then a newline, on
+// standard output or on `out`.
+void printIntArray(int *array, int size);
+void printFloatArray(float *array, int size);
 void printIntArray(FILE *out, int *array, int size);
 void printFloatArray(FILE *out, float *array, int size);
 

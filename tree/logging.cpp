@@ -1,3 +1,4 @@
+// Error reporting and a level-filtered log for the tree library.
 #include "tree/logging.h"
 
 #include <cstdarg>
@@ -8,8 +9,9 @@
 namespace vessik {
 
 namespace {
-FILE *g_logstream = nullptr;
-bool g_logToSink = true;  // until a log file is opened or the log is closed
+// Standard error stands for the message sink: a log written there goes through
+// the sink, so that an embedder that replaces the sink receives it too.
+FILE *g_logstream = stderr;
 int g_loglevel = 0;
 
 std::string formatted(const char *format, va_list args)
@@ -38,11 +40,11 @@ void printError(const char *format, ...)
 
 void printLog(int level, const char *format, ...)
 {
-    if (!isLogLevel(level) || (g_logstream == nullptr && !g_logToSink))
+    if (!isLogLevel(level) || g_logstream == nullptr)
         return;
     va_list args;
     va_start(args, format);
-    if (g_logstream == nullptr) {
+    if (g_logstream == stderr) {
         const std::string text = formatted(format, args);
         sendMessage(MessageKind::Text, text);
     } else {
@@ -64,7 +66,6 @@ bool openLogFile(const char *filename)
 void openLogFile(FILE *stream)
 {
     g_logstream = stream;
-    g_logToSink = false;
 }
 
 void setLogLevel(int level)
@@ -83,7 +84,6 @@ void closeLogFile()
     if (g_logstream != nullptr && g_logstream != stderr && g_logstream != stdout)
         fclose(g_logstream);
     g_logstream = nullptr;
-    g_logToSink = false;
 }
 
 FILE *getLogFile()

@@ -1,12 +1,13 @@
 // The one way the libraries (tree/, model/, io/, validation/, report/) say
 // anything: they never write to the standard streams themselves, they send
-// each message here, and whoever embeds them decides where it goes.
+// each message here, and the current sink decides where it goes.
 //
-// The command-line programs install a sink at start that writes errors and
-// texts to standard error and output lines to standard output, so that they
-// print exactly what they always printed. Without a sink, messages are dropped.
+// Until someone installs a sink of their own, the default sink
+// (writeToStandardStreams) writes what the library has always written:
+// errors as "error: " lines and texts on standard error, output lines on
+// standard output. Programs therefore need no sink of their own.
 //
-// An embedder (a Python or R module) installs its own sink once, for example
+// An embedder (a Python or R module) replaces it, for example
 //
 //     vessik::setMessageSink([](vessik::MessageKind kind, const std::string &text) {
 //         if (kind == vessik::MessageKind::Error)
@@ -20,7 +21,8 @@
 // library is in the middle of its work and frees what it holds only on the
 // way out. Messages are sent from the thread that makes the library call; a
 // sink may be called from several threads at once, so it keeps per-thread
-// state or locks its own.
+// state or locks its own. Putting back the sink that setMessageSink returned
+// (ScopedMessageSink does so) restores the default.
 #ifndef VESSIK_MESSAGES_H
 #define VESSIK_MESSAGES_H
 
@@ -30,8 +32,8 @@
 namespace vessik {
 
 enum class MessageKind {
-    // A failure, without the "error: " that the programs put before it and
-    // the newline they put after it. The text may end in its own newline.
+    // A failure, without the "error: " put before it and the newline put
+    // after it. The text may end in its own newline.
     Error,
     // A diagnostic or log text, meant to be written as it is (newlines included).
     Text,
@@ -42,8 +44,13 @@ enum class MessageKind {
 
 using MessageSink = std::function<void(MessageKind kind, const std::string &text)>;
 
+// The default sink: an error as "error: ", the text and a newline on standard
+// error; a text as it is on standard error, flushed; an output line as it is
+// on standard output, flushed.
+void writeToStandardStreams(MessageKind kind, const std::string &text);
+
 // Makes `sink` receive every message from now on, process-wide, and returns
-// the sink it replaces. An empty sink drops messages (the state at start).
+// the sink it replaces. An empty sink drops messages.
 MessageSink setMessageSink(MessageSink sink);
 
 // Hands the message to the current sink, if there is one.

@@ -1,3 +1,6 @@
+// Newick reading (files, streams, text in memory) by recursive descent with an
+// explicit stack, Newick writing in one-line and indented form, and the
+// numbered tree printout.
 #include "tree/newick.h"
 
 #include <algorithm>
@@ -359,6 +362,11 @@ std::string newickText(Tree *tree, bool oneline)
     return text;
 }
 
+void printTree(Tree *tree, Node *node, int depth)
+{
+    printTree(stdout, tree, node, depth);
+}
+
 void printTree(FILE *out, Tree *tree, Node *node, int depth)
 {
     if (node == nullptr) {
@@ -403,6 +411,11 @@ void printTree(FILE *out, Tree *tree, Node *node, int depth)
         }
         open.pop_back();
     }
+}
+
+void printFtree(int nnodes, int **ftree)
+{
+    printFtree(stdout, nnodes, ftree);
 }
 
 void printFtree(FILE *out, int nnodes, int **ftree)

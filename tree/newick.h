@@ -40,8 +40,13 @@ void writeNewickTree(FILE *out, Tree *tree, int depth, bool oneline);
 bool writeNewickTree(const char *filename, Tree *tree, bool oneline);
 // What writeNewickTree writes, as a string.
 std::string newickText(Tree *tree, bool oneline);
-// The numbered layout for inspection, on `out`.
+// The numbered layout for inspection ("4=(" for an internal node, "1=A:1.000000"
+// for a leaf, one node per line), on standard output or on `out`. A null
+// `node` prints the whole tree followed by ";" and a newline.
+void printTree(Tree *tree, Node *node = nullptr, int depth = 0);
 void printTree(FILE *out, Tree *tree, Node *node = nullptr, int depth = 0);
+// A two-child parent table, one line "%2d: %2d %2d" per node.
+void printFtree(int nnodes, int **ftree);
 void printFtree(FILE *out, int nnodes, int **ftree);
 
 } // namespace vessik

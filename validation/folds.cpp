@@ -148,7 +148,10 @@ std::vector<int> drawGroupFolds(const std::vector<int> &classOfSample, int nClas
         totals[classOfSample[s] - 1] += 1.0;
     }
     // The spread of a group's class counts, as C Σ x² - (Σ x)²: their
-    // variance times C², a whole number.
+    // variance times C², a whole number. C counts the classes that have
+    // samples, so that a class without any changes no group's place.
+    const long long present = std::count_if(totals.begin(), totals.end(),
+                                            [](double total) { return total > 0.0; });
     std::vector<long long> spread(nGroups, 0);
     for (int g = 0; g < nGroups; g++) {
         long long sum = 0;
@@ -157,7 +160,7 @@ std::vector<int> drawGroupFolds(const std::vector<int> &classOfSample, int nClas
             sum += static_cast<long long>(x);
             squares += static_cast<long long>(x) * static_cast<long long>(x);
         }
-        spread[g] = nClasses * squares - sum * sum;
+        spread[g] = present * squares - sum * sum;
     }
     std::vector<int> order(nGroups);
     std::iota(order.begin(), order.end(), 0);

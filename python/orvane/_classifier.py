@@ -91,6 +91,8 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
         table, y = self._validate_data(X, y, accept_sparse=True, dtype=np.float64)
         names = getattr(self, "feature_names_in_", None)
         features = [str(n) for n in names] if names is not None else [str(j) for j in range(table.shape[1])]
+        if len(set(features)) < len(features):
+            raise ValueError("X names a feature in two columns")
         if table.shape[1] < 2:
             raise ValueError("X has %d feature(s): each sample is divided by its sum, so one "
                              "feature leaves nothing to learn" % table.shape[1])

@@ -135,7 +135,18 @@ def test_columns_are_matched_by_name(study):
     assert list(model.feature_names_in_) == list(x.columns) and model.n_features_in_ == 300
 
 
-def test_tree_as_text_path_or_scikit_bio_gives_the_same_fit(study):
+def test_duplicate_column_names_are_refused_at_fit_and_predict(study):
+    _, x, y, tree = study
+    twice = x.iloc[:, [0, 0, 1]]
+    for t in (None, tree):
+        with pytest.raises(ValueError, match="X names a feature in two columns"):
+            orvane.TreeClassifier().fit(twice, y, tree=t)
+    model = orvane.TreeClassifier().fit(x, y, tree=tree)
+    with pytest.raises(ValueError, match="X names a feature in two columns"):
+        model.predict(x.iloc[:, [0, 0] + list(range(1, x.shape[1]))])
+
+
+def test_tree_as_text_path_or_scikit_bio_gives_the_same_fit(study, capfd):
     _, x, y, _ = study
     path = STUDY / "tree.nwk"
     fits = [orvane.TreeClassifier().fit(x, y, tree=t).coef_ for t in (path.read_text(), str(path), path)]
@@ -150,6 +161,8 @@ def test_tree_as_text_path_or_scikit_bio_gives_the_same_fit(study):
         orvane.TreeClassifier().fit(x.assign(extra=1.0), y, tree=path.read_text())
     with pytest.raises(ValueError, match="the tree:1: "):
         orvane.TreeClassifier().fit(x, y, tree="((a,b);")
+    # The errors came as exceptions alone: the libraries printed nothing.
+    assert capfd.readouterr() == ("", "")
 
 
 def test_saved_and_pickled_models_predict_the_same(study, tmp_path):

@@ -19,9 +19,10 @@
 #include "model/SampleTable.h"
 #include "tree/newick.h"
 
-// Libraries that send their messages to one sink (tree/messages.h) print
-// nothing: the bridge keeps the errors a call sends and raises them as the R
-// error. Sources from before that sink print their errors to standard error.
+// The libraries send their messages to one sink (tree/messages.h), which
+// writes to the standard streams unless replaced: the bridge replaces it for
+// every call, keeps the errors a call sends and raises them as the R error.
+// Sources from before that sink print their errors to standard error.
 #if __has_include("tree/messages.h")
 #include "tree/messages.h"
 #define ORVANE_MESSAGE_SINK
@@ -29,7 +30,8 @@
 
 namespace {
 
-// The error messages the libraries send while this lives, joined by "; ".
+// The error messages the libraries send while this lives, joined by "; ";
+// their other messages are dropped.
 class LibraryErrors {
 public:
     std::string text;
@@ -266,6 +268,7 @@ Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
                      std::string treeName, double w, double lambda, bool fromTaxonomy,
                      bool graft, Rcpp::CharacterVector lineages)
 {
+    LibraryErrors quiet; // nothing reaches the console: failures are R errors
     const float weight = static_cast<float>(w);
     const float strength = static_cast<float>(lambda);
     if (!(weight >= 0.0f && weight <= 1.0f) && weight != -1.0f && weight != -2.0f)
@@ -342,6 +345,7 @@ Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
 Rcpp::List orvaneScores(Rcpp::NumericMatrix coefficients, Rcpp::NumericMatrix x,
                         Rcpp::CharacterVector sampleNames)
 {
+    LibraryErrors quiet; // nothing reaches the console: failures are R errors
     if (coefficients.ncol() != x.ncol() || coefficients.nrow() < 1)
         Rcpp::stop("the samples have " + std::to_string(x.ncol()) + " taxa, the model " +
                    std::to_string(coefficients.ncol()));

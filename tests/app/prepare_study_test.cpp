@@ -152,8 +152,8 @@ TEST_F(PrepareFormats, ShuffledInputsGiveTheSameFolderAndModel)
 
 TEST_F(PrepareFormats, MissingValuesMinCountGroupsAndTooFewFeatures)
 {
-    writeFile(dir / "m.tsv", "sample-id\tSampleType\tPatient\nS1\tSoil\tp1\nS2\tGut\tp2\nS3\tNone\tp1\n"
-                             "S4\tna\tp3\nS5\tmissing: not collected\tp3\nS6\tGut\tp1\n");
+    writeFile(dir / "m.tsv", "sample-id\tSampleType\tPatient\nS1\tSoil\tp1\nS2\tGut\tNA\nS3\tNone\tp1\n"
+                             "S4\tna\tp3\nS5\tmissing: not collected\tp3\nS6\tGut\t\n");
     RunResult result = run("-table table.tsv -metadata m.tsv -column SampleType -tree tree.nwk -group Patient -o a");
     EXPECT_EQ(result.err.substr(0, result.err.find(", and")),
               "note: kept 3 of 6 samples of the table (0 not in the metadata, 3 with no SampleType) "
@@ -163,6 +163,12 @@ TEST_F(PrepareFormats, MissingValuesMinCountGroupsAndTooFewFeatures)
               std::string::npos)
         << result.err;
     EXPECT_EQ(readFile(dir / "a" / "samples.tsv"), "line\tsample-id\tclass\n1\tS1\tSoil\n2\tS2\tGut\n3\tS6\tGut\n");
+    // Missing patients are no group: S2 and S6 stay, each a group of its own.
+    EXPECT_EQ(readFile(dir / "a" / "groups.tsv"), "line\tgroup\n1\tp1\n2\t\n3\t\n");
+    EXPECT_NE(result.err.find("\nnote: 2 kept samples with no Patient (-group): each is a group of "
+                              "its own\nwarning: "),
+              std::string::npos)
+        << result.err;
     // Past ten samples left out, the rest are counted; 99.98% of the reads
     // kept reads as such, never as 100.0%, and warns of nothing.
     std::string many = "#OTU ID\tA1\tB1", manyMetadata = "sample-id\tSampleType\nA1\tSoil\nB1\tGut\n";
@@ -182,7 +188,6 @@ TEST_F(PrepareFormats, MissingValuesMinCountGroupsAndTooFewFeatures)
               "and 2 more (values taken as missing: 'NA' 12)\n"
               "note: the kept features hold 99.98% of the kept samples' counts (median sample "
               "99.98%, lowest 99.98% in sample 'A1')\n");
-    EXPECT_EQ(readFile(dir / "a" / "groups.tsv"), "line\tgroup\n1\tp1\n2\tp2\n3\tp1\n");
     // -missing replaces the markers: None and 'missing: ...' become classes.
     result = run("-table table.tsv -metadata m.tsv -column SampleType -tree tree.nwk -missing NA,n/a -o b");
     EXPECT_EQ(readFile(dir / "b" / "classes.tsv"),
@@ -201,9 +206,6 @@ TEST_F(PrepareFormats, MissingValuesMinCountGroupsAndTooFewFeatures)
     expectError("-table table.tsv -metadata m.tsv -column SampleType -tree taxonomy -graft",
                 "option -graft does not go with -tree taxonomy (every feature with a taxonomy is on "
                 "that tree)");
-    writeFile(dir / "m2.tsv", "sample-id\tSampleType\tPatient\nS1\tSoil\tp1\nS2\tGut\t\n");
-    expectError("-table table.tsv -metadata m2.tsv -column SampleType -tree tree.nwk -group Patient",
-                "m2.tsv: sample 'S2' has no value in column 'Patient' (-group)");
     // -like: the table's first column is the folder's first column ('Taxon A').
     writeFile(dir / "like.tsv", "id\tTaxon A\tt 4\tt2\nS1\t5\t2\t1\n");
     ASSERT_EQ(run("-table like.tsv -like a -o new").status, 0);

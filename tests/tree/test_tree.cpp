@@ -276,11 +276,12 @@ TEST(TreeEditing, BrokenPreconditionsThrowNamingTheCondition)
     delete twins;
 }
 
-// The log goes to the message sink until a file is opened; errors always do.
+// The log goes to standard error, through the message sink, until a file is
+// opened; errors always go through the sink.
 TEST(Logging, LevelsAndLogStreams)
 {
     CapturedMessages messages;
-    EXPECT_EQ(getLogFile(), nullptr);
+    EXPECT_EQ(getLogFile(), stderr);
     EXPECT_TRUE(isLogLevel(0) && !isLogLevel(1));
     printLog(0, "to the sink %d", 0);
     const std::string path = scratch + "log.txt";
@@ -295,7 +296,9 @@ TEST(Logging, LevelsAndLogStreams)
     printLog(0, "dropped once closed");
     EXPECT_EQ(readFile(path), "shown 1");
     printError("still %s", "open");
-    EXPECT_EQ(messages.text, "to the sink 0error: still open\n");
+    openLogFile(stderr);
+    printLog(0, ", back");
+    EXPECT_EQ(messages.text, "to the sink 0error: still open\n, back");
     setLogLevel(0);
     std::remove(path.c_str());
 }

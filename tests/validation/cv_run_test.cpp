@@ -377,6 +377,14 @@ TEST(OrvaneCv, NestedCrossValidationChoosesInsideEachFold)
         const std::string text = readFile(dir.path + log);
         EXPECT_EQ(text.substr(0, text.size() / 2), text.substr(text.size() / 2)) << log;
     }
+    // Every point of this grid separates the classes inside every fold: equal
+    // mean errors go to the later lambda within a w, and keep the earlier w.
+    const std::string tied = command.substr(0, command.find(" -w ")) + " -w 0.5,0.3 -lambda 0.01,0.02";
+    ASSERT_EQ(runCommand(tied + " -nested 2").status, 0);
+    EXPECT_EQ(readFile(dir.path + "cv_nested.tsv"), "repetition\tfold\tw\tlambda\tinner_error\terror\n"
+                                                    "0\t0\t0.5\t0.02\t0\t0\n0\t1\t0.5\t0.02\t0\t0\n"
+                                                    "0\t2\t0.5\t0.02\t0\t0\nmean\t-\t-\t-\t-\t0\n"
+                                                    "std_error\t-\t-\t-\t-\t0\n");
     // Inner folds need as many training samples in every fold.
     EXPECT_EQ(runCommand(command + " -nested 20").err, "error: " + dir.path + "sets0.txt: fold 0 has 8 training samples, "
                                                                     "fewer than the 20 inner folds of -nested\n");

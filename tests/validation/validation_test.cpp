@@ -243,6 +243,41 @@ TEST(OrvaneFolds, GroupsStayWholeAndClassesAreSpreadAsTheGroupsAllow)
     }
     EXPECT_NE(readFile(dir.path + "sets0.txt"), readFile(dir.path + "sets1.txt"));
 
+    // A class without samples, listed first or last, has no share to spread:
+    // ten pairs of each of two classes still give four folds of ten, and
+    // groups of mixed classes and sizes the folds drawn without that class.
+    const auto withEmptyClass = [](const std::string &a, const std::string &b) {
+        return std::vector<std::string>{">A\n" + a + "\n>B\n" + b + "\n",
+                                        ">none\n\n>A\n" + a + "\n>B\n" + b + "\n",
+                                        ">A\n" + a + "\n>B\n" + b + "\n>none\n\n"};
+    };
+    std::vector<std::string> pairs, mixed;
+    std::string pairsA, pairsB, mixedA, mixedB;
+    for (int i = 0; i < 40; i++) {
+        pairs.push_back("p" + std::to_string(i / 2));
+        mixed.push_back("m" + std::to_string((i * i + i / 5) % 10));
+        std::string &pairClass = i / 2 % 2 ? pairsB : pairsA, &mixedClass = i * 7 / 3 % 2 ? mixedB : mixedA;
+        pairClass += (pairClass.empty() ? "" : " ") + std::to_string(i + 1);
+        mixedClass += (mixedClass.empty() ? "" : " ") + std::to_string(i + 1);
+    }
+    for (const std::string &labels : withEmptyClass(pairsA, pairsB)) {
+        writeGroupedStudy(dir, pairs, labels);
+        ASSERT_EQ(runCommand(groupFolds(dir, "-n 1 -k 4 -seed 3")), (Outcome{0, "", ""})) << labels;
+        for (int fold = 0; fold < 4; fold++) {
+            List test, train;
+            setSets(fold, dir.path + "sets0.txt", test, train);
+            EXPECT_EQ(test.size(), 10u) << labels << "fold " << fold;
+        }
+    }
+    std::string drawnWithout;
+    for (const std::string &labels : withEmptyClass(mixedA, mixedB)) {
+        writeGroupedStudy(dir, mixed, labels);
+        ASSERT_EQ(runCommand(groupFolds(dir, "-n 1 -k 4 -seed 3")), (Outcome{0, "", ""})) << labels;
+        if (drawnWithout.empty())
+            drawnWithout = readFile(dir.path + "sets0.txt");
+        EXPECT_EQ(readFile(dir.path + "sets0.txt"), drawnWithout) << labels;
+    }
+
     // A group of three A, three single A, a B pair and a single B in two
     // folds: the big group goes first (fold 0), the B pair next (to fold 1,
     // the emptier), each single A to fold 1 and the single B to fold 0,
@@ -266,7 +301,6 @@ TEST(OrvaneFolds, GroupsFileIsCheckedBeforeAnyFileIsWritten)
         {"sample\tgroup\n", g + ":1: the header must be 'line<TAB>group'"},
         {"line\tgroup\n1\ta\n3\tb\n1\tc\n", g + ":4: sample line 1 is listed twice (first on line 2)"},
         {"line\tgroup\n1\ta\n4\tb\n", g + ":3: sample line '4' is not a whole number from 1 to 3 (the samples of " + s + ")"},
-        {"line\tgroup\n1\ta\n2\t\n", g + ":3: sample line 2 has no group"},
         {"line\tgroup\n3\ta\n\n1\tb\n", g + ": lists 2 sample lines, but " + s + " holds 3 samples (sample line 2 is missing)"},
     };
     for (const auto &[text, message] : cases) {
@@ -274,6 +308,13 @@ TEST(OrvaneFolds, GroupsFileIsCheckedBeforeAnyFileIsWritten)
         EXPECT_EQ(runCommand(groupFolds(dir, "-n 1 -k 3")), (Outcome{1, "", "error: " + message + "\n"}));
     }
     EXPECT_FALSE(std::filesystem::exists(dir.path + "sets0.txt"));
+    // An empty group is no group: sample line 2 is a group of its own, and
+    // being of one class (group a holds one of each) it is placed first, in fold 0.
+    writeFile(g, "line\tgroup\n1\ta\n2\t\n3\ta\n");
+    EXPECT_EQ(runCommand(groupFolds(dir, "-n 1 -k 3")).err,
+              "error: -k 3 asks for more folds than the 2 groups of " + g + "\n");
+    ASSERT_EQ(runCommand(groupFolds(dir, "-n 1 -k 2")), (Outcome{0, "", ""}));
+    EXPECT_EQ(readFile(dir.path + "sets0.txt"), "> 0\n1\n0 2\n> 1\n0 2\n1\n");
 }
 
 } // namespace

@@ -137,3 +137,17 @@ test_that("graft and tree = \"taxonomy\" give the folders of Orvane-prepare", {
   expect_equal(ncol(coef(plain)), 30)
   expect_error(orvane_fit(ps, "SampleType", tree = "taxonomy", graft = TRUE), "does not go with")
 })
+
+test_that("the libraries print nothing: their errors reach R as errors alone", {
+  inputs <- withr::local_tempfile(fileext = ".rds")
+  script <- withr::local_tempfile(fileext = ".R")
+  saveRDS(list(counts = counts, site = site), inputs)
+  writeLines(c(sprintf("d <- readRDS(%s)", deparse(inputs)),
+               "r <- tryCatch(orvane::orvane_fit(d$counts, d$site, tree = '((otuA,otuB),otuC;'),",
+               "              error = function(e) 'raised')",
+               "cat(r, '\\n', sep = '')"), script)
+  output <- suppressWarnings(system2(file.path(R.home("bin"), "Rscript"), script,
+                                     stdout = TRUE, stderr = TRUE))
+  expect_true("raised" %in% output)
+  expect_false(any(grepl("^error: ", output)))
+})
