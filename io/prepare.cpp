@@ -464,240 +464,322 @@ std::string droppedCounts(const PrepareOptions &options, const std::vector<Reaso
 
 namespace {
 
-// A study run: with `study`, what the folder would hold goes there and nothing
-// is written; without, the folder options.out is written.
-std::string runStudy(const PrepareOptions &options, Study *study, std::string &note,
-                     std::string &warning)
-{
+// The inputs of a study run as read from its files.
+struct StudyInputs {
     MetadataColumn metadata;
-    std::string problem = readMetadataColumn(options.metadata, options.column, metadata);
+    MetadataColumn groups;  // with -group
+    std::unordered_map<std::string, std::string> sheet;  // with -taxonomy
+    StudyTree studyTree;    // unless -tree taxonomy
+    CountTable table;
+    std::vector<std::string> taxa;  // of each table feature
+};
+
+std::string readStudyInputs(const PrepareOptions &options, StudyInputs &in)
+{
+    std::string problem = readMetadataColumn(options.metadata, options.column, in.metadata);
+    if (problem.empty() && !options.group.empty())
+        problem = readMetadataColumn(options.metadata, options.group, in.groups);
+    if (problem.empty() && !options.taxonomy.empty())
+        problem = readTaxonomy(options.taxonomy, in.sheet);
     if (!problem.empty())
         return problem;
-    MetadataColumn groups;
-    if (!options.group.empty()) {
-        problem = readMetadataColumn(options.metadata, options.group, groups);
-        if (!problem.empty())
-            return problem;
-    }
-    std::unordered_map<std::string, std::string> sheet;
-    if (!options.taxonomy.empty()) {
-        problem = readTaxonomy(options.taxonomy, sheet);
-        if (!problem.empty())
-            return problem;
-    }
     // The tree's tips (or the taxonomy sheet's features) help tell the table's orientation.
-    StudyTree studyTree;
     std::unordered_set<std::string> featureHints;
     if (options.tree != "taxonomy") {
-        problem = readStudyTree(options.tree, studyTree);
+        problem = readStudyTree(options.tree, in.studyTree);
         if (!problem.empty())
             return problem;
-        for (int i = 0; i < studyTree.tree->nnodes; i++)
-            if (studyTree.tree->nodes[i]->isLeaf())
-                featureHints.insert(studyTree.tree->nodes[i]->longname);
+        for (int i = 0; i < in.studyTree.tree->nnodes; i++)
+            if (in.studyTree.tree->nodes[i]->isLeaf())
+                featureHints.insert(in.studyTree.tree->nodes[i]->longname);
     } else {
-        for (const auto &taxon : sheet)
+        for (const auto &taxon : in.sheet)
             featureHints.insert(taxon.first);
     }
-    const std::unordered_set<std::string> metadataIds = idSet(metadata.samples);
-    CountTable table;
+    const std::unordered_set<std::string> metadataIds = idSet(in.metadata.samples);
     OrientationHints hints;
     hints.forced = forcedOrientation(options);
     hints.sampleIds = &metadataIds;
     hints.featureIds = &featureHints;
-    problem = readCountTable(options.table, hints, table);
+    problem = readCountTable(options.table, hints, in.table);
     if (!problem.empty())
         return problem;
-    const std::vector<std::string> taxa = taxonomyOf(table, options.taxonomy.empty() ? nullptr : &sheet);
+    in.taxa = taxonomyOf(in.table, options.taxonomy.empty() ? nullptr : &in.sheet);
+    return "";
+}
 
-    SampleChoice chosen = chooseSamples(table, metadata, MissingValues(options));
+// The samples and features a study run keeps, and the classes of the samples.
+struct Selection {
+    SampleChoice chosen;
     FeatureTree placed;
-    problem = placeFeatures(options, std::move(studyTree), table, taxa, chosen.kept, placed);
+    std::vector<Reason> reason;           // per table feature
+    std::vector<std::string> classNames;  // in byte order
+    std::vector<int> classOfSample;       // per kept sample
+    std::unordered_map<std::string, size_t> tableFeature;  // the kept features by ID
+    std::string treeName;                 // the tree file, or "the taxonomy"
+};
+
+// Places the features on the tree and leaves out the samples and features
+// Orvane cannot use; refuses a study with fewer than two classes or features.
+std::string selectStudy(const PrepareOptions &options, StudyInputs &in, Selection &sel)
+{
+    const CountTable &table = in.table;
+    sel.chosen = chooseSamples(table, in.metadata, MissingValues(options));
+    std::string problem =
+        placeFeatures(options, std::move(in.studyTree), table, in.taxa, sel.chosen.kept, sel.placed);
     if (!problem.empty())
         return problem;
-    std::vector<Reason> reason = placed.reason;
+    sel.reason = sel.placed.reason;
     const auto dropZeroCounts = [&]() {
-        for (size_t f = 0; f < reason.size(); f++)
-            if (reason[f] == Reason::Kept && !hasCounts(table, f, chosen.kept))
-                reason[f] = Reason::ZeroCounts;
+        for (size_t f = 0; f < sel.reason.size(); f++)
+            if (sel.reason[f] == Reason::Kept && !hasCounts(table, f, sel.chosen.kept))
+                sel.reason[f] = Reason::ZeroCounts;
     };
     dropZeroCounts();
-    problem = applyMinCount(options, table, reason, chosen);
+    problem = applyMinCount(options, table, sel.reason, sel.chosen);
     if (!problem.empty())
         return problem;
     dropZeroCounts();
 
-    const std::vector<std::string> classNames = sortedClasses(chosen.classes);
-    if (classNames.empty())
+    sel.classNames = sortedClasses(sel.chosen.classes);
+    if (sel.classNames.empty())
         return "no sample of " + options.table + " has a class in column " +
                quote(options.column) + " of " + options.metadata + " (do the sample IDs match?)";
-    if (classNames.size() == 1)
-        return "the " + plural(chosen.kept.size(), "sample") + " of " + options.table +
+    if (sel.classNames.size() == 1)
+        return "the " + plural(sel.chosen.kept.size(), "sample") + " of " + options.table +
                " with a class in column " + quote(options.column) + " of " + options.metadata +
-               " are all in class " + quote(classNames[0]) + "; Orvane needs at least two classes";
-    std::vector<int> classOfSample;
-    for (const std::string &name : chosen.classes)
-        classOfSample.push_back(static_cast<int>(
-            std::lower_bound(classNames.begin(), classNames.end(), name) - classNames.begin()));
-    std::unordered_map<std::string, size_t> tableFeature;
+               " are all in class " + quote(sel.classNames[0]) + "; Orvane needs at least two classes";
+    for (const std::string &name : sel.chosen.classes)
+        sel.classOfSample.push_back(static_cast<int>(
+            std::lower_bound(sel.classNames.begin(), sel.classNames.end(), name) -
+            sel.classNames.begin()));
     for (size_t f = 0; f < table.features.size(); f++)
-        if (reason[f] == Reason::Kept)
-            tableFeature.emplace(table.features[f], f);
-    const std::string treeName = options.tree == "taxonomy" ? "the taxonomy" : options.tree;
-    if (tableFeature.empty())
-        return std::count(reason.begin(), reason.end(), Reason::ZeroCounts) == 0
-                   ? "no feature ID of " + options.table + " is a tip of " + treeName
-                   : "every feature shared by " + options.table + " and " + treeName +
+        if (sel.reason[f] == Reason::Kept)
+            sel.tableFeature.emplace(table.features[f], f);
+    sel.treeName = options.tree == "taxonomy" ? "the taxonomy" : options.tree;
+    if (sel.tableFeature.empty())
+        return std::count(sel.reason.begin(), sel.reason.end(), Reason::ZeroCounts) == 0
+                   ? "no feature ID of " + options.table + " is a tip of " + sel.treeName
+                   : "every feature shared by " + options.table + " and " + sel.treeName +
                          " has zero counts in the kept samples";
-    if (tableFeature.size() == 1)
-        return "only one feature of " + options.table + " (" + quote(tableFeature.begin()->first) +
-               ") is on " + treeName + " with counts in the kept samples; Orvane needs at least two";
+    if (sel.tableFeature.size() == 1)
+        return "only one feature of " + options.table + " (" +
+               quote(sel.tableFeature.begin()->first) + ") is on " + sel.treeName +
+               " with counts in the kept samples; Orvane needs at least two";
+    return "";
+}
 
-    // Columns follow the tips of the pruned tree, its children ordered by the
-    // smallest feature ID below them: the same whatever the inputs' orders.
-    StudyTree pruned = pruneTree(placed.tree, [&](const vessik::Node *leaf) {
-        return tableFeature.count(leaf->longname) != 0;
+// The data folder's columns and rows: the tree pruned to the kept features,
+// the table feature of each column and the kept samples' counts.
+struct StudyLayout {
+    StudyTree pruned;
+    std::vector<size_t> columns;  // the table feature of each column
+    std::unordered_map<std::string, int> columnOf;  // by feature ID
+    SampleRows rows;
+    std::vector<std::string> sampleIds;
+};
+
+// Columns follow the tips of the pruned tree, its children ordered by the
+// smallest feature ID below them: the same whatever the inputs' orders.
+void orderColumns(const Selection &sel, StudyLayout &layout)
+{
+    layout.pruned = pruneTree(sel.placed.tree, [&](const vessik::Node *leaf) {
+        return sel.tableFeature.count(leaf->longname) != 0;
     });
     std::unordered_map<const vessik::Node *, std::string> tipKey;
-    for (int i = 0; i < pruned.tree->nnodes; i++)
-        if (pruned.tree->nodes[i]->isLeaf())
-            tipKey.emplace(pruned.tree->nodes[i], pruned.tree->nodes[i]->longname);
-    std::vector<size_t> columns;  // the table feature of each column
-    std::unordered_map<std::string, int> columnOf;
-    for (const vessik::Node *tip : orderChildren(pruned, tipKey)) {
-        columnOf.emplace(tip->longname, static_cast<int>(columns.size()));
-        columns.push_back(tableFeature.at(tip->longname));
+    for (int i = 0; i < layout.pruned.tree->nnodes; i++)
+        if (layout.pruned.tree->nodes[i]->isLeaf())
+            tipKey.emplace(layout.pruned.tree->nodes[i], layout.pruned.tree->nodes[i]->longname);
+    for (const vessik::Node *tip : orderChildren(layout.pruned, tipKey)) {
+        layout.columnOf.emplace(tip->longname, static_cast<int>(layout.columns.size()));
+        layout.columns.push_back(sel.tableFeature.at(tip->longname));
     }
+}
 
-    SampleRows rows{columns.size(), std::vector<std::vector<std::pair<int, float>>>(chosen.kept.size())};
-    std::vector<std::string> sampleIds;
-    for (size_t i = 0; i < chosen.kept.size(); i++) {
-        sampleIds.push_back(table.samples[chosen.kept[i]]);
-        for (size_t c = 0; c < columns.size(); c++)
-            rows.add(i, c, table.count(chosen.kept[i], columns[c]));
+std::string layOutStudy(const PrepareOptions &options, const CountTable &table,
+                        const Selection &sel, StudyLayout &layout)
+{
+    orderColumns(sel, layout);
+    const std::vector<size_t> &kept = sel.chosen.kept;
+    layout.rows = SampleRows{layout.columns.size(),
+                             std::vector<std::vector<std::pair<int, float>>>(kept.size())};
+    for (size_t i = 0; i < kept.size(); i++) {
+        layout.sampleIds.push_back(table.samples[kept[i]]);
+        for (size_t c = 0; c < layout.columns.size(); c++)
+            layout.rows.add(i, c, table.count(kept[i], layout.columns[c]));
     }
-    problem = checkSampleSums(rows, sampleIds, "the features kept on " + treeName);
+    std::string problem = checkSampleSums(layout.rows, layout.sampleIds,
+                                          "the features kept on " + sel.treeName);
     if (!problem.empty())
         return options.table + ": " + problem;
     // The sizes Orvane checks when it reads the folder, with its messages.
-    const long long nClasses = static_cast<long long>(classNames.size());
-    if (!fits(static_cast<long long>(sampleIds.size()), nClasses))
-        return options.metadata + ": " + tooLarge(sampleIds.size(), "samples", nClasses, "classes");
-    if (!fits(nClasses, static_cast<long long>(columns.size())))
-        return options.metadata + ": " + tooLarge(nClasses, "classes", columns.size(), "features");
-
+    const long long nClasses = static_cast<long long>(sel.classNames.size());
+    if (!fits(static_cast<long long>(layout.sampleIds.size()), nClasses))
+        return options.metadata + ": " +
+               tooLarge(layout.sampleIds.size(), "samples", nClasses, "classes");
+    if (!fits(nClasses, static_cast<long long>(layout.columns.size())))
+        return options.metadata + ": " +
+               tooLarge(nClasses, "classes", layout.columns.size(), "features");
     int nInternal = 0;
-    for (int n = 0; n < pruned.tree->nnodes; n++)
-        nInternal += pruned.tree->nodes[n] != nullptr && !pruned.tree->nodes[n]->isLeaf();
+    for (int n = 0; n < layout.pruned.tree->nnodes; n++)
+        nInternal += layout.pruned.tree->nodes[n] != nullptr && !layout.pruned.tree->nodes[n]->isLeaf();
     if (!fits(nInternal, nClasses))
         return options.tree + ": " + tooLarge(nInternal, "internal nodes", nClasses, "classes");
+    return "";
+}
 
-    FeatureNames featureNames;
-    featureNames.hasTaxonomy = !options.taxonomy.empty() || !table.taxonomy.empty() || options.graft;
-    featureNames.hasGrafted = options.graft;
-    for (size_t f : columns) {
-        featureNames.ids.push_back(table.features[f]);
-        if (featureNames.hasTaxonomy)
-            featureNames.taxonomy.push_back(taxa[f]);
-        if (options.graft)
-            featureNames.grafted.push_back(placed.grafted[f]);
-    }
+// The name files' contents of a study run.
+struct StudyNames {
+    FeatureNames features;
     SampleNames samples;
-    samples.ids = sampleIds;
-    samples.hasClasses = true;
-    samples.classes = chosen.classes;
     ClassNames classes;
-    classes.names = classNames;
-    std::vector<std::string> groupOfSample;
+    std::vector<std::string> groupOfSample;  // with -group
+};
+
+std::string nameStudy(const PrepareOptions &options, const StudyInputs &in,
+                      const Selection &sel, const StudyLayout &layout, StudyNames &names)
+{
+    names.features.hasTaxonomy =
+        !options.taxonomy.empty() || !in.table.taxonomy.empty() || options.graft;
+    names.features.hasGrafted = options.graft;
+    for (size_t f : layout.columns) {
+        names.features.ids.push_back(in.table.features[f]);
+        if (names.features.hasTaxonomy)
+            names.features.taxonomy.push_back(in.taxa[f]);
+        if (options.graft)
+            names.features.grafted.push_back(sel.placed.grafted[f]);
+    }
+    names.samples.ids = layout.sampleIds;
+    names.samples.hasClasses = true;
+    names.samples.classes = sel.chosen.classes;
+    names.classes.names = sel.classNames;
     if (!options.group.empty()) {
         std::unordered_map<std::string, std::string> groupOf;
-        for (size_t r = 0; r < groups.samples.size(); r++)
-            groupOf.emplace(groups.samples[r], groups.values[r]);
-        for (const std::string &id : sampleIds) {
-            groupOfSample.push_back(groupOf.at(id));
-            if (groupOfSample.back().empty())
+        for (size_t r = 0; r < in.groups.samples.size(); r++)
+            groupOf.emplace(in.groups.samples[r], in.groups.values[r]);
+        for (const std::string &id : layout.sampleIds) {
+            names.groupOfSample.push_back(groupOf.at(id));
+            if (names.groupOfSample.back().empty())
                 return options.metadata + ": sample " + quote(id) + " has no value in column " +
                        quote(options.group) + " (-group)";
         }
     }
     // Every feature and taxonomy of the table, kept or not, goes into a name file.
-    for (const std::string &check : {checkNames(table.features, "feature ID"),
-                                     checkNames(taxa, "taxonomy"),
-                                     checkNames(samples.ids, "sample ID"),
-                                     checkNames(classNames, "class"),
-                                     checkNames(groupOfSample, "group")})
+    for (const std::string &check : {checkNames(in.table.features, "feature ID"),
+                                     checkNames(in.taxa, "taxonomy"),
+                                     checkNames(names.samples.ids, "sample ID"),
+                                     checkNames(sel.classNames, "class"),
+                                     checkNames(names.groupOfSample, "group")})
         if (!check.empty())
             return check;
+    return "";
+}
 
-    const ReadShares shares = readShares(table, chosen.kept, reason, placed.grafted);
+// The note of a study run: what was kept and left out, and the share of the
+// counts kept; `warning` gets the warning when too little was kept.
+std::string studyNote(const PrepareOptions &options, const CountTable &table,
+                      const Selection &sel, const StudyLayout &layout, std::string &warning)
+{
+    const ReadShares shares = readShares(table, sel.chosen.kept, sel.reason, sel.placed.grafted);
     size_t nGrafted = 0;
-    for (size_t f : columns)
-        nGrafted += placed.grafted[f] ? 1 : 0;
+    for (size_t f : layout.columns)
+        nGrafted += sel.placed.grafted[f] ? 1 : 0;
     std::ostringstream text;
-    text << "kept " << chosen.kept.size() << " of " << table.samples.size()
-         << " samples of the table (" << chosen.notInSheet << " not in the metadata, "
-         << chosen.noClass << " with no " << options.column;
+    text << "kept " << sel.chosen.kept.size() << " of " << table.samples.size()
+         << " samples of the table (" << sel.chosen.notInSheet << " not in the metadata, "
+         << sel.chosen.noClass << " with no " << options.column;
     if (!options.minCount.empty())
-        text << ", " << chosen.fewCounts << " with kept counts below " << options.minCount;
-    text << ") in " << plural(classNames.size(), "class") << " ("
-         << classSizes(classNames, classOfSample) << "), and " << columns.size() << " of "
-         << table.features.size() << " features (" << droppedCounts(options, reason, nGrafted, shares.grafted)
-         << "); ";
+        text << ", " << sel.chosen.fewCounts << " with kept counts below " << options.minCount;
+    text << ") in " << plural(sel.classNames.size(), "class") << " ("
+         << classSizes(sel.classNames, sel.classOfSample) << "), and " << layout.columns.size()
+         << " of " << table.features.size() << " features ("
+         << droppedCounts(options, sel.reason, nGrafted, shares.grafted) << "); ";
     if (options.tree == "taxonomy")
         text << "built the tree from their taxonomy";
     else
-        text << "pruned " << placed.tips - (columns.size() - nGrafted) << " of " << placed.tips
-             << " tips from the tree";
+        text << "pruned " << sel.placed.tips - (layout.columns.size() - nGrafted) << " of "
+             << sel.placed.tips << " tips from the tree";
     text << "\nthe kept features hold " << percent(shares.overall)
          << " of the kept samples' counts (median sample " << percent(shares.median)
          << ", lowest " << percent(shares.lowest) << " in sample " << quote(shares.lowestId) << ")";
-    const std::string noteText = text.str();
-    std::string warningText;
+    warning.clear();
     if (shares.overall < 0.9 || shares.lowest < 0.5)
-        warningText = "the kept features hold only " + percent(shares.overall) +
+        warning = "the kept features hold only " + percent(shares.overall) +
                   " of the kept samples' counts, and sample " + quote(shares.lowestId) +
                   " keeps " + percent(shares.lowest) + " of its own; " + options.out +
                   "/dropped.tsv lists the features left out with their counts. To keep more: "
                   "-graft places features off the tree beside their relatives by taxonomy, "
                   "-tree taxonomy builds the tree from the taxonomy, and -min-count N leaves "
                   "out samples that keep fewer than N counts";
-    if (study != nullptr) {
-        study->rows = std::move(rows);
-        study->classOfSample = classOfSample;
-        study->samples = samples;
-        study->classes = classes;
-        study->features = featureNames;
-        study->tree = std::move(pruned);
-        study->note = noteText;
-        note = noteText;
-        warning = warningText;
-        return "";
-    }
+    return text.str();
+}
+
+std::string writeStudyFolder(const PrepareOptions &options, const StudyInputs &in,
+                             const Selection &sel, const StudyLayout &layout,
+                             const StudyNames &names)
+{
     std::vector<OutputFile> files = {
-        {"samples.txt", [&](std::ostream &out) { writeSampleTable(out, rows); }},
-        {"labels.txt", [&](std::ostream &out) { writeLabels(out, classNames, classOfSample); }},
+        {"samples.txt", [&](std::ostream &out) { writeSampleTable(out, layout.rows); }},
+        {"labels.txt",
+         [&](std::ostream &out) { writeLabels(out, sel.classNames, sel.classOfSample); }},
         {"tree.tre",
          [&](std::ostream &out) {
-             writeOrvaneTree(out, *pruned.tree, [&](const vessik::Node *leaf) {
-                 return std::to_string(columnOf.at(leaf->longname));
+             writeOrvaneTree(out, *layout.pruned.tree, [&](const vessik::Node *leaf) {
+                 return std::to_string(layout.columnOf.at(leaf->longname));
              });
          }},
-        {"features.tsv", [&](std::ostream &out) { writeFeatureNames(out, featureNames); }},
-        {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, samples); }},
-        {"classes.tsv", [&](std::ostream &out) { writeClassNames(out, classes); }},
+        {"features.tsv", [&](std::ostream &out) { writeFeatureNames(out, names.features); }},
+        {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, names.samples); }},
+        {"classes.tsv", [&](std::ostream &out) { writeClassNames(out, names.classes); }},
         {"dropped.tsv",
-         [&](std::ostream &out) { writeDropped(out, table, chosen.kept, reason, taxa); }},
-        {"nodes.tsv", [&](std::ostream &out) { writeNodeLabels(out, NodeLabels{internalLabels(*pruned.tree)}); }},
+         [&](std::ostream &out) { writeDropped(out, in.table, sel.chosen.kept, sel.reason, in.taxa); }},
+        {"nodes.tsv",
+         [&](std::ostream &out) {
+             writeNodeLabels(out, NodeLabels{internalLabels(*layout.pruned.tree)});
+         }},
     };
     if (!options.group.empty())
         files.push_back({"groups.tsv", [&](std::ostream &out) {
                              out << "line\tgroup\n";
-                             for (size_t i = 0; i < groupOfSample.size(); i++)
-                                 out << i + 1 << '\t' << groupOfSample[i] << '\n';
+                             for (size_t i = 0; i < names.groupOfSample.size(); i++)
+                                 out << i + 1 << '\t' << names.groupOfSample[i] << '\n';
                          }});
-    problem = writeFolderAtomically(options.out, files);
+    return writeFolderAtomically(options.out, files);
+}
+
+// A study run: with `study`, what the folder would hold goes there and nothing
+// is written; without, the folder options.out is written.
+std::string runStudy(const PrepareOptions &options, Study *study, std::string &note,
+                     std::string &warning)
+{
+    StudyInputs in;
+    Selection sel;
+    StudyLayout layout;
+    StudyNames names;
+    std::string problem = readStudyInputs(options, in);
+    if (problem.empty())
+        problem = selectStudy(options, in, sel);
+    if (problem.empty())
+        problem = layOutStudy(options, in.table, sel, layout);
+    if (problem.empty())
+        problem = nameStudy(options, in, sel, layout, names);
     if (!problem.empty())
         return problem;
+    std::string warningText;
+    const std::string noteText = studyNote(options, in.table, sel, layout, warningText);
+    if (study != nullptr) {
+        study->rows = std::move(layout.rows);
+        study->classOfSample = sel.classOfSample;
+        study->samples = names.samples;
+        study->classes = names.classes;
+        study->features = names.features;
+        study->tree = std::move(layout.pruned);
+        study->note = noteText;
+    } else {
+        problem = writeStudyFolder(options, in, sel, layout, names);
+        if (!problem.empty())
+            return problem;
+    }
     note = noteText;
     warning = warningText;
     return "";
