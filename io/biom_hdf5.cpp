@@ -164,15 +164,22 @@ std::string readBiomHdf5InThisProcess(const std::string &path, CountTable &table
                                                 table.features, table.samples);
     if (!problem.empty())
         return path + ": " + problem;
-    table.counts.assign(nSamples * nFeatures, 0.0f);
+    // Each observation's entries go to its samples' rows, in observation order.
+    std::vector<size_t> sizes(nSamples, 0);
+    for (const long long sample : indices)
+        sizes[static_cast<size_t>(sample)]++;
+    table.rows.assign(nSamples, {});
+    for (size_t s = 0; s < nSamples; s++)
+        table.rows[s].reserve(sizes[s]);
     for (size_t f = 0; f < nFeatures; f++) {
         for (long long k = indptr[f]; k < indptr[f + 1]; k++) {
             if (!(data[k] >= 0.0) || data[k] > FLT_MAX)
                 return path + ": count " + std::to_string(data[k]) + " of sample '" +
                        table.samples[indices[k]] + "' for feature '" + table.features[f] +
                        "' is not a finite number >= 0";
-            table.counts[static_cast<size_t>(indices[k]) * nFeatures + f] =
-                static_cast<float>(data[k]) + 0.0f;
+            const float count = static_cast<float>(data[k]) + 0.0f;
+            if (count != 0.0f)
+                table.rows[static_cast<size_t>(indices[k])].emplace_back(static_cast<int>(f), count);
         }
     }
     readTaxonomy(file.id, table);

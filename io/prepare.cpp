@@ -87,6 +87,24 @@ void writeLabels(std::ostream &out, const std::vector<std::string> &classNames,
     }
 }
 
+// The counts of `samples` in the folder's columns (columnOfFeature: each
+// table feature's column, or -1), each row in column order.
+SampleRows keptRows(const CountTable &table, const std::vector<size_t> &samples,
+                    const std::vector<int> &columnOfFeature, size_t nColumns)
+{
+    SampleRows kept{nColumns, std::vector<std::vector<std::pair<int, float>>>(samples.size())};
+    for (size_t i = 0; i < samples.size(); i++) {
+        std::vector<std::pair<int, float>> &row = kept.rows[i];
+        for (const auto &entry : table.rows[samples[i]])
+            if (columnOfFeature[entry.first] >= 0)
+                row.emplace_back(columnOfFeature[entry.first], entry.second);
+        std::sort(row.begin(), row.end());
+        row.shrink_to_fit();
+        kept.nonzeros += static_cast<long long>(row.size());
+    }
+    return kept;
+}
+
 // Orvane normalises each sample by the sum of its counts, taken in float in
 // column order: that sum must be a positive finite number. The table must
 // also be one Orvane can hold.
@@ -220,12 +238,14 @@ std::string reasonText(Reason reason, bool inNote = false)
     return "kept";
 }
 
-bool hasCounts(const CountTable &table, size_t feature, const std::vector<size_t> &samples)
+// Per table feature, whether it has a count in one of `samples`.
+std::vector<bool> featuresWithCounts(const CountTable &table, const std::vector<size_t> &samples)
 {
+    std::vector<bool> counted(table.features.size(), false);
     for (size_t s : samples)
-        if (table.count(s, feature) != 0.0f)
-            return true;
-    return false;
+        for (const auto &entry : table.rows[s])
+            counted[entry.first] = true;
+    return counted;
 }
 
 // Each table feature's taxonomy: the sheet's when one was given, else the table's own.
@@ -292,6 +312,7 @@ std::string placeFeatures(const PrepareOptions &options, StudyTree studyTree,
     result.tips = tips.size();
     std::vector<TaxonomyFeature> onTree;
     std::vector<TaxonomyFeature> orphans;
+    const std::vector<bool> counted = featuresWithCounts(table, samples);
     for (size_t f = 0; f < n; f++) {
         if (tips.count(table.features[f]) == 0) {
             result.reason[f] = !options.graft ? Reason::OffTree
@@ -299,7 +320,7 @@ std::string placeFeatures(const PrepareOptions &options, StudyTree studyTree,
                                                         : Reason::NoTaxonomyToGraft;
             if (result.reason[f] == Reason::NoRelative)
                 orphans.push_back({table.features[f], taxa[f]});
-        } else if (options.graft && hasCounts(table, f, samples)) {
+        } else if (options.graft && counted[f]) {
             onTree.push_back({table.features[f], taxa[f]});
         }
     }
@@ -348,8 +369,9 @@ ReadShares readShares(const CountTable &table, const std::vector<size_t> &sample
     std::vector<double> perSample;
     for (size_t s : samples) {
         double sampleAll = 0.0, sampleKept = 0.0;
-        for (size_t f = 0; f < table.features.size(); f++) {
-            const double count = table.count(s, f);
+        for (const auto &entry : table.rows[s]) {
+            const size_t f = static_cast<size_t>(entry.first);
+            const double count = entry.second;
             sampleAll += count;
             if (reason[f] == Reason::Kept) {
                 sampleKept += count;
@@ -376,15 +398,15 @@ ReadShares readShares(const CountTable &table, const std::vector<size_t> &sample
 void writeDropped(std::ostream &out, const CountTable &table, const std::vector<size_t> &samples,
                   const std::vector<Reason> &reason, const std::vector<std::string> &taxa)
 {
+    // Each feature's total, summed over the samples in their order.
+    std::vector<double> total(table.features.size(), 0.0);
+    for (size_t s : samples)
+        for (const auto &entry : table.rows[s])
+            total[entry.first] += entry.second;
     std::vector<std::pair<double, size_t>> dropped;
-    for (size_t f = 0; f < table.features.size(); f++) {
-        if (reason[f] == Reason::Kept)
-            continue;
-        double total = 0.0;
-        for (size_t s : samples)
-            total += table.count(s, f);
-        dropped.push_back({total, f});
-    }
+    for (size_t f = 0; f < table.features.size(); f++)
+        if (reason[f] != Reason::Kept)
+            dropped.push_back({total[f], f});
     std::sort(dropped.begin(), dropped.end(), [&](const auto &a, const auto &b) {
         return a.first != b.first ? a.first > b.first
                                   : table.features[a.second] < table.features[b.second];
@@ -414,8 +436,8 @@ std::string applyMinCount(const PrepareOptions &options, const CountTable &table
     kept.classes.clear();
     for (size_t i = 0; i < chosen.kept.size(); i++) {
         double total = 0.0;
-        for (size_t f = 0; f < table.features.size(); f++)
-            total += reason[f] == Reason::Kept ? table.count(chosen.kept[i], f) : 0.0;
+        for (const auto &entry : table.rows[chosen.kept[i]])
+            total += reason[entry.first] == Reason::Kept ? entry.second : 0.0;
         if (total < least) {
             kept.fewCounts++;
         } else {
@@ -531,8 +553,9 @@ std::string selectStudy(const PrepareOptions &options, StudyInputs &in, Selectio
         return problem;
     sel.reason = sel.placed.reason;
     const auto dropZeroCounts = [&]() {
+        const std::vector<bool> counted = featuresWithCounts(table, sel.chosen.kept);
         for (size_t f = 0; f < sel.reason.size(); f++)
-            if (sel.reason[f] == Reason::Kept && !hasCounts(table, f, sel.chosen.kept))
+            if (sel.reason[f] == Reason::Kept && !counted[f])
                 sel.reason[f] = Reason::ZeroCounts;
     };
     dropZeroCounts();
@@ -600,14 +623,12 @@ std::string layOutStudy(const PrepareOptions &options, const CountTable &table,
                         const Selection &sel, StudyLayout &layout)
 {
     orderColumns(sel, layout);
-    const std::vector<size_t> &kept = sel.chosen.kept;
-    layout.rows = SampleRows{layout.columns.size(),
-                             std::vector<std::vector<std::pair<int, float>>>(kept.size())};
-    for (size_t i = 0; i < kept.size(); i++) {
-        layout.sampleIds.push_back(table.samples[kept[i]]);
-        for (size_t c = 0; c < layout.columns.size(); c++)
-            layout.rows.add(i, c, table.count(kept[i], layout.columns[c]));
-    }
+    std::vector<int> columnOfFeature(table.features.size(), -1);
+    for (size_t c = 0; c < layout.columns.size(); c++)
+        columnOfFeature[layout.columns[c]] = static_cast<int>(c);
+    layout.rows = keptRows(table, sel.chosen.kept, columnOfFeature, layout.columns.size());
+    for (size_t s : sel.chosen.kept)
+        layout.sampleIds.push_back(table.samples[s]);
     std::string problem = checkSampleSums(layout.rows, layout.sampleIds,
                                           "the features kept on " + sel.treeName);
     if (!problem.empty())
@@ -835,11 +856,14 @@ std::string prepareLike(const PrepareOptions &options, std::string &note)
     }
     const size_t ignored = table.features.size() - (features.ids.size() - missing);
 
-    SampleRows rows{features.ids.size(), std::vector<std::vector<std::pair<int, float>>>(table.samples.size())};
-    for (size_t s = 0; s < table.samples.size(); s++)
-        for (size_t c = 0; c < source.size(); c++)
-            if (source[c] >= 0)
-                rows.add(s, c, table.count(s, static_cast<size_t>(source[c])));
+    std::vector<int> columnOfFeature(table.features.size(), -1);
+    for (size_t c = 0; c < source.size(); c++)
+        if (source[c] >= 0)
+            columnOfFeature[static_cast<size_t>(source[c])] = static_cast<int>(c);
+    std::vector<size_t> everySample(table.samples.size());
+    for (size_t s = 0; s < everySample.size(); s++)
+        everySample[s] = s;
+    const SampleRows rows = keptRows(table, everySample, columnOfFeature, features.ids.size());
     problem = checkSampleSums(rows, table.samples, "the features of " + dir);
     if (!problem.empty())
         return options.table + ": " + problem;

@@ -31,6 +31,7 @@ struct PrepareOptions {
     std::string group;     // metadata column of each sample's group, for groups.tsv
     std::string minCount;  // samples whose kept features count less are left out
     std::string missing;   // comma-separated class values that mean "no class"
+    std::string maxGunzipped;  // the cap on an inflated gzip input, in GB
     bool missingGiven = false;  // -missing given (perhaps empty): it replaces the default markers
     bool graft = false;
 };
