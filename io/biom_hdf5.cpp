@@ -13,6 +13,7 @@
 #include <hdf5.h>
 
 #include "io/sparse_rows.h"
+#include "model/SampleTable.h"
 
 namespace {
 
@@ -135,6 +136,31 @@ void readTaxonomy(hid_t file, CountTable &table)
     H5Dvlen_reclaim(memory.id, space.id, H5P_DEFAULT, texts.data());
 }
 
+// The length of the one-dimensional dataset `name`, or -1.
+long long lengthOf(hid_t file, const char *name)
+{
+    if (H5Lexists(file, name, H5P_DEFAULT) <= 0)
+        return -1;
+    Handle dataset(H5Dopen2(file, name, H5P_DEFAULT), H5Dclose);
+    return dataset.id < 0 ? -1 : datasetLength(dataset.id);
+}
+
+// The sizes Orvane can hold, checked on the lengths the file claims before
+// anything is allocated for them.
+std::string sizeProblem(hid_t file)
+{
+    const long long nValues = lengthOf(file, "/observation/matrix/data");
+    if (nValues > kMostNonzeros)
+        return std::to_string(nValues) + " nonzero values are more than this program can hold";
+    for (const char *ids : {"/observation/ids", "/sample/ids"}) {
+        const long long n = lengthOf(file, ids);
+        if (n > kMostCells)
+            return std::to_string(n) + (ids[1] == 'o' ? " features" : " samples") +
+                   " are more than this program can hold";
+    }
+    return "";
+}
+
 } // namespace
 
 bool readsBiomHdf5()
@@ -148,6 +174,9 @@ std::string readBiomHdf5InThisProcess(const std::string &path, CountTable &table
     Handle file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
     if (file.id < 0)
         return path + ": cannot open the HDF5 file";
+    const std::string tooLarge = sizeProblem(file.id);
+    if (!tooLarge.empty())
+        return path + ": " + tooLarge;
     std::vector<double> data;
     std::vector<long long> indices;
     std::vector<long long> indptr;

@@ -256,16 +256,6 @@ bool TextStream::line(std::string &text)
     return true;
 }
 
-std::string readFileBytes(const std::string &path, std::string &bytes)
-{
-    bytes.clear();
-    TextStream in(path);
-    std::string piece;
-    while (in.chunk(piece))
-        bytes += piece;
-    return in.problem;
-}
-
 std::string binaryKind(const std::string &bytes)
 {
     if (startsWith(bytes, "\x89HDF\r\n\x1a\n", 8))
@@ -287,22 +277,6 @@ std::string binaryKind(const std::string &bytes)
     if (bytes.find('\0', 0) < 4096)
         return "binary data";
     return "";
-}
-
-void splitLines(const std::string &bytes, std::vector<std::string> &lines)
-{
-    lines.clear();
-    // Spreadsheets save UTF-8 text with a byte order mark, which is not part of the first field.
-    size_t start = startsWith(bytes, "\xEF\xBB\xBF", 3) ? 3 : 0;
-    while (start < bytes.size()) {
-        const size_t end = bytes.find_first_of("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(bytes.substr(start));
-            break;
-        }
-        lines.push_back(bytes.substr(start, end - start));
-        start = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
-    }
 }
 
 std::string readTextLines(const std::string &path, std::vector<std::string> &lines,

@@ -50,17 +50,9 @@ private:
     bool ended = false;
 };
 
-// Reads a whole file, gzipped or plain, told by its first bytes rather than
-// its name. Returns "" or the message.
-std::string readFileBytes(const std::string &path, std::string &bytes);
-
 // What the bytes look like when they are not text ("a zip archive (such as a
 // QIIME 2 .qza artifact)", "an HDF5 file", ...), or "" for text.
 std::string binaryKind(const std::string &bytes);
-
-// The lines of `bytes`, ended by "\n", "\r\n" or a lone "\r", the first
-// without a UTF-8 byte order mark.
-void splitLines(const std::string &bytes, std::vector<std::string> &lines);
 
 // Reads a whole text file, gzipped or plain, as lines ended by "\n", "\r\n"
 // or a lone "\r" (files written on Windows and old Macs read the same), the
