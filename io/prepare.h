@@ -52,14 +52,6 @@ struct SampleRows {
     size_t nFeatures = 0;
     std::vector<std::vector<std::pair<int, float>>> rows;  // (column, count) of each sample
     long long nonzeros = 0;
-
-    void add(size_t sample, size_t column, float count)
-    {
-        if (count != 0.0f) {
-            rows[sample].emplace_back(static_cast<int>(column), count);
-            nonzeros++;
-        }
-    }
 };
 
 // What a study run writes, in memory: the kept samples in the kept features'
