@@ -2,6 +2,7 @@
 // a data folder that Orvane reads (samples.txt, labels.txt, tree.tre) with the
 // name files that tie its numbers to the study's IDs; or, with -like, turns a
 // table of new samples into a sample table laid out like an existing folder's.
+#include <cstdlib>
 #include <iostream>
 #include <new>
 #include <sstream>
@@ -22,7 +23,9 @@ void printHelp()
            "  Orvane-prepare -table TABLE -metadata METADATA -column NAME -tree TREE -o DIR\n"
            "                 [-taxonomy TAXONOMY] [-orientation features|samples]\n"
            "                 [-graft] [-min-count N] [-missing LIST] [-group COLUMN]\n"
+           "                 [-max-gunzipped GB]\n"
            "  Orvane-prepare -table TABLE -like DIR -o NEWDIR [-orientation features|samples]\n"
+           "                 [-max-gunzipped GB]\n"
            "  Orvane-prepare -h | --help\n"
            "  Orvane-prepare --version\n"
            "\n"
@@ -56,6 +59,8 @@ void printHelp()
            "\n"
            "  -orientation features|samples  says whether TABLE has one line per feature\n"
            "                      or per sample, when its header does not tell.\n"
+           "  -max-gunzipped GB   the most a gzipped input may inflate to, in GB\n"
+           "                      (default 64; a file past it is refused)\n"
            "\n"
            "Example:\n"
            "  ./Orvane-prepare -table example/study/table.tsv -metadata example/study/metadata.tsv \\\n"
@@ -88,6 +93,8 @@ std::string *optionValue(PrepareOptions &options, const std::string &name)
         return &options.minCount;
     if (name == "-missing")
         return &options.missing;
+    if (name == "-max-gunzipped")
+        return &options.maxGunzipped;
     return nullptr;
 }
 
@@ -141,6 +148,15 @@ std::string scanArguments(int argc, char **argv, PrepareOptions &options)
     if (options.graft && options.tree == "taxonomy")
         return "option -graft does not go with -tree taxonomy (every feature with a taxonomy "
                "is on that tree)";
+    if (!options.maxGunzipped.empty()) {
+        char *end = nullptr;
+        const double gigabytes = std::strtod(options.maxGunzipped.c_str(), &end);
+        if (end != options.maxGunzipped.c_str() + options.maxGunzipped.size() ||
+            !(gigabytes > 0.0) || gigabytes > 1e9)
+            return "-max-gunzipped value " + quote(options.maxGunzipped) +
+                   " is not a number of GB above 0 (at most 1e9)";
+        setGunzipCap(static_cast<unsigned long long>(gigabytes * 1e9));
+    }
     if (!options.orientation.empty() && options.orientation != "features" &&
         options.orientation != "samples")
         return "-orientation value " + quote(options.orientation) +
@@ -178,7 +194,7 @@ int main(int argc, char **argv)
         if (!runProblem.empty())
             return fail(runProblem);
     } catch (const std::bad_alloc &) {
-        return fail("not enough memory for the table");
+        return fail(options.table + ": not enough memory for the table");
     }
     std::istringstream lines(note);
     for (std::string line; std::getline(lines, line);)

@@ -1,10 +1,12 @@
 // Reading BIOM 2.1 tables, which are HDF5 files: the observation (feature)
 // and sample IDs, and the counts as a compressed sparse row matrix with one
-// row per observation.
+// row per observation, read in blocks of entries straight into each sample's
+// nonzero counts.
 #include "io/table.h"
 
 #ifdef ORVANE_HAVE_HDF5
 
+#include <algorithm>
 #include <cfloat>
 #include <cstdint>
 #include <cmath>
@@ -13,6 +15,7 @@
 #include <hdf5.h>
 
 #include "io/sparse_rows.h"
+#include "model/SampleTable.h"
 
 namespace {
 
@@ -135,6 +138,106 @@ void readTaxonomy(hid_t file, CountTable &table)
     H5Dvlen_reclaim(memory.id, space.id, H5P_DEFAULT, texts.data());
 }
 
+// The length of the one-dimensional dataset `name`, or -1.
+long long lengthOf(hid_t file, const char *name)
+{
+    if (H5Lexists(file, name, H5P_DEFAULT) <= 0)
+        return -1;
+    Handle dataset(H5Dopen2(file, name, H5P_DEFAULT), H5Dclose);
+    return dataset.id < 0 ? -1 : datasetLength(dataset.id);
+}
+
+// The sizes Orvane can hold, checked on the lengths the file claims before
+// anything is allocated for them.
+std::string sizeProblem(hid_t file)
+{
+    const long long nValues = lengthOf(file, "/observation/matrix/data");
+    if (nValues > kMostNonzeros)
+        return std::to_string(nValues) + " nonzero values are more than this program can hold";
+    for (const char *ids : {"/observation/ids", "/sample/ids"}) {
+        const long long n = lengthOf(file, ids);
+        if (n > kMostCells)
+            return std::to_string(n) + (ids[1] == 'o' ? " features" : " samples") +
+                   " are more than this program can hold";
+    }
+    return "";
+}
+
+// Entries are read this many at a time: memory for the index and the
+// values stays fixed, whatever the table holds.
+const hsize_t kBlock = 1 << 18;
+
+// Entries `first` to first + values.size() - 1 of a one-dimensional dataset.
+template <class T>
+bool readBlock(hid_t dataset, hid_t memoryType, hsize_t first, std::vector<T> &values)
+{
+    hsize_t count = values.size();
+    if (count == 0)
+        return true;
+    Handle fileSpace(H5Dget_space(dataset), H5Sclose);
+    Handle memorySpace(H5Screate_simple(1, &count, nullptr), H5Sclose);
+    return fileSpace.id >= 0 && memorySpace.id >= 0 &&
+           H5Sselect_hyperslab(fileSpace.id, H5S_SELECT_SET, &first, nullptr, &count, nullptr) >= 0 &&
+           H5Dread(dataset, memoryType, memorySpace.id, fileSpace.id, H5P_DEFAULT, values.data()) >= 0;
+}
+
+const char *const kUnreadable = "cannot read /observation/matrix (the file is damaged)";
+
+// Checks every column number, block by block, and makes room in each
+// sample's row for its entries.
+std::string checkedRowSizes(hid_t file, const std::vector<long long> &indptr, CountTable &table)
+{
+    Handle indices(H5Dopen2(file, "/observation/matrix/indices", H5P_DEFAULT), H5Dclose);
+    const hsize_t n = static_cast<hsize_t>(indptr.back());
+    SparseColumnsCheck check(indptr, table.samples.size(), table.features, table.samples);
+    std::vector<size_t> sizes(table.samples.size(), 0);
+    std::vector<long long> block;
+    for (hsize_t first = 0; first < n; first += kBlock) {
+        block.resize(std::min(kBlock, n - first));
+        if (!readBlock(indices.id, H5T_NATIVE_LLONG, first, block))
+            return kUnreadable;
+        const std::string problem = check.next(block.data(), block.size());
+        if (!problem.empty())
+            return problem;
+        for (const long long sample : block)
+            sizes[static_cast<size_t>(sample)]++;
+    }
+    table.rows.assign(table.samples.size(), {});
+    for (size_t s = 0; s < sizes.size(); s++)
+        table.rows[s].reserve(sizes[s]);
+    return "";
+}
+
+// Each observation's entries into its samples' rows, in observation order.
+std::string readRows(hid_t file, const std::vector<long long> &indptr, CountTable &table)
+{
+    Handle indices(H5Dopen2(file, "/observation/matrix/indices", H5P_DEFAULT), H5Dclose);
+    Handle data(H5Dopen2(file, "/observation/matrix/data", H5P_DEFAULT), H5Dclose);
+    const hsize_t n = static_cast<hsize_t>(indptr.back());
+    std::vector<long long> columns;
+    std::vector<double> values;
+    size_t f = 0;
+    for (hsize_t first = 0; first < n; first += kBlock) {
+        columns.resize(std::min(kBlock, n - first));
+        values.resize(columns.size());
+        if (!readBlock(indices.id, H5T_NATIVE_LLONG, first, columns) ||
+            !readBlock(data.id, H5T_NATIVE_DOUBLE, first, values))
+            return kUnreadable;
+        for (size_t i = 0; i < columns.size(); i++) {
+            while (indptr[f + 1] <= static_cast<long long>(first + i))
+                f++;
+            const size_t sample = static_cast<size_t>(columns[i]);
+            if (!(values[i] >= 0.0) || values[i] > FLT_MAX)
+                return "count " + std::to_string(values[i]) + " of sample '" + table.samples[sample] +
+                       "' for feature '" + table.features[f] + "' is not a finite number >= 0";
+            const float count = static_cast<float>(values[i]) + 0.0f;
+            if (count != 0.0f)
+                table.rows[sample].emplace_back(static_cast<int>(f), count);
+        }
+    }
+    return "";
+}
+
 } // namespace
 
 bool readsBiomHdf5()
@@ -148,33 +251,26 @@ std::string readBiomHdf5InThisProcess(const std::string &path, CountTable &table
     Handle file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
     if (file.id < 0)
         return path + ": cannot open the HDF5 file";
-    std::vector<double> data;
-    std::vector<long long> indices;
+    const std::string tooLarge = sizeProblem(file.id);
+    if (!tooLarge.empty())
+        return path + ": " + tooLarge;
     std::vector<long long> indptr;
+    const long long nValues = lengthOf(file.id, "/observation/matrix/data");
+    const long long nIndices = lengthOf(file.id, "/observation/matrix/indices");
     if (!readStrings(file.id, "/observation/ids", table.features) ||
-        !readStrings(file.id, "/sample/ids", table.samples) ||
-        !readNumbers(file.id, "/observation/matrix/data", H5T_NATIVE_DOUBLE, data) ||
-        !readNumbers(file.id, "/observation/matrix/indices", H5T_NATIVE_LLONG, indices) ||
+        !readStrings(file.id, "/sample/ids", table.samples) || nValues < 0 || nIndices < 0 ||
         !readNumbers(file.id, "/observation/matrix/indptr", H5T_NATIVE_LLONG, indptr))
         return path + ": not a BIOM 2.1 table (it lacks /observation/ids, /sample/ids or the "
                       "/observation/matrix datasets data, indices and indptr)";
-    const size_t nFeatures = table.features.size();
-    const size_t nSamples = table.samples.size();
-    const std::string problem = checkSparseRows(indptr, indices, data.size(), nFeatures, nSamples,
-                                                table.features, table.samples);
+    std::string problem = checkSparseOffsets(indptr, static_cast<size_t>(nIndices),
+                                             static_cast<size_t>(nValues), table.features.size(),
+                                             table.features);
+    if (problem.empty())
+        problem = checkedRowSizes(file.id, indptr, table);
+    if (problem.empty())
+        problem = readRows(file.id, indptr, table);
     if (!problem.empty())
         return path + ": " + problem;
-    table.counts.assign(nSamples * nFeatures, 0.0f);
-    for (size_t f = 0; f < nFeatures; f++) {
-        for (long long k = indptr[f]; k < indptr[f + 1]; k++) {
-            if (!(data[k] >= 0.0) || data[k] > FLT_MAX)
-                return path + ": count " + std::to_string(data[k]) + " of sample '" +
-                       table.samples[indices[k]] + "' for feature '" + table.features[f] +
-                       "' is not a finite number >= 0";
-            table.counts[static_cast<size_t>(indices[k]) * nFeatures + f] =
-                static_cast<float>(data[k]) + 0.0f;
-        }
-    }
     readTaxonomy(file.id, table);
     return "";
 }

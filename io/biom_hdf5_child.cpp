@@ -1,11 +1,12 @@
 // BIOM 2.1 (HDF5) tables read in a child process: the HDF5 library is known
 // to crash on some damaged files, and a crash must end in one error line, not
 // take the program down. The child sends its message, then the table: the
-// IDs, the taxonomy and the nonzero counts with their places.
+// IDs, the taxonomy and each sample's nonzero counts with their features.
 #include "io/table.h"
 
 #include <cstdint>
 #include <exception>
+#include <utility>
 
 #include "io/contained.h"
 
@@ -13,7 +14,8 @@ namespace {
 
 // Every field of the table crosses the pipe below: a new one must be added there.
 static_assert(sizeof(CountTable) ==
-                  3 * sizeof(std::vector<std::string>) + sizeof(std::vector<float>),
+                  3 * sizeof(std::vector<std::string>) +
+                      sizeof(std::vector<std::vector<std::pair<int, float>>>),
               "CountTable changed: send and receive its new fields in biom_hdf5_child.cpp");
 
 void sendTexts(AnswerWriter &out, const std::vector<std::string> &texts)
@@ -52,14 +54,11 @@ void sendTable(AnswerWriter &out, const std::string &path)
     sendTexts(out, table.samples);
     sendTexts(out, table.features);
     sendTexts(out, table.taxonomy);
-    std::uint64_t nonzero = 0;
-    for (const float count : table.counts)
-        nonzero += count != 0.0f ? 1 : 0;
-    out.number(nonzero);
-    for (size_t i = 0; i < table.counts.size(); i++) {
-        if (table.counts[i] != 0.0f) {
-            out.number(i);
-            out.bytes(&table.counts[i], sizeof(float));
+    for (const auto &row : table.rows) {
+        out.number(row.size());
+        for (const auto &entry : row) {
+            out.number(static_cast<std::uint64_t>(entry.first));
+            out.bytes(&entry.second, sizeof(float));
         }
     }
 }
@@ -73,16 +72,22 @@ bool receiveTable(AnswerReader &in, std::string &problem, CountTable &table)
     if (!receiveTexts(in, table.samples) || !receiveTexts(in, table.features) ||
         !receiveTexts(in, table.taxonomy))
         return false;
-    table.counts.assign(table.samples.size() * table.features.size(), 0.0f);
-    std::uint64_t nonzero = 0;
-    if (!in.number(nonzero) || nonzero > table.counts.size())
-        return false;
-    for (std::uint64_t k = 0; k < nonzero; k++) {
-        std::uint64_t at = 0;
-        float count = 0.0f;
-        if (!in.number(at) || !in.bytes(&count, sizeof count) || at >= table.counts.size())
+    // Each row as the child read it: features in increasing order, within the table.
+    table.rows.assign(table.samples.size(), {});
+    for (auto &row : table.rows) {
+        std::uint64_t size = 0;
+        if (!in.number(size) || size > table.features.size())
             return false;
-        table.counts[at] = count;
+        row.reserve(size);
+        for (std::uint64_t k = 0; k < size; k++) {
+            std::uint64_t feature = 0;
+            float count = 0.0f;
+            if (!in.number(feature) || !in.bytes(&count, sizeof count) ||
+                feature >= table.features.size() ||
+                (!row.empty() && feature <= static_cast<std::uint64_t>(row.back().first)))
+                return false;
+            row.emplace_back(static_cast<int>(feature), count);
+        }
     }
     return true;
 }

@@ -88,6 +88,24 @@ void writeLabels(std::ostream &out, const std::vector<std::string> &classNames,
     }
 }
 
+// The counts of `samples` in the folder's columns (columnOfFeature: each
+// table feature's column, or -1), each row in column order.
+SampleRows keptRows(const CountTable &table, const std::vector<size_t> &samples,
+                    const std::vector<int> &columnOfFeature, size_t nColumns)
+{
+    SampleRows kept{nColumns, std::vector<std::vector<std::pair<int, float>>>(samples.size())};
+    for (size_t i = 0; i < samples.size(); i++) {
+        std::vector<std::pair<int, float>> &row = kept.rows[i];
+        for (const auto &entry : table.rows[samples[i]])
+            if (columnOfFeature[entry.first] >= 0)
+                row.emplace_back(columnOfFeature[entry.first], entry.second);
+        std::sort(row.begin(), row.end());
+        row.shrink_to_fit();
+        kept.nonzeros += static_cast<long long>(row.size());
+    }
+    return kept;
+}
+
 // Orvane normalises each sample by the sum of its counts, taken in float in
 // column order: that sum must be a positive finite number. The table must
 // also be one Orvane can hold.
@@ -224,12 +242,14 @@ std::string reasonText(Reason reason, bool inNote = false)
     return "kept";
 }
 
-bool hasCounts(const CountTable &table, size_t feature, const std::vector<size_t> &samples)
+// Per table feature, whether it has a count in one of `samples`.
+std::vector<bool> featuresWithCounts(const CountTable &table, const std::vector<size_t> &samples)
 {
+    std::vector<bool> counted(table.features.size(), false);
     for (size_t s : samples)
-        if (table.count(s, feature) != 0.0f)
-            return true;
-    return false;
+        for (const auto &entry : table.rows[s])
+            counted[entry.first] = true;
+    return counted;
 }
 
 // Each table feature's taxonomy: the sheet's when one was given, else the table's own.
@@ -296,6 +316,7 @@ std::string placeFeatures(const PrepareOptions &options, StudyTree studyTree,
     result.tips = tips.size();
     std::vector<TaxonomyFeature> onTree;
     std::vector<TaxonomyFeature> orphans;
+    const std::vector<bool> counted = featuresWithCounts(table, samples);
     for (size_t f = 0; f < n; f++) {
         if (tips.count(table.features[f]) == 0) {
             result.reason[f] = !options.graft ? Reason::OffTree
@@ -303,7 +324,7 @@ std::string placeFeatures(const PrepareOptions &options, StudyTree studyTree,
                                                         : Reason::NoTaxonomyToGraft;
             if (result.reason[f] == Reason::NoRelative)
                 orphans.push_back({table.features[f], taxa[f]});
-        } else if (options.graft && hasCounts(table, f, samples)) {
+        } else if (options.graft && counted[f]) {
             onTree.push_back({table.features[f], taxa[f]});
         }
     }
@@ -327,6 +348,7 @@ double median(std::vector<double> values)
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
+
 // What the kept features hold of the kept samples' counts: the note's line
 // about reads, and a warning when too little is kept.
 struct ReadShares {
@@ -345,8 +367,9 @@ ReadShares readShares(const CountTable &table, const std::vector<size_t> &sample
     std::vector<double> perSample;
     for (size_t s : samples) {
         double sampleAll = 0.0, sampleKept = 0.0;
-        for (size_t f = 0; f < table.features.size(); f++) {
-            const double count = table.count(s, f);
+        for (const auto &entry : table.rows[s]) {
+            const size_t f = static_cast<size_t>(entry.first);
+            const double count = entry.second;
             sampleAll += count;
             if (reason[f] == Reason::Kept) {
                 sampleKept += count;
@@ -373,15 +396,15 @@ ReadShares readShares(const CountTable &table, const std::vector<size_t> &sample
 void writeDropped(std::ostream &out, const CountTable &table, const std::vector<size_t> &samples,
                   const std::vector<Reason> &reason, const std::vector<std::string> &taxa)
 {
+    // Each feature's total, summed over the samples in their order.
+    std::vector<double> total(table.features.size(), 0.0);
+    for (size_t s : samples)
+        for (const auto &entry : table.rows[s])
+            total[entry.first] += entry.second;
     std::vector<std::pair<double, size_t>> dropped;
-    for (size_t f = 0; f < table.features.size(); f++) {
-        if (reason[f] == Reason::Kept)
-            continue;
-        double total = 0.0;
-        for (size_t s : samples)
-            total += table.count(s, f);
-        dropped.push_back({total, f});
-    }
+    for (size_t f = 0; f < table.features.size(); f++)
+        if (reason[f] != Reason::Kept)
+            dropped.push_back({total[f], f});
     std::sort(dropped.begin(), dropped.end(), [&](const auto &a, const auto &b) {
         return a.first != b.first ? a.first > b.first
                                   : table.features[a.second] < table.features[b.second];
@@ -411,8 +434,8 @@ std::string applyMinCount(const PrepareOptions &options, const CountTable &table
     kept.classes.clear();
     for (size_t i = 0; i < chosen.kept.size(); i++) {
         double total = 0.0;
-        for (size_t f = 0; f < table.features.size(); f++)
-            total += reason[f] == Reason::Kept ? table.count(chosen.kept[i], f) : 0.0;
+        for (const auto &entry : table.rows[chosen.kept[i]])
+            total += reason[entry.first] == Reason::Kept ? entry.second : 0.0;
         if (total < least) {
             kept.fewCounts++;
         } else {
@@ -461,196 +484,247 @@ std::string droppedCounts(const PrepareOptions &options, const std::vector<Reaso
 
 namespace {
 
-// A study run: with `study`, what the folder would hold goes there and nothing
-// is written; without, the folder options.out is written.
-std::string runStudy(const PrepareOptions &options, Study *study, std::string &note,
-                     std::string &warning)
-{
+// The inputs of a study run as read from its files.
+struct StudyInputs {
     MetadataColumn metadata;
-    std::string problem = readMetadataColumn(options.metadata, options.column, metadata);
+    MetadataColumn groups;  // with -group
+    std::unordered_map<std::string, std::string> sheet;  // with -taxonomy
+    StudyTree studyTree;    // unless -tree taxonomy
+    CountTable table;
+    std::vector<std::string> taxa;  // of each table feature
+};
+
+std::string readStudyInputs(const PrepareOptions &options, StudyInputs &in)
+{
+    std::string problem = readMetadataColumn(options.metadata, options.column, in.metadata);
+    if (problem.empty() && !options.group.empty())
+        problem = readMetadataColumn(options.metadata, options.group, in.groups);
+    if (problem.empty() && !options.taxonomy.empty())
+        problem = readTaxonomy(options.taxonomy, in.sheet);
     if (!problem.empty())
         return problem;
-    MetadataColumn groups;
-    if (!options.group.empty()) {
-        problem = readMetadataColumn(options.metadata, options.group, groups);
-        if (!problem.empty())
-            return problem;
-    }
-    std::unordered_map<std::string, std::string> sheet;
-    if (!options.taxonomy.empty()) {
-        problem = readTaxonomy(options.taxonomy, sheet);
-        if (!problem.empty())
-            return problem;
-    }
     // The tree's tips (or the taxonomy sheet's features) help tell the table's orientation.
-    StudyTree studyTree;
     std::unordered_set<std::string> featureHints;
     if (options.tree != "taxonomy") {
-        problem = readStudyTree(options.tree, studyTree);
+        problem = readStudyTree(options.tree, in.studyTree);
         if (!problem.empty())
             return problem;
-        for (int i = 0; i < studyTree.tree->nnodes; i++)
-            if (studyTree.tree->nodes[i]->isLeaf())
-                featureHints.insert(studyTree.tree->nodes[i]->longname);
+        for (int i = 0; i < in.studyTree.tree->nnodes; i++)
+            if (in.studyTree.tree->nodes[i]->isLeaf())
+                featureHints.insert(in.studyTree.tree->nodes[i]->longname);
     } else {
-        for (const auto &taxon : sheet)
+        for (const auto &taxon : in.sheet)
             featureHints.insert(taxon.first);
     }
-    const std::unordered_set<std::string> metadataIds = idSet(metadata.samples);
-    CountTable table;
+    const std::unordered_set<std::string> metadataIds = idSet(in.metadata.samples);
     OrientationHints hints;
     hints.forced = forcedOrientation(options);
     hints.sampleIds = &metadataIds;
     hints.featureIds = &featureHints;
-    problem = readCountTable(options.table, hints, table);
+    problem = readCountTable(options.table, hints, in.table);
     if (!problem.empty())
         return problem;
-    const std::vector<std::string> taxa = taxonomyOf(table, options.taxonomy.empty() ? nullptr : &sheet);
+    in.taxa = taxonomyOf(in.table, options.taxonomy.empty() ? nullptr : &in.sheet);
+    return "";
+}
 
-    const MissingValues missing(options);
-    SampleChoice chosen = chooseSamples(table, metadata, missing);
+// The samples and features a study run keeps, and the classes of the samples.
+struct Selection {
+    SampleChoice chosen;
     FeatureTree placed;
-    problem = placeFeatures(options, std::move(studyTree), table, taxa, chosen.kept, placed);
+    std::vector<Reason> reason;           // per table feature
+    std::vector<std::string> classNames;  // in byte order
+    std::vector<int> classOfSample;       // per kept sample
+    std::unordered_map<std::string, size_t> tableFeature;  // the kept features by ID
+    std::string treeName;                 // the tree file, or "the taxonomy"
+};
+
+// Places the features on the tree and leaves out the samples and features
+// Orvane cannot use; refuses a study with fewer than two classes or features.
+std::string selectStudy(const PrepareOptions &options, StudyInputs &in, Selection &sel)
+{
+    const CountTable &table = in.table;
+    sel.chosen = chooseSamples(table, in.metadata, MissingValues(options));
+    std::string problem =
+        placeFeatures(options, std::move(in.studyTree), table, in.taxa, sel.chosen.kept, sel.placed);
     if (!problem.empty())
         return problem;
-    std::vector<Reason> reason = placed.reason;
+    sel.reason = sel.placed.reason;
     const auto dropZeroCounts = [&]() {
-        for (size_t f = 0; f < reason.size(); f++)
-            if (reason[f] == Reason::Kept && !hasCounts(table, f, chosen.kept))
-                reason[f] = Reason::ZeroCounts;
+        const std::vector<bool> counted = featuresWithCounts(table, sel.chosen.kept);
+        for (size_t f = 0; f < sel.reason.size(); f++)
+            if (sel.reason[f] == Reason::Kept && !counted[f])
+                sel.reason[f] = Reason::ZeroCounts;
     };
     dropZeroCounts();
-    problem = applyMinCount(options, table, reason, chosen);
+    problem = applyMinCount(options, table, sel.reason, sel.chosen);
     if (!problem.empty())
         return problem;
     dropZeroCounts();
 
-    const std::vector<std::string> classNames = sortedClasses(chosen.classes);
-    if (classNames.empty())
+    sel.classNames = sortedClasses(sel.chosen.classes);
+    if (sel.classNames.empty())
         return "no sample of " + options.table + " has a class in column " +
                quote(options.column) + " of " + options.metadata + " (do the sample IDs match?)";
-    if (classNames.size() == 1)
-        return "the " + plural(chosen.kept.size(), "sample") + " of " + options.table +
+    if (sel.classNames.size() == 1)
+        return "the " + plural(sel.chosen.kept.size(), "sample") + " of " + options.table +
                " with a class in column " + quote(options.column) + " of " + options.metadata +
-               " are all in class " + quote(classNames[0]) + "; Orvane needs at least two classes";
-    std::vector<int> classOfSample;
-    for (const std::string &name : chosen.classes)
-        classOfSample.push_back(static_cast<int>(
-            std::lower_bound(classNames.begin(), classNames.end(), name) - classNames.begin()));
-    std::unordered_map<std::string, size_t> tableFeature;
+               " are all in class " + quote(sel.classNames[0]) + "; Orvane needs at least two classes";
+    for (const std::string &name : sel.chosen.classes)
+        sel.classOfSample.push_back(static_cast<int>(
+            std::lower_bound(sel.classNames.begin(), sel.classNames.end(), name) -
+            sel.classNames.begin()));
     for (size_t f = 0; f < table.features.size(); f++)
-        if (reason[f] == Reason::Kept)
-            tableFeature.emplace(table.features[f], f);
-    const std::string treeName = options.tree == "taxonomy" ? "the taxonomy" : options.tree;
-    if (tableFeature.empty())
-        return std::count(reason.begin(), reason.end(), Reason::ZeroCounts) == 0
-                   ? "no feature ID of " + options.table + " is a tip of " + treeName
-                   : "every feature shared by " + options.table + " and " + treeName +
+        if (sel.reason[f] == Reason::Kept)
+            sel.tableFeature.emplace(table.features[f], f);
+    sel.treeName = options.tree == "taxonomy" ? "the taxonomy" : options.tree;
+    if (sel.tableFeature.empty())
+        return std::count(sel.reason.begin(), sel.reason.end(), Reason::ZeroCounts) == 0
+                   ? "no feature ID of " + options.table + " is a tip of " + sel.treeName
+                   : "every feature shared by " + options.table + " and " + sel.treeName +
                          " has zero counts in the kept samples";
-    if (tableFeature.size() == 1)
-        return "only one feature of " + options.table + " (" + quote(tableFeature.begin()->first) +
-               ") is on " + treeName + " with counts in the kept samples; Orvane needs at least two";
+    if (sel.tableFeature.size() == 1)
+        return "only one feature of " + options.table + " (" +
+               quote(sel.tableFeature.begin()->first) + ") is on " + sel.treeName +
+               " with counts in the kept samples; Orvane needs at least two";
+    return "";
+}
 
-    // Columns follow the tips of the pruned tree, its children ordered by the
-    // smallest feature ID below them: the same whatever the inputs' orders.
-    StudyTree pruned = pruneTree(placed.tree, [&](const vessik::Node *leaf) {
-        return tableFeature.count(leaf->longname) != 0;
+// The data folder's columns and rows: the tree pruned to the kept features,
+// the table feature of each column and the kept samples' counts.
+struct StudyLayout {
+    StudyTree pruned;
+    std::vector<size_t> columns;  // the table feature of each column
+    std::unordered_map<std::string, int> columnOf;  // by feature ID
+    SampleRows rows;
+    std::vector<std::string> sampleIds;
+};
+
+// Columns follow the tips of the pruned tree, its children ordered by the
+// smallest feature ID below them: the same whatever the inputs' orders.
+void orderColumns(const Selection &sel, StudyLayout &layout)
+{
+    layout.pruned = pruneTree(sel.placed.tree, [&](const vessik::Node *leaf) {
+        return sel.tableFeature.count(leaf->longname) != 0;
     });
     std::unordered_map<const vessik::Node *, std::string> tipKey;
-    for (int i = 0; i < pruned.tree->nnodes; i++)
-        if (pruned.tree->nodes[i]->isLeaf())
-            tipKey.emplace(pruned.tree->nodes[i], pruned.tree->nodes[i]->longname);
-    std::vector<size_t> columns;  // the table feature of each column
-    std::unordered_map<std::string, int> columnOf;
-    for (const vessik::Node *tip : orderChildren(pruned, tipKey)) {
-        columnOf.emplace(tip->longname, static_cast<int>(columns.size()));
-        columns.push_back(tableFeature.at(tip->longname));
+    for (int i = 0; i < layout.pruned.tree->nnodes; i++)
+        if (layout.pruned.tree->nodes[i]->isLeaf())
+            tipKey.emplace(layout.pruned.tree->nodes[i], layout.pruned.tree->nodes[i]->longname);
+    for (const vessik::Node *tip : orderChildren(layout.pruned, tipKey)) {
+        layout.columnOf.emplace(tip->longname, static_cast<int>(layout.columns.size()));
+        layout.columns.push_back(sel.tableFeature.at(tip->longname));
     }
+}
 
-    SampleRows rows{columns.size(), std::vector<std::vector<std::pair<int, float>>>(chosen.kept.size())};
-    std::vector<std::string> sampleIds;
-    for (size_t i = 0; i < chosen.kept.size(); i++) {
-        sampleIds.push_back(table.samples[chosen.kept[i]]);
-        for (size_t c = 0; c < columns.size(); c++)
-            rows.add(i, c, table.count(chosen.kept[i], columns[c]));
-    }
-    problem = checkSampleSums(rows, sampleIds, "the features kept on " + treeName);
+std::string layOutStudy(const PrepareOptions &options, const CountTable &table,
+                        const Selection &sel, StudyLayout &layout)
+{
+    orderColumns(sel, layout);
+    std::vector<int> columnOfFeature(table.features.size(), -1);
+    for (size_t c = 0; c < layout.columns.size(); c++)
+        columnOfFeature[layout.columns[c]] = static_cast<int>(c);
+    layout.rows = keptRows(table, sel.chosen.kept, columnOfFeature, layout.columns.size());
+    for (size_t s : sel.chosen.kept)
+        layout.sampleIds.push_back(table.samples[s]);
+    std::string problem = checkSampleSums(layout.rows, layout.sampleIds,
+                                          "the features kept on " + sel.treeName);
     if (!problem.empty())
         return options.table + ": " + problem;
     // The sizes Orvane checks when it reads the folder, with its messages.
-    const long long nClasses = static_cast<long long>(classNames.size());
-    if (!fits(static_cast<long long>(sampleIds.size()), nClasses))
-        return options.metadata + ": " + tooLarge(sampleIds.size(), "samples", nClasses, "classes");
-    if (!fits(nClasses, static_cast<long long>(columns.size())))
-        return options.metadata + ": " + tooLarge(nClasses, "classes", columns.size(), "features");
-
+    const long long nClasses = static_cast<long long>(sel.classNames.size());
+    if (!fits(static_cast<long long>(layout.sampleIds.size()), nClasses))
+        return options.metadata + ": " +
+               tooLarge(layout.sampleIds.size(), "samples", nClasses, "classes");
+    if (!fits(nClasses, static_cast<long long>(layout.columns.size())))
+        return options.metadata + ": " +
+               tooLarge(nClasses, "classes", layout.columns.size(), "features");
     int nInternal = 0;
-    for (int n = 0; n < pruned.tree->nnodes; n++)
-        nInternal += pruned.tree->nodes[n] != nullptr && !pruned.tree->nodes[n]->isLeaf();
+    for (int n = 0; n < layout.pruned.tree->nnodes; n++)
+        nInternal += layout.pruned.tree->nodes[n] != nullptr && !layout.pruned.tree->nodes[n]->isLeaf();
     if (!fits(nInternal, nClasses))
         return options.tree + ": " + tooLarge(nInternal, "internal nodes", nClasses, "classes");
+    return "";
+}
 
-    FeatureNames featureNames;
-    featureNames.hasTaxonomy = !options.taxonomy.empty() || !table.taxonomy.empty() || options.graft;
-    featureNames.hasGrafted = options.graft;
-    for (size_t f : columns) {
-        featureNames.ids.push_back(table.features[f]);
-        if (featureNames.hasTaxonomy)
-            featureNames.taxonomy.push_back(taxa[f]);
-        if (options.graft)
-            featureNames.grafted.push_back(placed.grafted[f]);
-    }
+// The name files' contents of a study run.
+struct StudyNames {
+    FeatureNames features;
     SampleNames samples;
-    samples.ids = sampleIds;
-    samples.hasClasses = true;
-    samples.classes = chosen.classes;
     ClassNames classes;
-    classes.names = classNames;
-    // A missing group value is no group: the sample stays, in a group of its
-    // own, written with an empty group in groups.tsv.
-    std::vector<std::string> groupOfSample;
-    size_t noGroup = 0;
+    std::vector<std::string> groupOfSample;  // with -group
+    size_t noGroup = 0;  // kept samples with a missing group value
+};
+
+std::string nameStudy(const PrepareOptions &options, const StudyInputs &in,
+                      const Selection &sel, const StudyLayout &layout, StudyNames &names)
+{
+    names.features.hasTaxonomy =
+        !options.taxonomy.empty() || !in.table.taxonomy.empty() || options.graft;
+    names.features.hasGrafted = options.graft;
+    for (size_t f : layout.columns) {
+        names.features.ids.push_back(in.table.features[f]);
+        if (names.features.hasTaxonomy)
+            names.features.taxonomy.push_back(in.taxa[f]);
+        if (options.graft)
+            names.features.grafted.push_back(sel.placed.grafted[f]);
+    }
+    names.samples.ids = layout.sampleIds;
+    names.samples.hasClasses = true;
+    names.samples.classes = sel.chosen.classes;
+    names.classes.names = sel.classNames;
     if (!options.group.empty()) {
         std::unordered_map<std::string, std::string> groupOf;
-        for (size_t r = 0; r < groups.samples.size(); r++)
-            groupOf.emplace(groups.samples[r], groups.values[r]);
-        for (const std::string &id : sampleIds) {
+        for (size_t r = 0; r < in.groups.samples.size(); r++)
+            groupOf.emplace(in.groups.samples[r], in.groups.values[r]);
+        // A missing group value is no group: the sample stays, in a group of
+        // its own, written with an empty group in groups.tsv.
+        const MissingValues missing(options);
+        for (const std::string &id : layout.sampleIds) {
             const std::string &value = groupOf.at(id);
-            noGroup += missing(value) ? 1 : 0;
-            groupOfSample.push_back(missing(value) ? "" : value);
+            names.noGroup += missing(value) ? 1 : 0;
+            names.groupOfSample.push_back(missing(value) ? "" : value);
         }
     }
     // Every feature and taxonomy of the table, kept or not, goes into a name file.
-    for (const std::string &check : {checkNames(table.features, "feature ID"),
-                                     checkNames(taxa, "taxonomy"),
-                                     checkNames(samples.ids, "sample ID"),
-                                     checkNames(classNames, "class"),
-                                     checkNames(groupOfSample, "group")})
+    for (const std::string &check : {checkNames(in.table.features, "feature ID"),
+                                     checkNames(in.taxa, "taxonomy"),
+                                     checkNames(names.samples.ids, "sample ID"),
+                                     checkNames(sel.classNames, "class"),
+                                     checkNames(names.groupOfSample, "group")})
         if (!check.empty())
             return check;
+    return "";
+}
 
-    const ReadShares shares = readShares(table, chosen.kept, reason, placed.grafted);
+// The note of a study run: what was kept and left out, and the share of the
+// counts kept; `warning` gets the warning when too little was kept.
+std::string studyNote(const PrepareOptions &options, const StudyInputs &in, const Selection &sel,
+                      const StudyLayout &layout, size_t noGroup, std::string &warning)
+{
+    const CountTable &table = in.table;
+    const ReadShares shares = readShares(table, sel.chosen.kept, sel.reason, sel.placed.grafted);
     size_t nGrafted = 0;
-    for (size_t f : columns)
-        nGrafted += placed.grafted[f] ? 1 : 0;
+    for (size_t f : layout.columns)
+        nGrafted += sel.placed.grafted[f] ? 1 : 0;
     std::ostringstream text;
-    text << "kept " << chosen.kept.size() << " of " << table.samples.size()
-         << " samples of the table (" << chosen.notInSheet << " not in the metadata, "
-         << chosen.noClass << " with no " << options.column;
+    text << "kept " << sel.chosen.kept.size() << " of " << table.samples.size()
+         << " samples of the table (" << sel.chosen.notInSheet << " not in the metadata, "
+         << sel.chosen.noClass << " with no " << options.column;
     if (!options.minCount.empty())
-        text << ", " << chosen.fewCounts << " with kept counts below " << options.minCount;
-    text << ") in " << plural(classNames.size(), "class") << " ("
-         << classSizes(classNames, classOfSample) << "), and " << columns.size() << " of "
-         << table.features.size() << " features (" << droppedCounts(options, reason, nGrafted, shares.grafted)
-         << "); ";
+        text << ", " << sel.chosen.fewCounts << " with kept counts below " << options.minCount;
+    text << ") in " << plural(sel.classNames.size(), "class") << " ("
+         << classSizes(sel.classNames, sel.classOfSample) << "), and " << layout.columns.size()
+         << " of " << table.features.size() << " features ("
+         << droppedCounts(options, sel.reason, nGrafted, shares.grafted) << "); ";
     if (options.tree == "taxonomy")
         text << "built the tree from their taxonomy";
     else
-        text << "pruned " << placed.tips - (columns.size() - nGrafted) << " of " << placed.tips
-             << " tips from the tree";
-    for (const std::string &line : {missingClassNote(options.column, chosen.noClassIds,
-                                                      chosen.noClassValues),
-                                     metadata.headerNote})
+        text << "pruned " << sel.placed.tips - (layout.columns.size() - nGrafted) << " of "
+             << sel.placed.tips << " tips from the tree";
+    for (const std::string &line :
+         {missingClassNote(options.column, sel.chosen.noClassIds, sel.chosen.noClassValues),
+          in.metadata.headerNote})
         if (!line.empty())
             text << '\n' << line;
     text << "\nthe kept features hold " << shareText(shares.overall)
@@ -659,50 +733,80 @@ std::string runStudy(const PrepareOptions &options, Study *study, std::string &n
     if (noGroup > 0)
         text << "\n" << plural(noGroup, "kept sample") << " with no " << options.group
              << " (-group): each is a group of its own";
-    const std::string noteText = text.str();
-    const std::string warningText =
-        shares.overall < 0.9 || shares.lowest < 0.5
-            ? shareWarning(options, shares.overall, shares.lowest, shares.lowestId)
-            : "";
-    if (study != nullptr) {
-        study->rows = std::move(rows);
-        study->classOfSample = classOfSample;
-        study->samples = samples;
-        study->classes = classes;
-        study->features = featureNames;
-        study->tree = std::move(pruned);
-        study->note = noteText;
-        study->warning = warningText;
-        study->groups = groupOfSample;
-        note = noteText;
-        warning = warningText;
-        return "";
-    }
+    warning = shares.overall < 0.9 || shares.lowest < 0.5
+                  ? shareWarning(options, shares.overall, shares.lowest, shares.lowestId)
+                  : "";
+    return text.str();
+}
+
+std::string writeStudyFolder(const PrepareOptions &options, const StudyInputs &in,
+                             const Selection &sel, const StudyLayout &layout,
+                             const StudyNames &names)
+{
     std::vector<OutputFile> files = {
-        {"samples.txt", [&](std::ostream &out) { writeSampleTable(out, rows); }},
-        {"labels.txt", [&](std::ostream &out) { writeLabels(out, classNames, classOfSample); }},
+        {"samples.txt", [&](std::ostream &out) { writeSampleTable(out, layout.rows); }},
+        {"labels.txt",
+         [&](std::ostream &out) { writeLabels(out, sel.classNames, sel.classOfSample); }},
         {"tree.tre",
          [&](std::ostream &out) {
-             writeOrvaneTree(out, *pruned.tree, [&](const vessik::Node *leaf) {
-                 return std::to_string(columnOf.at(leaf->longname));
+             writeOrvaneTree(out, *layout.pruned.tree, [&](const vessik::Node *leaf) {
+                 return std::to_string(layout.columnOf.at(leaf->longname));
              });
          }},
-        {"features.tsv", [&](std::ostream &out) { writeFeatureNames(out, featureNames); }},
-        {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, samples); }},
-        {"classes.tsv", [&](std::ostream &out) { writeClassNames(out, classes); }},
+        {"features.tsv", [&](std::ostream &out) { writeFeatureNames(out, names.features); }},
+        {"samples.tsv", [&](std::ostream &out) { writeSampleNames(out, names.samples); }},
+        {"classes.tsv", [&](std::ostream &out) { writeClassNames(out, names.classes); }},
         {"dropped.tsv",
-         [&](std::ostream &out) { writeDropped(out, table, chosen.kept, reason, taxa); }},
-        {"nodes.tsv", [&](std::ostream &out) { writeNodeLabels(out, NodeLabels{internalLabels(*pruned.tree)}); }},
+         [&](std::ostream &out) { writeDropped(out, in.table, sel.chosen.kept, sel.reason, in.taxa); }},
+        {"nodes.tsv",
+         [&](std::ostream &out) {
+             writeNodeLabels(out, NodeLabels{internalLabels(*layout.pruned.tree)});
+         }},
     };
     if (!options.group.empty())
         files.push_back({"groups.tsv", [&](std::ostream &out) {
                              out << "line\tgroup\n";
-                             for (size_t i = 0; i < groupOfSample.size(); i++)
-                                 out << i + 1 << '\t' << groupOfSample[i] << '\n';
+                             for (size_t i = 0; i < names.groupOfSample.size(); i++)
+                                 out << i + 1 << '\t' << names.groupOfSample[i] << '\n';
                          }});
-    problem = writeFolderAtomically(options.out, files);
+    return writeFolderAtomically(options.out, files);
+}
+
+// A study run: with `study`, what the folder would hold goes there and nothing
+// is written; without, the folder options.out is written.
+std::string runStudy(const PrepareOptions &options, Study *study, std::string &note,
+                     std::string &warning)
+{
+    StudyInputs in;
+    Selection sel;
+    StudyLayout layout;
+    StudyNames names;
+    std::string problem = readStudyInputs(options, in);
+    if (problem.empty())
+        problem = selectStudy(options, in, sel);
+    if (problem.empty())
+        problem = layOutStudy(options, in.table, sel, layout);
+    if (problem.empty())
+        problem = nameStudy(options, in, sel, layout, names);
     if (!problem.empty())
         return problem;
+    std::string warningText;
+    const std::string noteText = studyNote(options, in, sel, layout, names.noGroup, warningText);
+    if (study != nullptr) {
+        study->rows = std::move(layout.rows);
+        study->classOfSample = sel.classOfSample;
+        study->samples = names.samples;
+        study->classes = names.classes;
+        study->features = names.features;
+        study->tree = std::move(layout.pruned);
+        study->note = noteText;
+        study->warning = warningText;
+        study->groups = names.groupOfSample;
+    } else {
+        problem = writeStudyFolder(options, in, sel, layout, names);
+        if (!problem.empty())
+            return problem;
+    }
     note = noteText;
     warning = warningText;
     return "";
@@ -758,11 +862,14 @@ std::string prepareLike(const PrepareOptions &options, std::string &note)
     }
     const size_t ignored = table.features.size() - (features.ids.size() - missing);
 
-    SampleRows rows{features.ids.size(), std::vector<std::vector<std::pair<int, float>>>(table.samples.size())};
-    for (size_t s = 0; s < table.samples.size(); s++)
-        for (size_t c = 0; c < source.size(); c++)
-            if (source[c] >= 0)
-                rows.add(s, c, table.count(s, static_cast<size_t>(source[c])));
+    std::vector<int> columnOfFeature(table.features.size(), -1);
+    for (size_t c = 0; c < source.size(); c++)
+        if (source[c] >= 0)
+            columnOfFeature[static_cast<size_t>(source[c])] = static_cast<int>(c);
+    std::vector<size_t> everySample(table.samples.size());
+    for (size_t s = 0; s < everySample.size(); s++)
+        everySample[s] = s;
+    const SampleRows rows = keptRows(table, everySample, columnOfFeature, features.ids.size());
     problem = checkSampleSums(rows, table.samples, "the features of " + dir);
     if (!problem.empty())
         return options.table + ": " + problem;

@@ -31,6 +31,7 @@ struct PrepareOptions {
     std::string group;     // metadata column of each sample's group, for groups.tsv
     std::string minCount;  // samples whose kept features count less are left out
     std::string missing;   // comma-separated class values that mean "no class"
+    std::string maxGunzipped;  // the cap on an inflated gzip input, in GB
     bool missingGiven = false;  // -missing given (perhaps empty): it replaces the default markers
     bool graft = false;
 };
@@ -51,14 +52,6 @@ struct SampleRows {
     size_t nFeatures = 0;
     std::vector<std::vector<std::pair<int, float>>> rows;  // (column, count) of each sample
     long long nonzeros = 0;
-
-    void add(size_t sample, size_t column, float count)
-    {
-        if (count != 0.0f) {
-            rows[sample].emplace_back(static_cast<int>(column), count);
-            nonzeros++;
-        }
-    }
 };
 
 // What a study run writes, in memory: the kept samples in the kept features'

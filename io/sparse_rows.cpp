@@ -2,35 +2,57 @@
 
 #include "io/text.h"
 
+std::string checkSparseOffsets(const std::vector<long long> &indptr, size_t nIndices,
+                               size_t nValues, size_t nRows,
+                               const std::vector<std::string> &rowName)
+{
+    const long long last = static_cast<long long>(nValues);
+    if (indptr.size() != nRows + 1 || indptr[0] != 0 || indptr[nRows] != last)
+        return "/observation/matrix/indptr does not hold " + std::to_string(nRows + 1) +
+               " offsets from 0 to " + std::to_string(nValues) + " (the number of values)";
+    if (nIndices != nValues)
+        return "/observation/matrix/indices holds " + std::to_string(nIndices) +
+               " entries, /observation/matrix/data " + std::to_string(nValues);
+    for (size_t r = 0; r < nRows; r++)
+        if (indptr[r] > indptr[r + 1])
+            return "/observation/matrix/indptr decreases at observation " + quote(rowName[r]);
+    return "";
+}
+
+SparseColumnsCheck::SparseColumnsCheck(const std::vector<long long> &indptr, size_t nColumns,
+                                       const std::vector<std::string> &rowName,
+                                       const std::vector<std::string> &columnName)
+    : indptr(indptr), rowName(rowName), columnName(columnName),
+      lastRow(nColumns, indptr.size())
+{
+}
+
+std::string SparseColumnsCheck::next(const long long *columns, size_t n)
+{
+    const long long nColumns = static_cast<long long>(lastRow.size());
+    for (size_t i = 0; i < n; i++, entry++) {
+        while (indptr[row + 1] <= entry)
+            row++;
+        const long long column = columns[i];
+        if (column < 0 || column >= nColumns)
+            return "/observation/matrix/indices holds sample index " + std::to_string(column) +
+                   " outside 0 to " + std::to_string(nColumns - 1);
+        if (lastRow[column] == row)
+            return "observation " + quote(rowName[row]) + " holds two entries for sample " +
+                   quote(columnName[column]) + " (/observation/matrix/indices)";
+        lastRow[column] = row;
+    }
+    return "";
+}
+
 std::string checkSparseRows(const std::vector<long long> &indptr,
                             const std::vector<long long> &indices, size_t nValues,
                             size_t nRows, size_t nColumns,
                             const std::vector<std::string> &rowName,
                             const std::vector<std::string> &columnName)
 {
-    const long long last = static_cast<long long>(nValues);
-    if (indptr.size() != nRows + 1 || indptr[0] != 0 || indptr[nRows] != last)
-        return "/observation/matrix/indptr does not hold " + std::to_string(nRows + 1) +
-               " offsets from 0 to " + std::to_string(nValues) + " (the number of values)";
-    if (indices.size() != nValues)
-        return "/observation/matrix/indices holds " + std::to_string(indices.size()) +
-               " entries, /observation/matrix/data " + std::to_string(nValues);
-    for (size_t r = 0; r < nRows; r++)
-        if (indptr[r] > indptr[r + 1])
-            return "/observation/matrix/indptr decreases at observation " + quote(rowName[r]);
-    // The last row that named each column finds a column named twice in a row.
-    std::vector<size_t> lastRow(nColumns, nRows);
-    for (size_t r = 0; r < nRows; r++) {
-        for (long long k = indptr[r]; k < indptr[r + 1]; k++) {
-            const long long column = indices[k];
-            if (column < 0 || column >= static_cast<long long>(nColumns))
-                return "/observation/matrix/indices holds sample index " + std::to_string(column) +
-                       " outside 0 to " + std::to_string(static_cast<long long>(nColumns) - 1);
-            if (lastRow[column] == r)
-                return "observation " + quote(rowName[r]) + " holds two entries for sample " +
-                       quote(columnName[column]) + " (/observation/matrix/indices)";
-            lastRow[column] = r;
-        }
-    }
-    return "";
+    const std::string problem = checkSparseOffsets(indptr, indices.size(), nValues, nRows, rowName);
+    if (!problem.empty())
+        return problem;
+    return SparseColumnsCheck(indptr, nColumns, rowName, columnName).next(indices.data(), indices.size());
 }

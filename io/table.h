@@ -7,21 +7,21 @@
 
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 enum class Orientation { Unknown, FeaturesAsRows, SamplesAsRows };
 
-// The counts of a table, whatever its orientation in the file.
+// The counts of a table, whatever its orientation in the file: each sample's
+// nonzero counts only, so that a table of mostly zeros stays small.
 struct CountTable {
     std::vector<std::string> samples;   // in the file's order
     std::vector<std::string> features;  // in the file's order
-    std::vector<float> counts;          // samples.size() x features.size(), one sample after another
+    // Per sample, (feature, count) of its nonzero counts in feature order.
+    std::vector<std::vector<std::pair<int, float>>> rows;
     std::vector<std::string> taxonomy;  // one per feature when the table holds a taxonomy, else none
 
-    float count(size_t sample, size_t feature) const
-    {
-        return counts[sample * features.size() + feature];
-    }
+    float count(size_t sample, size_t feature) const;
 };
 
 // What tells the orientation of a text table whose header does not: the IDs
@@ -32,8 +32,9 @@ struct OrientationHints {
     const std::unordered_set<std::string> *featureIds = nullptr;
 };
 
-// Reads `path` into `table`. Returns "" or the message (naming the file and
-// line) to print after "error: ".
+// Reads `path` into `table`, streaming: no samples x features array is ever
+// made. Returns "" or the message (naming the file and line) to print after
+// "error: ".
 std::string readCountTable(const std::string &path, const OrientationHints &hints,
                            CountTable &table);
 
@@ -54,9 +55,10 @@ std::string readBiomHdf5InThisProcess(const std::string &path, CountTable &table
 // Whether this build reads BIOM 2.1 (HDF5) files.
 bool readsBiomHdf5();
 
-// Reads a BIOM 1.0 table from the JSON `text` of file `path`; only built with
-// the JSON library.
-std::string readBiomJson(const std::string &path, const std::string &text, CountTable &table);
+class TextStream;
+// Reads a BIOM 1.0 table, JSON, from `in` (file `path`) as it is parsed; only
+// built with the JSON library.
+std::string readBiomJson(const std::string &path, TextStream &in, CountTable &table);
 
 // Whether this build reads BIOM 1.0 (JSON) files.
 bool readsBiomJson();

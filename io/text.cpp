@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <new>
 
 #include <sys/stat.h>
 
@@ -23,71 +24,236 @@ bool startsWith(const std::string &bytes, const char *prefix, size_t length)
     return bytes.size() >= length && bytes.compare(0, length, prefix, length) == 0;
 }
 
-bool isGzip(const std::string &bytes)
-{
-    return startsWith(bytes, "\x1f\x8b", 2);
-}
-
-#ifdef ORVANE_HAVE_ZLIB
-// Inflates every gzip member of `packed` (gzip allows several, one after
-// another, as `cat a.gz b.gz` makes) into `bytes`.
-std::string gunzip(const std::string &path, const std::string &packed, std::string &bytes)
-{
-    z_stream stream{};
-    if (inflateInit2(&stream, 15 + 16) != Z_OK)
-        return path + ": cannot start gzip decompression";
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.data()));
-    stream.avail_in = static_cast<uInt>(packed.size());
-    char buffer[1 << 16];
-    int status = Z_OK;
-    while (true) {
-        stream.next_out = reinterpret_cast<Bytef *>(buffer);
-        stream.avail_out = sizeof buffer;
-        status = inflate(&stream, Z_NO_FLUSH);
-        bytes.append(buffer, sizeof buffer - stream.avail_out);
-        if (status == Z_STREAM_END && stream.avail_in > 0 &&
-            stream.next_in[0] == 0x1f && inflateReset(&stream) == Z_OK)
-            continue;
-        if (status != Z_OK)
-            break;
-    }
-    inflateEnd(&stream);
-    if (status != Z_STREAM_END)
-        return path + ": the gzip data is damaged or cut short";
-    return "";
-}
-#else
-std::string gunzip(const std::string &path, const std::string &, std::string &)
-{
-    return path + ": a gzip-compressed file, and this build cannot read gzip: rebuild Orvane "
-                  "with zlib installed (Debian: zlib1g-dev), or gunzip the file first";
-}
-#endif
+unsigned long long cap = 64000000000ULL;
 
 } // namespace
 
-std::string readFileBytes(const std::string &path, std::string &bytes)
+unsigned long long gunzipCap()
 {
-    bytes.clear();
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        return path + ": is a folder, not a file";
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return path + ": cannot open the file (" + std::strerror(errno) + ")";
-    std::string raw;
-    char buffer[1 << 16];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-        raw.append(buffer, static_cast<size_t>(in.gcount()));
-    if (in.bad())
-        return path + ": cannot read the file";
-    if (raw.size() > UINT_MAX)
-        return path + ": the file is too large to read";
-    if (!isGzip(raw)) {
-        bytes.swap(raw);
-        return "";
+    return cap;
+}
+
+void setGunzipCap(unsigned long long bytes)
+{
+    cap = bytes;
+}
+
+// The bytes behind a TextStream: a file, inflated as it is read when it
+// starts with the gzip signature, or text in memory.
+struct TextStream::Source {
+    std::string path;
+    std::ifstream file;
+    const std::string *memory = nullptr;  // the text, when the stream reads from memory
+    size_t memoryAt = 0;
+    bool gzip = false;
+    unsigned long long inflated = 0;
+    char packed[1 << 16];
+#ifdef ORVANE_HAVE_ZLIB
+    z_stream zip{};
+    bool zipOpen = false;
+    bool memberEnded = false;  // between two gzip members, or at the end
+#endif
+    ~Source()
+    {
+#ifdef ORVANE_HAVE_ZLIB
+        if (zipOpen)
+            inflateEnd(&zip);
+#endif
     }
-    return gunzip(path, raw, bytes);
+};
+
+TextStream::TextStream(const std::string &path) : source(new Source)
+{
+    source->path = path;
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        problem = path + ": is a folder, not a file";
+        ended = true;
+        return;
+    }
+    source->file.open(path, std::ios::binary);
+    if (!source->file) {
+        problem = path + ": cannot open the file (" + std::strerror(errno) + ")";
+        ended = true;
+        return;
+    }
+    char magic[2] = {};
+    source->file.read(magic, 2);
+    source->gzip = source->file.gcount() == 2 && magic[0] == '\x1f' && magic[1] == '\x8b';
+    source->file.clear();
+    source->file.seekg(0);
+#ifdef ORVANE_HAVE_ZLIB
+    if (source->gzip) {
+        source->zipOpen = inflateInit2(&source->zip, 15 + 16) == Z_OK;
+        if (!source->zipOpen) {
+            problem = path + ": cannot start gzip decompression";
+            ended = true;
+        }
+    }
+#else
+    if (source->gzip) {
+        problem = path + ": a gzip-compressed file, and this build cannot read gzip: rebuild "
+                         "Orvane with zlib installed (Debian: zlib1g-dev), or gunzip the file first";
+        ended = true;
+    }
+#endif
+}
+
+TextStream::TextStream(const std::string &text, const std::string &name) : source(new Source)
+{
+    source->path = name;
+    source->memory = &text;
+}
+
+TextStream::~TextStream() = default;
+
+#ifdef ORVANE_HAVE_ZLIB
+// Inflates into `buffer` from the file, member after member; returns the
+// bytes made, 0 at the end, and -1 with `problem` set when it fails.
+long long TextStream::inflateSome(char *buffer, size_t size)
+{
+    Source &in = *source;
+    z_stream &zip = in.zip;
+    zip.next_out = reinterpret_cast<Bytef *>(buffer);
+    zip.avail_out = static_cast<uInt>(size);
+    while (zip.avail_out == size) {
+        if (zip.avail_in == 0) {
+            in.file.read(in.packed, sizeof in.packed);
+            if (in.file.bad()) {
+                problem = in.path + ": cannot read the file";
+                return -1;
+            }
+            zip.next_in = reinterpret_cast<Bytef *>(in.packed);
+            zip.avail_in = static_cast<uInt>(in.file.gcount());
+            if (zip.avail_in == 0) {
+                if (in.memberEnded)
+                    return 0;
+                problem = in.path + ": the gzip data is damaged or cut short";
+                return -1;
+            }
+        }
+        if (in.memberEnded) {
+            // Another member follows only when the next bytes start one; anything else ends the data.
+            if (zip.next_in[0] != 0x1f || inflateReset(&zip) != Z_OK)
+                return 0;
+            in.memberEnded = false;
+        }
+        const int status = inflate(&zip, Z_NO_FLUSH);
+        if (status == Z_STREAM_END) {
+            in.memberEnded = true;
+        } else if (status != Z_OK && status != Z_BUF_ERROR) {
+            problem = in.path + ": the gzip data is damaged or cut short";
+            return -1;
+        }
+    }
+    return static_cast<long long>(size - zip.avail_out);
+}
+#endif
+
+size_t TextStream::readSource(char *buffer, size_t size)
+{
+    Source &in = *source;
+    if (in.memory != nullptr) {
+        const size_t n = std::min(size, in.memory->size() - in.memoryAt);
+        std::memcpy(buffer, in.memory->data() + in.memoryAt, n);
+        in.memoryAt += n;
+        return n;
+    }
+    if (!in.gzip) {
+        in.file.read(buffer, static_cast<std::streamsize>(size));
+        if (in.file.bad()) {
+            problem = in.path + ": cannot read the file";
+            return 0;
+        }
+        return static_cast<size_t>(in.file.gcount());
+    }
+#ifdef ORVANE_HAVE_ZLIB
+    const long long made = inflateSome(buffer, size);
+    if (made <= 0)
+        return 0;
+    in.inflated += static_cast<unsigned long long>(made);
+    if (in.inflated > cap) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.6g GB", static_cast<double>(cap) / 1e9);
+        problem = in.path + ": inflates to more than " + text +
+                  ", the cap on gzipped input (Orvane-prepare -max-gunzipped GB raises it)";
+        return 0;
+    }
+    return static_cast<size_t>(made);
+#else
+    return 0;
+#endif
+}
+
+bool TextStream::fill(size_t size)
+{
+    if (start > 0 && start >= ahead.size() / 2) {
+        ahead.erase(0, start);
+        start = 0;
+    }
+    char buffer[1 << 16];
+    while (!ended && ahead.size() - start < size) {
+        const size_t n = readSource(buffer, sizeof buffer);
+        if (n == 0)
+            ended = true;
+        ahead.append(buffer, n);
+    }
+    return ahead.size() - start >= size;
+}
+
+std::string TextStream::peek(size_t size)
+{
+    fill(size);
+    return ahead.substr(start, size);
+}
+
+void TextStream::skip(size_t size)
+{
+    start = std::min(ahead.size(), start + size);
+}
+
+void TextStream::skipByteOrderMark()
+{
+    if (peek(3) == "\xEF\xBB\xBF")
+        skip(3);
+}
+
+bool TextStream::chunk(std::string &piece)
+{
+    fill(1);
+    if (start == ahead.size())
+        return false;
+    piece.assign(ahead, start, std::string::npos);
+    ahead.clear();
+    start = 0;
+    return true;
+}
+
+bool TextStream::line(std::string &text)
+{
+    size_t searched = start;
+    size_t end = std::string::npos;
+    while (true) {
+        end = ahead.find_first_of("\r\n", searched);
+        // A '\r' at the end of what was read may be the start of "\r\n".
+        if (end != std::string::npos && (ahead[end] == '\n' || end + 1 < ahead.size() || ended))
+            break;
+        if (ended)
+            break;
+        const size_t offset = (end != std::string::npos ? end : ahead.size()) - start;
+        fill(ahead.size() - start + 1);
+        searched = start + offset;
+    }
+    if (start == ahead.size())
+        return false;
+    if (end == std::string::npos) {
+        text.assign(ahead, start, std::string::npos);
+        start = ahead.size();
+        return true;
+    }
+    text.assign(ahead, start, end - start);
+    start = end + (ahead.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    return true;
 }
 
 std::string binaryKind(const std::string &bytes)
@@ -113,37 +279,27 @@ std::string binaryKind(const std::string &bytes)
     return "";
 }
 
-void splitLines(const std::string &bytes, std::vector<std::string> &lines)
-{
-    lines.clear();
-    // Spreadsheets save UTF-8 text with a byte order mark, which is not part of the first field.
-    size_t start = startsWith(bytes, "\xEF\xBB\xBF", 3) ? 3 : 0;
-    while (start < bytes.size()) {
-        const size_t end = bytes.find_first_of("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(bytes.substr(start));
-            break;
-        }
-        lines.push_back(bytes.substr(start, end - start));
-        start = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
-    }
-}
-
 std::string readTextLines(const std::string &path, std::vector<std::string> &lines,
                           const std::string &accepted)
 {
     lines.clear();
-    std::string bytes;
-    const std::string problem = readFileBytes(path, bytes);
-    if (!problem.empty())
-        return problem;
-    const std::string kind = binaryKind(bytes);
-    if (!kind.empty())
-        return path + ": looks like " + kind + ", not " + accepted;
-    splitLines(bytes, lines);
-    return "";
+    try {
+        TextStream in(path);
+        // The first bytes tell binary data, before the rest is read (or inflated).
+        const std::string kind = binaryKind(in.peek(4096));
+        if (!in.problem.empty())
+            return in.problem;
+        if (!kind.empty())
+            return path + ": looks like " + kind + ", not " + accepted;
+        in.skipByteOrderMark();
+        for (std::string line; in.line(line);)
+            lines.push_back(std::move(line));
+        return in.problem;
+    } catch (const std::bad_alloc &) {
+        std::vector<std::string>().swap(lines);
+        return path + ": not enough memory to read the file";
+    }
 }
-
 std::string trimSpaces(const std::string &text)
 {
     const size_t first = text.find_first_not_of(" \t");

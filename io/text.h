@@ -3,20 +3,56 @@
 #define ORVANE_IO_TEXT_H
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
-// Reads a whole file, gzipped or plain, told by its first bytes rather than
-// its name. Returns "" or the message.
-std::string readFileBytes(const std::string &path, std::string &bytes);
+// The most bytes a gzipped input may inflate to (64 GB unless set): far above
+// any real table, it stops a small file that inflates without end.
+unsigned long long gunzipCap();
+void setGunzipCap(unsigned long long bytes);
+
+// A file read front to back, gzipped (every member, as `cat a.gz b.gz` makes)
+// or plain, told by its first bytes rather than its name; gzip is inflated as
+// it is read, never whole. Or text already in memory. After a failure (a
+// damaged gzip stream, more than gunzipCap() bytes) `problem` names the file
+// and the stream reads as ended.
+class TextStream {
+public:
+    explicit TextStream(const std::string &path);
+    TextStream(const std::string &text, const std::string &name);
+    ~TextStream();
+    TextStream(const TextStream &) = delete;
+    TextStream &operator=(const TextStream &) = delete;
+
+    // Up to the next `size` bytes without consuming them (fewer at the end).
+    std::string peek(size_t size);
+    // Consumes `size` bytes of those peeked.
+    void skip(size_t size);
+    // Skips a UTF-8 byte order mark, as spreadsheets and some editors start text with.
+    void skipByteOrderMark();
+    // The next piece of the stream, consumed; false at the end.
+    bool chunk(std::string &piece);
+    // The next line, ended by "\n", "\r\n" or a lone "\r"; false at the end.
+    bool line(std::string &text);
+
+    std::string problem;
+
+private:
+    bool fill(size_t size);  // reads until `size` bytes wait in `ahead`
+    size_t readSource(char *buffer, size_t size);
+    long long inflateSome(char *buffer, size_t size);
+
+    struct Source;
+    std::unique_ptr<Source> source;  // the open file and its inflater
+    std::string ahead;  // read, not yet consumed, from `start` on
+    size_t start = 0;
+    bool ended = false;
+};
 
 // What the bytes look like when they are not text ("a zip archive (such as a
 // QIIME 2 .qza artifact)", "an HDF5 file", ...), or "" for text.
 std::string binaryKind(const std::string &bytes);
-
-// The lines of `bytes`, ended by "\n", "\r\n" or a lone "\r", the first
-// without a UTF-8 byte order mark.
-void splitLines(const std::string &bytes, std::vector<std::string> &lines);
 
 // Reads a whole text file, gzipped or plain, as lines ended by "\n", "\r\n"
 // or a lone "\r" (files written on Windows and old Macs read the same), the

@@ -110,6 +110,14 @@ TEST_F(PrepareFormats, CsvQuotingLineEndsAndUnknownFiles)
                 "workbook), not a text file");
     ASSERT_EQ(shell("gzip -c table.tsv | head -c 40 > cut.gz").status, 0);
     expectError("-table cut.gz " + kStudy, "cut.gz: the gzip data is damaged or cut short");
+    // The cap on inflated input, lowered to 0.0001 GB (100 kB), which the table with its last
+    // line repeated 20000 times passes.
+    ASSERT_EQ(shell("(cat table.tsv; echo; yes \"$(tail -n 1 table.tsv)\" | head -n 20000) | gzip -c > big.gz").status, 0);
+    expectError("-max-gunzipped 0.0001 -table big.gz " + kStudy,
+                "big.gz: inflates to more than 0.0001 GB, the cap on gzipped input "
+                "(Orvane-prepare -max-gunzipped GB raises it)");
+    expectError("-max-gunzipped 0 -table table.tsv " + kStudy,
+                "-max-gunzipped value '0' is not a number of GB above 0 (at most 1e9)");
     // JSON that is no BIOM table, and BIOM entries given twice or out of range.
     writeFile(dir / "a.json", "{\"rows\": []}");
     expectError("-table a.json " + kStudy, "a.json: JSON, but not a BIOM 1.0 table (it needs the "
