@@ -440,7 +440,6 @@ Rcpp::List orvaneCv(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
 
     ConvergedOptions options;
     options.tol = tol;
-    LibraryErrors errors;
     const Testing search(study.data, study.tree.get(), "samples", "labels", "tree", repetitions,
                          folds, setsPrefix, "", "R", weights, grids[0], jobs, nullptr,
                          converged ? &options : nullptr, grids);
