@@ -26,16 +26,17 @@ orvane_cv <- function(x, class, w = 0.5, lambda = "auto", nlambda = 20, lambda_r
       stop(name, " must be a whole number")
     as.integer(value)
   }
+  sizes <- c(nlambda = whole(nlambda, "nlambda"), folds = whole(folds, "folds"),
+              repetitions = whole(repetitions, "repetitions"), jobs = whole(jobs, "jobs"))
   study <- fit_inputs(x, class, tree)
   on.exit(if (study$newick$temporary) unlink(study$newick$path))
   sets <- tempfile("sets")
-  on.exit(unlink(paste0(sets, seq_len(max(0, whole(repetitions, "repetitions"))) - 1L, ".txt")),
-          add = TRUE)
+  on.exit(unlink(paste0(sets, seq_len(max(0L, sizes[["repetitions"]])) - 1L, ".txt")), add = TRUE)
   run <- .orvane_cv(study$counts, sample_names(study$counts), study$class_numbers,
                     length(study$classes), study$newick$path, study$newick$name, w,
-                    if (auto) numeric(0) else lambda, whole(nlambda, "nlambda"), lambda_ratio,
-                    whole(folds, "folds"), whole(repetitions, "repetitions"), seed, solver, tol,
-                    whole(jobs, "jobs"), sets)
+                    if (auto) numeric(0) else lambda, sizes[["nlambda"]], lambda_ratio,
+                    sizes[["folds"]], sizes[["repetitions"]], seed, solver, tol, sizes[["jobs"]],
+                    sets)
   for (line in strsplit(run$warnings, "\n")[[1]]) warning(sub("^warning: ", "", line), call. = FALSE)
   if (run$above_tol > 0)
     warning(run$above_tol, " of ", run$fits, " converged fits stopped above tol ", tol, call. = FALSE)

@@ -54,4 +54,6 @@ test_that("coef, predict and plot take the model at lambda.min or lambda.1se", {
   expect_error(orvane_cv(ps, "site", folds = 13), "folds must be from 2 to the 12 samples")
   expect_error(orvane_cv(ps, "site", lambda = -1), "lambda must be")
   expect_error(orvane_cv(ps, "site", solver = "newton"), "should be one of")
+  expect_error(orvane_cv(ps, "site", repetitions = 0), "repetitions must be 1 or more")
+  expect_error(orvane_cv(ps, "site", folds = 2.5), "folds must be a whole number")
 })
