@@ -76,7 +76,8 @@ const char *const usage =
     "\t\teach group whole too.\n"
     "-solver\t\tcyclic (default): the coordinate-descent fit of Orvane -train;\n"
     "\t\tconverged: each fold fits the lambdas of each w as one warm-started\n"
-    "\t\tpath, from the largest down, each fit to a relative duality gap below -tol.\n"
+    "\t\tpath, from the largest down, each fit to a relative duality gap below -tol\n"
+    "\t\t(with -nested, the inner folds and the outer folds' models too).\n"
     "-tol\t\tRelative duality gap of the converged fits (default 1e-6).\n"
     "-h, --help\tPrint this help message.\n"
     "--version\tPrint the program's name and version.\n"
@@ -220,10 +221,6 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
         if (settings.groups.empty())
             return "-g names no groups file";
     }
-    // The inner choices of a nested run are made with the cyclic fit; mixing
-    // them with converged outer fits would publish an error of another model.
-    if (settings.converged && settings.innerFolds > 0)
-        return "-nested works with -solver cyclic only";
     return readLambdas(values, settings);
 }
 
@@ -391,9 +388,12 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
         std::cerr << convergenceWarnings(search.gaps, settings.options);
         const CvSummary summary = summarise(search);
         NestedResult nested;
-        if (settings.innerFolds > 0)
+        if (settings.innerFolds > 0) {
             nested = nestedCrossValidation(search, all, inputs.tree.get(), settings.innerFolds,
-                                           settings.seed, settings.jobs, &std::cerr, groupOfSample);
+                                           settings.seed, settings.jobs, &std::cerr, groupOfSample,
+                                           settings.converged ? &settings.options : nullptr);
+            std::cerr << convergenceWarnings(nested.gaps, settings.options);
+        }
         // The logs and the files beside them hold this run all or none: SIGINT
         // and SIGTERM wait until both are written, and one that came during
         // the append takes the run out of the logs again before it ends the

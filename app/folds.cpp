@@ -77,29 +77,6 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
     return message;
 }
 
-// The samples in (or out of) `fold`, ascending, separated by spaces.
-void writeList(std::ostream &out, const std::vector<int> &foldOfSample, int fold, bool inFold)
-{
-    const char *separator = "";
-    for (int s = 0; s < static_cast<int>(foldOfSample.size()); s++) {
-        if ((foldOfSample[s] == fold) == inFold) {
-            out << separator << s;
-            separator = " ";
-        }
-    }
-    out << '\n';
-}
-
-// One block per fold: the header, the held-out samples, the training samples.
-void writeSets(std::ostream &out, const std::vector<int> &foldOfSample, int nFolds)
-{
-    for (int fold = 0; fold < nFolds; fold++) {
-        out << "> " << fold << '\n';
-        writeList(out, foldOfSample, fold, true);
-        writeList(out, foldOfSample, fold, false);
-    }
-}
-
 } // namespace
 
 int main(int argc, char **argv)

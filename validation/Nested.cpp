@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
+#include <numeric>
 #include <ostream>
 #include <random>
 #include <sstream>
@@ -38,26 +40,58 @@ std::vector<Split> innerSplits(const std::vector<int> &rows, const Data &all,
     return splits;
 }
 
-// A pool of fits, each named by its index in `splits` and its grid point.
-std::vector<FitResult> fitAll(const std::vector<const Split *> &splits,
-                              const std::vector<FitTask> &tasks, const Data &all,
-                              vessik::Tree *tree, int jobs, std::ostream *progress,
-                              const char *what)
+// Frees a fold's model however the fit leaves.
+struct ModelRelease {
+    Logistic &model;
+    ~ModelRelease() { model.del(); }
+};
+
+// A coordinate-descent fit at (w, lambda) on the split's training rows,
+// scored on its held-out rows.
+FitResult fitCyclic(const Split &split, const Data &all, vessik::Tree *tree, float w, float lambda)
 {
-    const auto fit = [&](const FitTask &task) {
-        const Split &split = *splits[task.fold];
-        Logistic model(selectRows(all, split.train), tree != nullptr ? tree->copy() : nullptr);
-        model.Train(task.lambda);
-        model.Learn(task.w);
-        FitResult result;
-        result.error = model.TestRows(all, split.test, result.predicted);
-        model.del();
-        return result;
-    };
+    Logistic model(selectRows(all, split.train), tree != nullptr ? tree->copy() : nullptr);
+    const ModelRelease release{model};
+    model.Train(lambda);
+    model.Learn(w);
+    FitResult result;
+    result.error = model.TestRows(all, split.test, result.predicted);
+    return result;
+}
+
+// A converged path on the split's training rows over the lambdas from the
+// largest down (equal ones in grid order), as the plain run fits each fold,
+// ending at grid position `last` (-1: every lambda). `each` gets each
+// lambda's grid position, held-out error and relative duality gap.
+void fitConvergedSplit(const Split &split, const Data &all, vessik::Tree *tree, float w,
+                       const std::vector<float> &lambdas, int last,
+                       const ConvergedOptions &options,
+                       const std::function<void(int, float, double)> &each)
+{
+    std::vector<int> order(lambdas.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return lambdas[a] > lambdas[b]; });
+    if (last >= 0)
+        order.erase(std::find(order.begin(), order.end(), last) + 1, order.end());
+    std::vector<float> path;
+    for (const int l : order)
+        path.push_back(lambdas[l]);
+    Logistic model(selectRows(all, split.train), tree != nullptr ? tree->copy() : nullptr);
+    const ModelRelease release{model};
+    std::vector<int> predicted;
+    fitConvergedPath(model, w, path, options, [&](std::size_t n, const ConvergedResult &result) {
+        each(order[n], model.TestRows(all, split.test, predicted), result.gap);
+    });
+}
+
+// Runs the tasks on a pool of threads, each through `fit`.
+std::vector<FitResult> fitAll(const std::vector<FitTask> &tasks, const FitQueue::Fit &fit,
+                              int jobs, std::ostream *progress, const char *what)
+{
     FitQueue::Done done;
     if (progress != nullptr)
         done = [progress, what](const FitTask &, std::size_t n, std::size_t total) {
-            *progress << what << " fit " << n << " of " << total << " done" << std::endl;
+            *progress << what << " " << n << " of " << total << " done" << std::endl;
         };
     FitQueue queue(tasks, jobs, fit, done);
     std::vector<FitResult> results;
@@ -125,39 +159,79 @@ int chooseAsTheLogs(const std::vector<float> &averages, int nW, int nLambdas)
     return nW > 0 ? bestW * nLambdas + bestLambda[bestW] : 0;
 }
 
+namespace {
+
+// The inner fits of every outer fold: innerErrors[(f * nPoints + p) * innerFolds + q]
+// is inner fold q of outer fold f at grid point p. Cyclic fits are one task
+// per (outer fold, point, inner fold); converged ones one path per (outer fold,
+// w, inner fold), each writing its own cells. A task names its outer fold as
+// its repetition, its inner fold as its fold, and its grid point (cyclic) or
+// w (converged) as its wIndex.
+std::vector<float> innerErrors(const Testing &run, const std::vector<std::vector<Split>> &inner,
+                               const Data &all, vessik::Tree *tree, int innerFolds, int jobs,
+                               std::ostream *progress, const ConvergedOptions *converged,
+                               std::vector<double> &gaps)
+{
+    const int nOuter = static_cast<int>(inner.size()), nPoints = run.NW * run.NLambdas;
+    const auto cell = [&](int f, int p, int q) {
+        return (static_cast<std::size_t>(f) * nPoints + p) * innerFolds + q;
+    };
+    std::vector<float> errors(cell(nOuter, 0, 0));
+    std::vector<double> innerGaps(converged != nullptr ? errors.size() : 0);
+    std::vector<FitTask> tasks;
+    for (int f = 0; f < nOuter; f++)
+        for (int v = 0; v < run.NW; v++)
+            for (int l = 0; l < (converged != nullptr ? 1 : run.NLambdas); l++)
+                for (int q = 0; q < innerFolds; q++)
+                    tasks.push_back({run.Ws[v], run.lambdaAt(v, l), f, q,
+                                     converged != nullptr ? v : run.point(v, l)});
+    const FitQueue::Fit fit = [&](const FitTask &task) {
+        const Split &split = inner[task.repetition][task.fold];
+        if (converged == nullptr) {
+            errors[cell(task.repetition, task.wIndex, task.fold)] =
+                fitCyclic(split, all, tree, task.w, task.lambda).error;
+            return FitResult{};
+        }
+        const int v = task.wIndex;
+        fitConvergedSplit(split, all, tree, task.w, run.lambdasOfW[v], -1, *converged,
+                          [&](int l, float error, double gap) {
+                              const std::size_t c = cell(task.repetition, run.point(v, l), task.fold);
+                              errors[c] = error;
+                              innerGaps[c] = gap;
+                          });
+        return FitResult{};
+    };
+    fitAll(tasks, fit, jobs, progress, converged != nullptr ? "inner path" : "inner fit");
+    gaps.insert(gaps.end(), innerGaps.begin(), innerGaps.end());
+    return errors;
+}
+
+} // namespace
+
 NestedResult nestedCrossValidation(const Testing &run, const Data &all, vessik::Tree *tree,
                                    int innerFolds, std::uint32_t seed, int jobs,
-                                   std::ostream *progress, const std::vector<int> &groupOfSample)
+                                   std::ostream *progress, const std::vector<int> &groupOfSample,
+                                   const ConvergedOptions *converged)
 {
     const int nOuter = run.NTests * run.KFold, nPoints = run.NW * run.NLambdas;
     std::mt19937 generator(seed);
     std::vector<std::vector<Split>> inner;
     for (int f = 0; f < nOuter; f++)
         inner.push_back(innerSplits(run.trainLines[f], all, groupOfSample, innerFolds, generator));
-
-    // Inner fits: outer fold, then grid point (w, lambda), then inner fold.
-    std::vector<const Split *> splits;
-    std::vector<FitTask> tasks;
-    for (int f = 0; f < nOuter; f++)
-        for (int v = 0; v < run.NW; v++)
-            for (int l = 0; l < run.NLambdas; l++)
-                for (int q = 0; q < innerFolds; q++) {
-                    tasks.push_back({run.Ws[v], run.lambdaAt(v, l), f, static_cast<int>(splits.size())});
-                    splits.push_back(&inner[f][q]);
-                }
-    const std::vector<FitResult> innerFits = fitAll(splits, tasks, all, tree, jobs, progress, "inner");
+    NestedResult result;
+    const std::vector<float> innerFits =
+        innerErrors(run, inner, all, tree, innerFolds, jobs, progress, converged, result.gaps);
 
     // Each outer fold's choice, from its inner mean errors summed as the logs sum them.
     std::vector<Split> outer(nOuter);
-    NestedResult result;
-    splits.clear();
-    tasks.clear();
+    std::vector<int> chosenLambda(nOuter);
+    std::vector<FitTask> tasks;
     for (int f = 0; f < nOuter; f++) {
         std::vector<float> averages(nPoints);
         for (int p = 0; p < nPoints; p++) {
             float sum = 0.0f;
             for (int q = 0; q < innerFolds; q++)
-                sum += innerFits[(static_cast<std::size_t>(f) * nPoints + p) * innerFolds + q].error;
+                sum += innerFits[(static_cast<std::size_t>(f) * nPoints + p) * innerFolds + q];
             averages[p] = sum / static_cast<float>(innerFolds);
         }
         const int p = chooseAsTheLogs(averages, run.NW, run.NLambdas);
@@ -165,10 +239,27 @@ NestedResult nestedCrossValidation(const Testing &run, const Data &all, vessik::
         result.folds.push_back({f / run.KFold, f % run.KFold, run.Ws[v], run.lambdaAt(v, l),
                                 averages[p], 0.0f});
         outer[f] = {run.trainLines[f], run.testLines[f]};
-        splits.push_back(&outer[f]);
-        tasks.push_back({run.Ws[v], run.lambdaAt(v, l), f, f});
+        chosenLambda[f] = l;
+        tasks.push_back({run.Ws[v], run.lambdaAt(v, l), f, f, v});
     }
-    const std::vector<FitResult> outerFits = fitAll(splits, tasks, all, tree, jobs, progress, "outer");
+    // A converged outer fit runs its fold's path down to the chosen lambda, so
+    // that it is the very model the plain run scored at that point.
+    std::vector<double> outerGaps(converged != nullptr ? nOuter : 0);
+    const FitQueue::Fit fit = [&](const FitTask &task) {
+        const Split &split = outer[task.fold];
+        if (converged == nullptr)
+            return fitCyclic(split, all, tree, task.w, task.lambda);
+        FitResult last;
+        fitConvergedSplit(split, all, tree, task.w, run.lambdasOfW[task.wIndex],
+                          chosenLambda[task.fold], *converged, [&](int, float error, double gap) {
+                              last.error = error;
+                              outerGaps[task.fold] = gap;
+                          });
+        return last;
+    };
+    const std::vector<FitResult> outerFits =
+        fitAll(tasks, fit, jobs, progress, converged != nullptr ? "outer path" : "outer fit");
+    result.gaps.insert(result.gaps.end(), outerGaps.begin(), outerGaps.end());
 
     std::vector<float> errors;
     double sum = 0.0;

@@ -27,6 +27,7 @@ struct NestedResult {
     std::vector<NestedFold> folds; // repetition outer, fold inner
     double meanError = 0.0;
     double stdError = 0.0; // sample standard deviation of the fold errors / sqrt(their number)
+    std::vector<double> gaps; // converged runs: the relative duality gap of every fit
 };
 
 // The point the logs would choose from the mean errors of a grid (w outer,
@@ -46,11 +47,14 @@ std::vector<int> innerFoldOfRows(const std::vector<int> &rows, const Data &all,
 // `jobs` threads. The inner folds of each outer fold are drawn from its
 // training samples by innerFoldOfRows, from one generator seeded with `seed`
 // that serves the outer folds in order. With `progress`, a line per finished
-// fit goes there.
+// fit goes there. With `converged`, the fits are converged paths as the plain
+// run makes them: each inner fold fits the lambdas of each w as one path, and
+// each outer fold's model is its path down to the chosen lambda.
 NestedResult nestedCrossValidation(const Testing &run, const Data &all, vessik::Tree *tree,
                                    int innerFolds, std::uint32_t seed, int jobs,
                                    std::ostream *progress,
-                                   const std::vector<int> &groupOfSample = {});
+                                   const std::vector<int> &groupOfSample = {},
+                                   const ConvergedOptions *converged = nullptr);
 
 // cv_nested.tsv: one line per outer fold, then the mean and its standard error.
 std::string nestedTable(const NestedResult &result);

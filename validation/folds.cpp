@@ -183,3 +183,30 @@ std::vector<int> drawGroupFolds(const std::vector<int> &classOfSample, int nClas
         foldOfSample[s] = foldOfGroup[groupOfSample[s]];
     return foldOfSample;
 }
+
+namespace {
+
+// The samples in (or out of) `fold`, ascending, separated by spaces.
+void writeList(std::ostream &out, const std::vector<int> &foldOfSample, int fold, bool inFold)
+{
+    const char *separator = "";
+    for (int s = 0; s < static_cast<int>(foldOfSample.size()); s++) {
+        if ((foldOfSample[s] == fold) == inFold) {
+            out << separator << s;
+            separator = " ";
+        }
+    }
+    out << '\n';
+}
+
+} // namespace
+
+void writeSets(std::ostream &out, const std::vector<int> &foldOfSample, int nFolds)
+{
+    for (int fold = 0; fold < nFolds; fold++) {
+        out << "> " << fold << '\n';
+        writeList(out, foldOfSample, fold, true);
+        writeList(out, foldOfSample, fold, false);
+    }
+}
+

@@ -7,6 +7,7 @@
 #define ORVANE_VALIDATION_FOLDS_H
 
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <vector>
 
@@ -22,5 +23,10 @@ std::vector<int> drawFolds(const std::vector<int> &classOfSample, int nClasses, 
 std::vector<int> drawGroupFolds(const std::vector<int> &classOfSample, int nClasses,
                                 const std::vector<int> &groupOfSample, int nGroups, int nFolds,
                                 std::mt19937 &generator);
+
+// Writes the sets file of one repetition, the file Orvane-cv reads: for each
+// fold a header "> FOLD", then its held-out samples, then its training
+// samples, each list ascending and separated by spaces.
+void writeSets(std::ostream &out, const std::vector<int> &foldOfSample, int nFolds);
 
 #endif

@@ -4,7 +4,9 @@
 # - its combined cv_summary.tsv, made from one Orvane-cv job per w, is the
 #   file one Orvane-cv run over the whole grid writes, byte for byte, and its
 #   min point is the one the logs of that run name;
-# - its final model is byte-identical to Orvane -train at the chosen point;
+# - its final model is byte-identical to Orvane -train at the chosen point,
+#   with the config's solver (converged, the workflow's default);
+# - solver: cyclic gives every job -solver cyclic, and a wrong solver is refused;
 # - the whole-grid figures, the nested error and the chosen point's
 #   predictions were written, and the report.
 # Needs the programs built in the repository root (make); installs snakemake
@@ -35,11 +37,13 @@ sed -e "s#^\(table\|metadata\|tree\|taxonomy\): *example/#\1: $repo/example/#" \
     workflow/config.yaml >"$work/config.yaml"
 snakemake -s workflow/Snakefile -d "$work" --configfile "$work/config.yaml" --cores 2 --quiet
 
+fail() { echo "error: $*" >&2; exit 1; }
 results=$(sed -n 's/^results: *//p' "$work/config.yaml")
 results="$work/$results"
 choice=$(sed -n 's/^choice: *\([a-z0-9]*\).*/\1/p' "$work/config.yaml")
+solver=$(sed -n 's/^solver: *\([a-z]*\).*/\1/p' "$work/config.yaml")
+[ "$solver" = converged ] || fail "the example config's solver is ${solver:-missing}, not converged"
 data="$results/data"
-fail() { echo "error: $*" >&2; exit 1; }
 
 # One Orvane-cv run over the grid the jobs covered, on the same folds.
 ws=$(awk -F '\t' 'NR > 1 && !seen[$1]++ { printf "%s%s", sep, $1; sep = "," }' "$results/cv/cv_summary.tsv")
@@ -49,7 +53,7 @@ folds=$(grep -c '^>' "$results/folds/sets0.txt")
 mkdir "$work/whole"
 "$repo/Orvane-cv" -d "$data/samples.txt" -l "$data/labels.txt" -t "$data/tree.tre" \
   -n "$repetitions" -k "$folds" -s "$results/folds/sets" -p "$work/whole/" -r whole \
-  -w "$ws" -lambda "$lambdas" >/dev/null 2>"$work/whole.err" ||
+  -w "$ws" -lambda "$lambdas" -solver "$solver" >/dev/null 2>"$work/whole.err" ||
   fail "Orvane-cv over the whole grid failed: $(cat "$work/whole.err")"
 cmp "$work/whole/cv_summary.tsv" "$results/cv/cv_summary.tsv" ||
   fail "the workflow's cv_summary.tsv differs from one Orvane-cv run over the grid"
@@ -73,10 +77,23 @@ awk -v a="$best_w" -v b="$min_w" -v c="$best_lambda_of_logs" -v d="$min_lambda" 
 read -r w lambda < <(point "$choice" "$results/cv/cv_summary.tsv") ||
   fail "no $choice point in the workflow's cv_summary.tsv"
 "$repo/Orvane" -train -d "$data/samples.txt" -l "$data/labels.txt" -t "$data/tree.tre" \
-  -w "$w" -lambda "$lambda" -o "$work/direct.txt"
+  -w "$w" -lambda "$lambda" -solver "$solver" -o "$work/direct.txt"
 cmp "$work/direct.txt" "$results/model.txt" ||
-  fail "the workflow's model differs from Orvane -train -w $w -lambda $lambda"
+  fail "the workflow's model differs from Orvane -train -w $w -lambda $lambda -solver $solver"
 [ -s "$results/report/predictions.tsv" ] || fail "the report has no predictions.tsv"
+
+# solver: cyclic reaches every Orvane-cv job and the final model; any other
+# solver is refused before a job runs.
+snakemake -s workflow/Snakefile -d "$work" --configfile "$work/config.yaml" --cores 1 \
+  --config solver=cyclic -n -p --forcerun folds >"$work/dry.txt" 2>&1 ||
+  fail "dry run with solver cyclic failed: $(cat "$work/dry.txt")"
+[ "$(grep -c -- '-solver cyclic' "$work/dry.txt")" -ge 4 ] && ! grep -q -- '-solver converged' "$work/dry.txt" ||
+  fail "solver cyclic does not reach every job: $(cat "$work/dry.txt")"
+snakemake -s workflow/Snakefile -d "$work" --configfile "$work/config.yaml" --cores 1 \
+  --config solver=newton -n >"$work/dry.txt" 2>&1 &&
+  fail "solver newton was not refused"
+grep -q "solver must be converged or cyclic, not 'newton'" "$work/dry.txt" ||
+  fail "solver newton was refused without naming it: $(cat "$work/dry.txt")"
 
 # With a group column, Orvane-prepare gets -group, Orvane-folds and the
 # whole-grid Orvane-cv -g. A metadata sheet that pairs neighbouring samples

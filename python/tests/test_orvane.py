@@ -95,14 +95,18 @@ def test_read_study_takes_the_options_of_orvane_prepare(tmp_path):
         orvane.read_study(*(str(f) for f in files[1::2][:3]), "taxonomy", graft=True)
 
 
+# solver None: the estimator's default, the converged fit.
 @pytest.mark.parametrize("w, lam, solver", [(0.5, 1.0, "cyclic"), (0.4, 0.1, "cyclic"),
-                                            (-1, 0.5, "cyclic"), (0.7, 0.3, "converged")])
+                                            (-1, 0.5, "cyclic"), (0.7, 0.3, "converged"),
+                                            (0.5, 1.0, None)])
 def test_fit_writes_the_model_file_of_orvane_train(study, tmp_path, w, lam, solver):
     folder, x, y, tree = study
     run(program("Orvane"), "-train", "-d", folder / "samples.txt", "-l", folder / "labels.txt",
-        "-t", folder / "tree.tre", "-w", str(w), "-lambda", str(lam), "-solver", solver,
+        "-t", folder / "tree.tre", "-w", str(w), "-lambda", str(lam), "-solver", solver or "converged",
         "-o", tmp_path / "orvane.txt")
-    model = orvane.TreeClassifier(w=w, lam=lam, solver=solver).fit(x, y, tree=tree)
+    chosen = {"solver": solver} if solver else {}
+    model = orvane.TreeClassifier(w=w, lam=lam, **chosen).fit(x, y, tree=tree)
+    assert model.solver == (solver or "converged")
     model.save(tmp_path / "python.txt")
     assert (tmp_path / "python.txt").read_bytes() == (tmp_path / "orvane.txt").read_bytes()
     assert list(model.classes_) == sorted(set(y))

@@ -13,7 +13,33 @@
 # ("k__Bacteria; p__Firmicutes; ..."). Taxa the tree lacks are left out with
 # a warning; graft = TRUE places them beside their relatives on the tree by
 # their lineages, as Orvane-prepare -graft does.
-orvane_fit <- function(x, class, w = 0.5, lambda = 1, tree = NULL, graft = FALSE, taxonomy = NULL) {
+# `solver`: "converged" (the minimum, to a certified relative duality gap of
+# 1e-6) or "cyclic" (`Orvane -train`'s default fit, byte for byte).
+orvane_fit <- function(x, class, w = 0.5, lambda = 1, tree = NULL, graft = FALSE, taxonomy = NULL,
+                       solver = c("converged", "cyclic")) {
+  solver <- match.arg(solver)
+  if (!is.numeric(w) || length(w) != 1 || !is.numeric(lambda) || length(lambda) != 1)
+    stop("w and lambda must be one number each")
+  study <- fit_inputs(x, class, tree, graft, taxonomy)
+  on.exit(if (study$newick$temporary) unlink(study$newick$path))
+  fitted <- .orvane_fit(study$counts, sample_names(study$counts), study$class_numbers,
+                        length(study$classes), study$newick$path, study$newick$name, w, lambda,
+                        study$from_taxonomy, study$graft, study$lineages, solver)
+  if (length(fitted$left_out) > 0)
+    warning(left_out_text(study$counts, fitted$left_out + 1, study$from_taxonomy, study$graft))
+  coefficients <- fitted$coefficients
+  dimnames(coefficients) <- list(study$classes, fitted$taxa)
+  structure(list(coefficients = coefficients, taxa = fitted$taxa, classes = study$classes,
+                 w = w, lambda = lambda, solver = solver, model = fitted$model, tree = fitted$tree),
+            class = "orvane_fit")
+}
+
+# The counts, classes, tree file and lineages a fit reads: samples without a
+# class left out (with a warning), classes numbered by their names in byte
+# order and samples in byte order of their IDs, as Orvane-prepare lays out a
+# data folder, so that the order of a phyloseq object does not change the
+# model.
+fit_inputs <- function(x, class, tree, graft = FALSE, taxonomy = NULL) {
   from_taxonomy <- identical(tree, "taxonomy")
   if (from_taxonomy && isTRUE(graft))
     stop("graft = TRUE does not go with tree = \"taxonomy\" (every taxon with a lineage is on that tree)")
@@ -25,34 +51,20 @@ orvane_fit <- function(x, class, w = 0.5, lambda = 1, tree = NULL, graft = FALSE
     counts <- counts[keep, , drop = FALSE]
   }
   labels <- study$class[keep]
-  # Classes are numbered by their names in byte order, as Orvane-prepare numbers them.
   classes <- sort(unique(labels), method = "radix")
   if (length(classes) < 2) stop("Orvane needs samples of at least two classes")
-  if (!is.numeric(w) || length(w) != 1 || !is.numeric(lambda) || length(lambda) != 1)
-    stop("w and lambda must be one number each")
   lineages <- lineages_of(x, taxonomy, colnames(counts))
   if ((from_taxonomy || isTRUE(graft)) && length(lineages) == 0)
     stop("the taxa need lineages: a phyloseq object with a tax_table, or `taxonomy`")
-  newick <- if (from_taxonomy) list(path = "", name = "the taxonomy", temporary = FALSE)
-            else newick_file(study$tree)
-  on.exit(if (newick$temporary) unlink(newick$path))
-  # Samples in byte order of their IDs and taxa in the tree's order, as
-  # Orvane-prepare lays out a data folder: the same model whatever the order
-  # of the phyloseq object.
   if (!is.null(rownames(counts))) {
     keep <- order(rownames(counts), method = "radix")
     counts <- counts[keep, , drop = FALSE]
     labels <- labels[keep]
   }
-  fitted <- .orvane_fit(counts, sample_names(counts), match(labels, classes), length(classes),
-                        newick$path, newick$name, w, lambda, from_taxonomy, isTRUE(graft), lineages)
-  if (length(fitted$left_out) > 0)
-    warning(left_out_text(counts, fitted$left_out + 1, from_taxonomy, isTRUE(graft)))
-  coefficients <- fitted$coefficients
-  dimnames(coefficients) <- list(classes, fitted$taxa)
-  structure(list(coefficients = coefficients, taxa = fitted$taxa, classes = classes,
-                 w = w, lambda = lambda, model = fitted$model, tree = fitted$tree),
-            class = "orvane_fit")
+  list(counts = counts, classes = classes, class_numbers = match(labels, classes),
+       newick = if (from_taxonomy) list(path = "", name = "the taxonomy", temporary = FALSE)
+                else newick_file(study$tree),
+       from_taxonomy = from_taxonomy, graft = isTRUE(graft), lineages = lineages)
 }
 
 # Predicts new samples (a phyloseq object or a matrix of counts with taxa as
@@ -105,7 +117,7 @@ selected_taxa <- function(fit) {
 }
 
 print.orvane_fit <- function(x, ...) {
-  cat("Orvane model (w = ", x$w, ", lambda = ", x$lambda, "): ", length(x$classes), " classes, ",
+  cat("Orvane model (w = ", x$w, ", lambda = ", x$lambda, ", ", if (is.null(x$solver)) "cyclic" else x$solver, "): ", length(x$classes), " classes, ",
       length(x$taxa), " taxa, ", sum(x$coefficients != 0), " nonzero coefficients\n", sep = "")
   invisible(x)
 }

@@ -11,8 +11,8 @@ Rcpp::Rostream<false>& Rcpp::Rcerr = Rcpp::Rcpp_cerr_get();
 #endif
 
 // orvaneFit
-Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames, Rcpp::IntegerVector classOf, int nClasses, std::string treePath, std::string treeName, double w, double lambda, bool fromTaxonomy, bool graft, Rcpp::CharacterVector lineages);
-RcppExport SEXP _orvane_orvaneFit(SEXP xSEXP, SEXP sampleNamesSEXP, SEXP classOfSEXP, SEXP nClassesSEXP, SEXP treePathSEXP, SEXP treeNameSEXP, SEXP wSEXP, SEXP lambdaSEXP, SEXP fromTaxonomySEXP, SEXP graftSEXP, SEXP lineagesSEXP) {
+Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames, Rcpp::IntegerVector classOf, int nClasses, std::string treePath, std::string treeName, double w, double lambda, bool fromTaxonomy, bool graft, Rcpp::CharacterVector lineages, std::string solver);
+RcppExport SEXP _orvane_orvaneFit(SEXP xSEXP, SEXP sampleNamesSEXP, SEXP classOfSEXP, SEXP nClassesSEXP, SEXP treePathSEXP, SEXP treeNameSEXP, SEXP wSEXP, SEXP lambdaSEXP, SEXP fromTaxonomySEXP, SEXP graftSEXP, SEXP lineagesSEXP, SEXP solverSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
@@ -27,7 +27,8 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< bool >::type fromTaxonomy(fromTaxonomySEXP);
     Rcpp::traits::input_parameter< bool >::type graft(graftSEXP);
     Rcpp::traits::input_parameter< Rcpp::CharacterVector >::type lineages(lineagesSEXP);
-    rcpp_result_gen = Rcpp::wrap(orvaneFit(x, sampleNames, classOf, nClasses, treePath, treeName, w, lambda, fromTaxonomy, graft, lineages));
+    Rcpp::traits::input_parameter< std::string >::type solver(solverSEXP);
+    rcpp_result_gen = Rcpp::wrap(orvaneFit(x, sampleNames, classOf, nClasses, treePath, treeName, w, lambda, fromTaxonomy, graft, lineages, solver));
     return rcpp_result_gen;
 END_RCPP
 }
@@ -44,10 +45,41 @@ BEGIN_RCPP
     return rcpp_result_gen;
 END_RCPP
 }
+// orvaneCv
+Rcpp::List orvaneCv(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames, Rcpp::IntegerVector classOf, int nClasses, std::string treePath, std::string treeName, bool fromTaxonomy, bool graft, Rcpp::CharacterVector lineages, Rcpp::NumericVector ws, Rcpp::NumericVector lambdas, int nLambda, double lambdaRatio, int folds, int repetitions, double seed, std::string solver, double tol, int jobs, std::string setsPrefix);
+RcppExport SEXP _orvane_orvaneCv(SEXP xSEXP, SEXP sampleNamesSEXP, SEXP classOfSEXP, SEXP nClassesSEXP, SEXP treePathSEXP, SEXP treeNameSEXP, SEXP fromTaxonomySEXP, SEXP graftSEXP, SEXP lineagesSEXP, SEXP wsSEXP, SEXP lambdasSEXP, SEXP nLambdaSEXP, SEXP lambdaRatioSEXP, SEXP foldsSEXP, SEXP repetitionsSEXP, SEXP seedSEXP, SEXP solverSEXP, SEXP tolSEXP, SEXP jobsSEXP, SEXP setsPrefixSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    Rcpp::traits::input_parameter< Rcpp::NumericMatrix >::type x(xSEXP);
+    Rcpp::traits::input_parameter< Rcpp::CharacterVector >::type sampleNames(sampleNamesSEXP);
+    Rcpp::traits::input_parameter< Rcpp::IntegerVector >::type classOf(classOfSEXP);
+    Rcpp::traits::input_parameter< int >::type nClasses(nClassesSEXP);
+    Rcpp::traits::input_parameter< std::string >::type treePath(treePathSEXP);
+    Rcpp::traits::input_parameter< std::string >::type treeName(treeNameSEXP);
+    Rcpp::traits::input_parameter< bool >::type fromTaxonomy(fromTaxonomySEXP);
+    Rcpp::traits::input_parameter< bool >::type graft(graftSEXP);
+    Rcpp::traits::input_parameter< Rcpp::CharacterVector >::type lineages(lineagesSEXP);
+    Rcpp::traits::input_parameter< Rcpp::NumericVector >::type ws(wsSEXP);
+    Rcpp::traits::input_parameter< Rcpp::NumericVector >::type lambdas(lambdasSEXP);
+    Rcpp::traits::input_parameter< int >::type nLambda(nLambdaSEXP);
+    Rcpp::traits::input_parameter< double >::type lambdaRatio(lambdaRatioSEXP);
+    Rcpp::traits::input_parameter< int >::type folds(foldsSEXP);
+    Rcpp::traits::input_parameter< int >::type repetitions(repetitionsSEXP);
+    Rcpp::traits::input_parameter< double >::type seed(seedSEXP);
+    Rcpp::traits::input_parameter< std::string >::type solver(solverSEXP);
+    Rcpp::traits::input_parameter< double >::type tol(tolSEXP);
+    Rcpp::traits::input_parameter< int >::type jobs(jobsSEXP);
+    Rcpp::traits::input_parameter< std::string >::type setsPrefix(setsPrefixSEXP);
+    rcpp_result_gen = Rcpp::wrap(orvaneCv(x, sampleNames, classOf, nClasses, treePath, treeName, fromTaxonomy, graft, lineages, ws, lambdas, nLambda, lambdaRatio, folds, repetitions, seed, solver, tol, jobs, setsPrefix));
+    return rcpp_result_gen;
+END_RCPP
+}
 
 static const R_CallMethodDef CallEntries[] = {
-    {"_orvane_orvaneFit", (DL_FUNC) &_orvane_orvaneFit, 11},
+    {"_orvane_orvaneFit", (DL_FUNC) &_orvane_orvaneFit, 12},
     {"_orvane_orvaneScores", (DL_FUNC) &_orvane_orvaneScores, 3},
+    {"_orvane_orvaneCv", (DL_FUNC) &_orvane_orvaneCv, 20},
     {NULL, NULL, 0}
 };
 

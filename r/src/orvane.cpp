@@ -1,13 +1,19 @@
 // The R package's bridge to Orvane's C++ libraries: a fit from a matrix of
-// counts, class numbers and a study tree, and the scores of new samples under
-// a model's coefficients. Both go through the code behind `Orvane -train` and
-// `Orvane -test` (the same data set building, tree reader, fit and
-// classification), so a fit writes the same model file as the program.
+// counts, class numbers and a study tree, the scores of new samples under a
+// model's coefficients, and a cross-validation over a grid. They go through
+// the code behind `Orvane -train`, `Orvane -test` and `Orvane-cv` (the same
+// data set building, tree reader, fits, classification and search), so a fit
+// writes the same model file, and a cross-validation the same summary, as the
+// programs.
 #include <Rcpp.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <unordered_map>
@@ -15,9 +21,14 @@
 
 #include "io/study_tree.h"
 #include "io/taxonomy_tree.h"
+#include "model/Converged.h"
 #include "model/Logistic.h"
 #include "model/SampleTable.h"
 #include "tree/newick.h"
+#include "validation/LambdaGrid.h"
+#include "validation/Summary.h"
+#include "validation/Testing.h"
+#include "validation/folds.h"
 
 // The libraries send their messages to one sink (tree/messages.h), which
 // writes to the standard streams unless replaced: the bridge replaces it for
@@ -252,29 +263,30 @@ void checkWeights(vessik::Tree &tree, int nFeatures, float w)
                " lengths above the internal nodes, are all 0");
 }
 
-} // namespace
+// A study as the fits read it: the data set, the tree as fitted (its Newick
+// text and Orvane's reading of it) and the taxa in the order of the columns.
+struct PreparedStudy {
+    Data data;
+    std::unique_ptr<vessik::Tree> tree;
+    std::string treeText;
+    Rcpp::CharacterVector taxa;
+    std::vector<int> leftOut;  // the taxa off the tree, as orvaneTreeText gives them
+    int grafted = 0;
+    ~PreparedStudy() { freeData(data); }
+};
 
-// Fits the model to the samples `x` (samples x taxa, named columns) in the
-// classes `classOf` (1..nClasses, one per row) along the tree in the file
-// `treePath` (named `treeName` in messages), or with `fromTaxonomy` the tree
-// built from the taxa's `lineages` (one per taxon, or none); with `graft`,
-// taxa off the tree are placed beside their relatives by lineage.
-// `sampleNames` name the rows in messages. Returns the model file's text,
-// the tree as fitted, the coefficients as the model file holds them, the
-// taxa left out (off the tree) and the number grafted.
-// [[Rcpp::export(name = ".orvane_fit")]]
-Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
-                     Rcpp::IntegerVector classOf, int nClasses, std::string treePath,
-                     std::string treeName, double w, double lambda, bool fromTaxonomy,
-                     bool graft, Rcpp::CharacterVector lineages)
+// The samples `x` (samples x taxa, named columns) in the classes `classOf`
+// (1..nClasses, one per row) along the tree in the file `treePath` (named
+// `treeName` in messages), or with `fromTaxonomy` the tree built from the
+// taxa's `lineages` (one per taxon, or none); with `graft`, taxa off the tree
+// are placed beside their relatives by lineage. Checked and laid out as
+// Orvane-prepare lays out a data folder; `sampleNames` name the rows in
+// messages.
+void prepareStudy(const Rcpp::NumericMatrix &x, const Rcpp::CharacterVector &sampleNames,
+                  const Rcpp::IntegerVector &classOf, int nClasses, const std::string &treePath,
+                  const std::string &treeName, bool fromTaxonomy, bool graft,
+                  const Rcpp::CharacterVector &lineages, PreparedStudy &study)
 {
-    LibraryErrors quiet; // nothing reaches the console: failures are R errors
-    const float weight = static_cast<float>(w);
-    const float strength = static_cast<float>(lambda);
-    if (!(weight >= 0.0f && weight <= 1.0f) && weight != -1.0f && weight != -2.0f)
-        Rcpp::stop("w must be from 0 to 1, or -1 or -2");
-    if (!std::isfinite(strength) || strength < 0.0f)
-        Rcpp::stop("lambda must be a finite number of at least 0");
     if (classOf.size() != x.nrow())
         Rcpp::stop("one class per sample is needed");
     const std::vector<std::string> taxa = Rcpp::as<std::vector<std::string>>(Rcpp::colnames(x));
@@ -292,29 +304,75 @@ Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
     }
     const FittedTree fitted = orvaneTreeText(treePath, treeName, taxa, how);
     Rcpp::NumericMatrix ordered(x.nrow(), static_cast<int>(fitted.columns.size()));
-    Rcpp::CharacterVector orderedTaxa(fitted.columns.size());
+    study.taxa = Rcpp::CharacterVector(fitted.columns.size());
     for (std::size_t c = 0; c < fitted.columns.size(); c++) {
         ordered(Rcpp::_, static_cast<int>(c)) = x(Rcpp::_, fitted.columns[c]);
-        orderedTaxa[c] = taxa[fitted.columns[c]];
+        study.taxa[c] = taxa[fitted.columns[c]];
     }
     SampleTable table = sampleTableOf(ordered, sampleNames);
-    const std::string &treeText = fitted.text;
-    std::unique_ptr<vessik::Tree> tree = readOrvaneTree(treeText);
+    study.treeText = fitted.text;
+    study.leftOut = fitted.leftOut;
+    study.grafted = fitted.grafted;
+    study.tree = readOrvaneTree(study.treeText);
     if (!fits(nClasses, table.nFeatures))
         Rcpp::stop(tooLarge(nClasses, "classes", table.nFeatures, "taxa"));
-    if (!fits(countInternalNodes(*tree), nClasses))
-        Rcpp::stop(tooLarge(countInternalNodes(*tree), "internal nodes", nClasses, "classes"));
-    checkWeights(*tree, table.nFeatures, weight);
+    if (!fits(countInternalNodes(*study.tree), nClasses))
+        Rcpp::stop(tooLarge(countInternalNodes(*study.tree), "internal nodes", nClasses, "classes"));
     std::vector<int> classOfSample(classOf.begin(), classOf.end());
     for (int k : classOfSample)
         if (k < 1 || k > nClasses)
             Rcpp::stop("a class number is outside 1 to " + std::to_string(nClasses));
+    study.data = dataOf(table, &classOfSample, nClasses);
+}
 
-    const Data data = dataOf(table, &classOfSample, nClasses);
-    Logistic model(data, tree.release());
+// Checks a w as the programs check it.
+float weightOf(double w)
+{
+    const float weight = static_cast<float>(w);
+    if (!(weight >= 0.0f && weight <= 1.0f) && weight != -1.0f && weight != -2.0f)
+        Rcpp::stop("w must be from 0 to 1, or -1 or -2");
+    return weight;
+}
+
+bool isConverged(const std::string &solver)
+{
+    if (solver != "converged" && solver != "cyclic")
+        Rcpp::stop("solver must be \"converged\" or \"cyclic\", not \"" + solver + "\"");
+    return solver == "converged";
+}
+
+} // namespace
+
+// Fits the model to a study (see prepareStudy) at (w, lambda) with the solver
+// named ("converged" or "cyclic", as Orvane -train -solver). Returns the
+// model file's text, the tree as fitted, the coefficients as the model file
+// holds them, the taxa left out (off the tree) and the number grafted.
+// [[Rcpp::export(name = ".orvane_fit")]]
+Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
+                     Rcpp::IntegerVector classOf, int nClasses, std::string treePath,
+                     std::string treeName, double w, double lambda, bool fromTaxonomy,
+                     bool graft, Rcpp::CharacterVector lineages, std::string solver)
+{
+    LibraryErrors quiet; // nothing reaches the console: failures are R errors
+    const float weight = weightOf(w);
+    const float strength = static_cast<float>(lambda);
+    if (!std::isfinite(strength) || strength < 0.0f)
+        Rcpp::stop("lambda must be a finite number of at least 0");
+    const bool converged = isConverged(solver);
+    PreparedStudy study;
+    prepareStudy(x, sampleNames, classOf, nClasses, treePath, treeName, fromTaxonomy, graft,
+                 lineages, study);
+    checkWeights(*study.tree, study.data.M, weight);
+
+    // The model owns a copy of the data set; the study keeps its own.
+    Logistic model(selectRows(study.data, {}), study.tree->copy());
     ModelRelease release{model};
-    model.Train(strength);
-    model.Learn(weight);
+    if (converged) {
+        fitConverged(model, weight, strength, ConvergedOptions());
+    } else {
+        model.Train(strength);
+        model.Learn(weight);
+    }
     std::ostringstream text;
     model.output(text);
 
@@ -330,12 +388,12 @@ Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
             written >> value;
             coefficients(k, j) = value;
         }
-    return Rcpp::List::create(Rcpp::Named("model") = text.str(), Rcpp::Named("tree") = treeText,
+    return Rcpp::List::create(Rcpp::Named("model") = text.str(), Rcpp::Named("tree") = study.treeText,
                               Rcpp::Named("coefficients") = coefficients,
-                              Rcpp::Named("taxa") = orderedTaxa,
-                              Rcpp::Named("left_out") = Rcpp::IntegerVector(fitted.leftOut.begin(),
-                                                                             fitted.leftOut.end()),
-                              Rcpp::Named("grafted") = fitted.grafted);
+                              Rcpp::Named("taxa") = study.taxa,
+                              Rcpp::Named("left_out") = Rcpp::IntegerVector(study.leftOut.begin(),
+                                                                             study.leftOut.end()),
+                              Rcpp::Named("grafted") = study.grafted);
 }
 
 // The scores (classes x taxa coefficients times each sample's relative
@@ -371,4 +429,121 @@ Rcpp::List orvaneScores(Rcpp::NumericMatrix coefficients, Rcpp::NumericMatrix x,
             scores(i, k) = model.classScore(model.data, i, k, finite[k] != 0);
     }
     return Rcpp::List::create(Rcpp::Named("class") = predicted, Rcpp::Named("link") = scores);
+}
+
+namespace {
+
+// The grid of each w: the lambdas given, or nLambda values from lambda_max
+// (on every sample) down to lambdaRatio times it, as Orvane-cv -lambda auto.
+std::vector<std::vector<float>> lambdaGrids(const PreparedStudy &study, const std::vector<float> &ws,
+                                            const Rcpp::NumericVector &lambdas, int nLambda,
+                                            double lambdaRatio)
+{
+    std::vector<std::vector<float>> grids;
+    for (const float w : ws) {
+        if (lambdas.size() > 0) {
+            std::vector<float> grid;
+            for (const double lambda : lambdas) {
+                const float value = static_cast<float>(lambda);
+                if (!std::isfinite(value) || value < 0.0f)
+                    Rcpp::stop("every lambda must be a finite number of at least 0");
+                grid.push_back(value);
+            }
+            grids.push_back(grid);
+            continue;
+        }
+        const double top = lambdaMaxOf(study.data, study.tree.get(), w);
+        if (!std::isfinite(top) || !(top > 0) || !std::isfinite(static_cast<float>(top))) {
+            std::ostringstream message;
+            message << "lambda = \"auto\": at w " << w << " lambda_max is " << top
+                    << (top > 0 ? " (some coefficient carries no penalty)" : " (nothing to learn)")
+                    << ": give the lambda values";
+            Rcpp::stop(message.str());
+        }
+        grids.push_back(logSpacedGrid(top, nLambda, lambdaRatio));
+    }
+    return grids;
+}
+
+// Draws the folds of every repetition from one generator seeded with `seed`,
+// as Orvane-folds draws them, and writes them where Orvane-cv reads them:
+// `prefix`0.txt, `prefix`1.txt, ...
+void writeSetsFiles(const Data &data, int nFolds, int repetitions, std::uint32_t seed,
+                    const std::string &prefix)
+{
+    const std::vector<int> classOfSample(data.classes, data.classes + data.N);
+    std::mt19937 generator(seed);
+    for (int r = 0; r < repetitions; r++) {
+        const std::vector<int> foldOfSample = drawFolds(classOfSample, data.C, nFolds, generator);
+        const std::string path = prefix + std::to_string(r) + ".txt";
+        std::ofstream file(path);
+        writeSets(file, foldOfSample, nFolds);
+        if (!file.flush())
+            Rcpp::stop("cannot write the folds to " + path);
+    }
+}
+
+} // namespace
+
+// Cross-validates a study (see prepareStudy) over the grid of `ws` and
+// `lambdas` (empty: each w's own grid, as Orvane-cv -lambda auto -nlambda
+// nLambda -lambda-ratio lambdaRatio) on `repetitions` draws of `folds` folds
+// (see writeSetsFiles, under `setsPrefix`), with the solver named, on `jobs`
+// threads: the search Orvane-cv runs. Returns cv_summary.tsv's text, its edge
+// warnings, each w's grid and the number of converged fits that stopped above
+// `tol`.
+// [[Rcpp::export(name = ".orvane_cv")]]
+Rcpp::List orvaneCv(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
+                    Rcpp::IntegerVector classOf, int nClasses, std::string treePath,
+                    std::string treeName, bool fromTaxonomy, bool graft,
+                    Rcpp::CharacterVector lineages, Rcpp::NumericVector ws, Rcpp::NumericVector lambdas,
+                    int nLambda, double lambdaRatio, int folds, int repetitions, double seed,
+                    std::string solver, double tol, int jobs, std::string setsPrefix)
+{
+    LibraryErrors quiet; // nothing reaches the console: failures are R errors
+    const bool converged = isConverged(solver);
+    if (ws.size() == 0)
+        Rcpp::stop("w needs at least one value");
+    if (lambdas.size() == 0 && (nLambda < 2 || nLambda > 1000))
+        Rcpp::stop("nlambda must be a whole number from 2 to 1000");
+    if (lambdas.size() == 0 && !(lambdaRatio > 0 && lambdaRatio < 1))
+        Rcpp::stop("lambda_ratio must be above 0 and below 1");
+    if (repetitions < 1)
+        Rcpp::stop("repetitions must be 1 or more");
+    if (!(seed >= 0 && seed <= 4294967295.0 && seed == std::floor(seed)))
+        Rcpp::stop("seed must be a whole number from 0 to 4294967295");
+    if (!(tol >= 1e-12 && tol < 1))
+        Rcpp::stop("tol must be from 1e-12 to below 1");
+    if (jobs < 1)
+        Rcpp::stop("jobs must be 1 or more");
+    PreparedStudy study;
+    prepareStudy(x, sampleNames, classOf, nClasses, treePath, treeName, fromTaxonomy, graft,
+                 lineages, study);
+    if (folds < 2 || folds > study.data.N)
+        Rcpp::stop("folds must be from 2 to the " + std::to_string(study.data.N) + " samples");
+    std::vector<float> weights;
+    for (const double w : ws) {
+        weights.push_back(weightOf(w));
+        checkWeights(*study.tree, study.data.M, weights.back());
+    }
+    const std::vector<std::vector<float>> grids =
+        lambdaGrids(study, weights, lambdas, nLambda, lambdaRatio);
+    writeSetsFiles(study.data, folds, repetitions, static_cast<std::uint32_t>(seed), setsPrefix);
+
+    ConvergedOptions options;
+    options.tol = tol;
+    const Testing search(study.data, study.tree.get(), "samples", "labels", "tree", repetitions,
+                         folds, setsPrefix, "", "R", weights, grids[0], jobs, nullptr,
+                         converged ? &options : nullptr, grids);
+    const CvSummary summary = summarise(search);
+    Rcpp::List gridOfW;
+    for (const std::vector<float> &grid : grids)
+        gridOfW.push_back(Rcpp::NumericVector(grid.begin(), grid.end()));
+    const long above = std::count_if(search.gaps.begin(), search.gaps.end(),
+                                     [&](double gap) { return gap > tol; });
+    return Rcpp::List::create(Rcpp::Named("summary") = summaryTable(summary),
+                              Rcpp::Named("warnings") = edgeWarnings(summary),
+                              Rcpp::Named("lambdas") = gridOfW,
+                              Rcpp::Named("fits") = static_cast<double>(search.gaps.size()),
+                              Rcpp::Named("above_tol") = static_cast<double>(above));
 }

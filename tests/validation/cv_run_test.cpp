@@ -388,8 +388,49 @@ TEST(OrvaneCv, NestedCrossValidationChoosesInsideEachFold)
     // Inner folds need as many training samples in every fold.
     EXPECT_EQ(runCommand(command + " -nested 20").err, "error: " + dir.path + "sets0.txt: fold 0 has 8 training samples, "
                                                                     "fewer than the 20 inner folds of -nested\n");
-    EXPECT_EQ(runCommand(command + " -nested 2 -solver converged").err,
-              "error: -nested works with -solver cyclic only\n");
+    // Converged paths separate the classes at 0.01 as well, and choose it in every fold.
+    const Outcome converged = runCommand(command + " -nested 2 -solver converged -p " + dir.path + "c_");
+    ASSERT_EQ(converged.status, 0) << converged.err;
+    EXPECT_EQ(readFile(dir.path + "c_cv_nested.tsv"), readFile(dir.path + "cv_nested.tsv"));
+}
+
+// With -solver converged the inner choices are made on converged paths, and
+// each outer fold's model is its path down to the chosen lambda: the model the
+// plain run scored there, so its error is the one the detailed log gives.
+TEST(OrvaneCv, NestedConvergedOuterFitsAreThePlainRunsFitsAtTheChosenPoints)
+{
+    TempDir dir;
+    ASSERT_EQ(runCommand(folds + example + " -n 2 -k 3 -s " + dir.path + "sets -seed 3"), (Outcome{0, "", ""}));
+    const std::string grid = cv + example + " -t " + t + " -n 2 -k 3 -s " + dir.path +
+                             "sets -w 0.3,1 -lambda 0.05,2,0.5 -nested 2 -solver converged -p " + dir.path;
+    const Outcome one = runCommand(grid + "one_ -j 1"), two = runCommand(grid + "two_ -j 2");
+    ASSERT_EQ(one.status, 0) << one.err;
+    ASSERT_EQ(two.status, 0) << two.err;
+    const std::string nested = readFile(dir.path + "one_cv_nested.tsv");
+    EXPECT_EQ(readFile(dir.path + "two_cv_nested.tsv"), nested);
+    std::map<std::string, std::string> errorAt; // "w lambda i j" -> the fold's error in the detailed log
+    for (const std::string &line : linesOf(readFile(dir.path + "one_log_detailed.txt"))) {
+        std::istringstream fields(line);
+        std::string w, lambda, i, j, error;
+        if (std::getline(fields, w, '\t') && std::getline(fields, lambda, '\t') &&
+            std::getline(fields, i, '\t') && std::getline(fields, j, '\t') && std::getline(fields, error))
+            errorAt[w + ' ' + lambda + ' ' + i + ' ' + j] = error;
+    }
+    const std::vector<std::string> rows = linesOf(nested);
+    ASSERT_EQ(rows.size(), 9u) << nested; // header, 6 outer folds, mean, standard error
+    for (std::size_t r = 1; r <= 6; r++) {
+        std::istringstream fields(rows[r]);
+        std::string i, j, w, lambda, inner, error;
+        fields >> i >> j >> w >> lambda >> inner >> error;
+        EXPECT_EQ(errorAt[w + ' ' + lambda + ' ' + i + ' ' + j], error) << rows[r];
+    }
+    int inner = 0, outer = 0; // 6 outer folds x 2 w x 2 inner folds; 6 outer folds
+    for (const std::string &line : linesOf(one.err)) {
+        inner += std::regex_match(line, std::regex("inner path [0-9]+ of 24 done"));
+        outer += std::regex_match(line, std::regex("outer path [1-6] of 6 done"));
+    }
+    EXPECT_EQ(std::make_pair(inner, outer), std::make_pair(24, 6)) << one.err;
+    EXPECT_NE(one.err.find("nested cross-validation error: "), std::string::npos);
 }
 
 // The same study with each A sample paired with a B one (a patient's tumour

@@ -1,45 +1,18 @@
-# A small study as a phyloseq object: three sites of four samples each, whose
-# counts lean towards the site's own taxa.
-newick <- "((otuA:0.1,otuB:0.2):0.3,(otuC:0.2,(otuD:0.1,otuE:0.4):0.1):0.2,otuF:0.5);"
-taxa <- c("otuA", "otuB", "otuC", "otuD", "otuE", "otuF")
-site <- rep(c("gut", "skin", "soil"), each = 4)
-set.seed(7)
-counts <- matrix(rpois(72, 3), 12, 6, dimnames = list(paste0("S", 1:12), taxa))
-counts[site == "gut", 1:2] <- counts[site == "gut", 1:2] + 20
-counts[site == "soil", 4:6] <- counts[site == "soil", 4:6] + 15
-
-study <- function() {
-  skip_if_not_installed("phyloseq")
-  phyloseq::phyloseq(phyloseq::otu_table(counts, taxa_are_rows = FALSE),
-                     phyloseq::sample_data(data.frame(site = site, row.names = rownames(counts))),
-                     phyloseq::phy_tree(ape::read.tree(text = newick)))
-}
-
-# Runs a program of the repository's build, found through ORVANE_BIN.
-program <- function(name, ...) {
-  bin <- Sys.getenv("ORVANE_BIN")
-  if (bin == "" || !file.exists(file.path(bin, name)))
-    skip("ORVANE_BIN does not name a folder with the built programs (as .ci/run sets it)")
-  output <- suppressWarnings(system2(file.path(bin, name), c(...), stdout = TRUE, stderr = TRUE))
-  expect(is.null(attr(output, "status")), paste(name, "failed:", paste(output, collapse = "\n")))
-}
-
 test_that("a phyloseq fit gives the model and the classes of Orvane-prepare, Orvane -train and -test", {
   ps <- study()
   dir <- withr::local_tempdir()
-  writeLines(c(paste(c("", taxa), collapse = "\t"),
-               paste(rownames(counts), apply(counts, 1, paste, collapse = "\t"), sep = "\t")),
-             file.path(dir, "table.tsv"))
-  writeLines(c("sample-id\tsite", paste(rownames(counts), site, sep = "\t")), file.path(dir, "meta.tsv"))
-  writeLines(newick, file.path(dir, "tree.nwk"))
-  data <- file.path(dir, "data")
-  program("Orvane-prepare", "-table", file.path(dir, "table.tsv"), "-metadata", file.path(dir, "meta.tsv"),
-          "-column", "site", "-tree", file.path(dir, "tree.nwk"), "-o", data)
-  for (setting in list(c(0.5, 0.05), c(-1, 0.02), c(1, 0))) {
-    fit <- orvane_fit(ps, "site", w = setting[1], lambda = setting[2])
+  data <- prepared_study(dir)
+  # The default solver is the converged fit; cyclic is Orvane -train's own default.
+  for (setting in list(c(0.5, 0.05, "cyclic"), c(-1, 0.02, "cyclic"), c(1, 0, "cyclic"),
+                       c(0.5, 0.05, NA), c(0.8, 0.01, "converged"))) {
+    solver <- if (is.na(setting[3])) list() else list(solver = setting[3])
+    fit <- do.call(orvane_fit, c(list(ps, "site", w = as.numeric(setting[1]),
+                                      lambda = as.numeric(setting[2])), solver))
+    expect_identical(fit$solver, if (is.na(setting[3])) "converged" else setting[3])
     model <- file.path(dir, "model.txt")
     program("Orvane", "-train", "-d", file.path(data, "samples.txt"), "-l", file.path(data, "labels.txt"),
-            "-t", file.path(data, "tree.tre"), "-w", setting[1], "-lambda", setting[2], "-o", model)
+            "-t", file.path(data, "tree.tre"), "-w", setting[1], "-lambda", setting[2],
+            "-solver", fit$solver, "-o", model)
     expect_identical(fit$model, paste0(paste(readLines(model), collapse = "\n"), "\n"))
     program("Orvane", "-test", "-d", file.path(data, "samples.txt"), "-c", model, "-o", file.path(dir, "classes.txt"))
     # The folder lists the samples in byte order of their IDs.
