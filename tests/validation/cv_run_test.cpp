@@ -364,7 +364,8 @@ TEST(OrvaneCv, NestedCrossValidationChoosesInsideEachFold)
     const Outcome plain = runCommand(command);
     const Outcome nested = runCommand(command + " -nested 2 -j 2");
     ASSERT_EQ(nested.status, 0) << nested.err;
-    EXPECT_EQ(readFile(dir.path + "cv_nested.tsv"), "repetition\tfold\tw\tlambda\tinner_error\terror\n"
+    const std::string nestedTable = readFile(dir.path + "cv_nested.tsv");
+    EXPECT_EQ(nestedTable, "repetition\tfold\tw\tlambda\tinner_error\terror\n"
                                                     "0\t0\t0.5\t0.01\t0\t0\n0\t1\t0.5\t0.01\t0\t0\n"
                                                     "0\t2\t0.5\t0.01\t0\t0\nmean\t-\t-\t-\t-\t0\n"
                                                     "std_error\t-\t-\t-\t-\t0\n");
@@ -391,7 +392,7 @@ TEST(OrvaneCv, NestedCrossValidationChoosesInsideEachFold)
     // Converged paths separate the classes at 0.01 as well, and choose it in every fold.
     const Outcome converged = runCommand(command + " -nested 2 -solver converged -p " + dir.path + "c_");
     ASSERT_EQ(converged.status, 0) << converged.err;
-    EXPECT_EQ(readFile(dir.path + "c_cv_nested.tsv"), readFile(dir.path + "cv_nested.tsv"));
+    EXPECT_EQ(readFile(dir.path + "c_cv_nested.tsv"), nestedTable);
 }
 
 // With -solver converged the inner choices are made on converged paths, and
