@@ -26,6 +26,13 @@ Logistic::Logistic(const Data &data, vessik::Tree *tree)
 {
 }
 
+const FeatureColumns &Logistic::featureColumns()
+{
+    if (!columns.built())
+        columns = takeFeatureColumns(data);
+    return columns;
+}
+
 namespace {
 
 template <class T>

@@ -106,7 +106,14 @@ public:
                      float singleCubeSum, float singleWeightSum, float zeroWeightSum);
     void Scalar();
 
-    // Coordinate descent. Train builds `columns` from the data set.
+    // The data set as feature columns, the layout every fit reads. The first
+    // call turns the rows into `columns` in place: from then on the data are
+    // held once, as columns, and `data` keeps its sizes, classes and labels
+    // but no rows (classification and TestRows read rows: give them the
+    // rows of another data set).
+    const FeatureColumns &featureColumns();
+
+    // Coordinate descent. Train makes the feature columns.
     void Train(float lambda);
     void Learn(float w);
     float compute(int k, int j);
@@ -157,7 +164,7 @@ public:
     int nSamples = 0;
     int nFeatures = 0;
     int nClasses = 0;
-    FeatureColumns columns; // each feature's samples where it is nonzero, with the values
+    FeatureColumns columns; // each feature's samples where it is nonzero, with the values (featureColumns)
     std::vector<int> leafFeatures;           // features of the tree's leaves, ascending
     float fitSum = 0.0f;
     float penaltySum = 0.0f;
