@@ -112,6 +112,11 @@ public:
     // but no rows (classification and TestRows read rows: give them the
     // rows of another data set).
     const FeatureColumns &featureColumns();
+    // Cross-validation: makes an empty model (built from Data()) the model of
+    // the rows of `all` at `lines` (as selectRows takes them) with `tree`,
+    // which it takes over; the rows go straight into the feature columns,
+    // never held as rows of their own.
+    void selectFrom(const Data &all, std::vector<int> lines, vessik::Tree *tree);
 
     // Coordinate descent. Train makes the feature columns.
     void Train(float lambda);

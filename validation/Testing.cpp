@@ -179,9 +179,10 @@ void Testing::readFolds()
 FitResult Testing::fitFold(const FitTask &task) const
 {
     const int f = task.repetition * KFold + task.fold;
-    // Each fit has its own rows and its own copy of the tree: nothing it
+    // Each fit has its own columns and its own copy of the tree: nothing it
     // changes is shared with the other threads.
-    Logistic model(selectRows(*all, trainLines[f]), tree != nullptr ? tree->copy() : nullptr);
+    Logistic model(Data(), nullptr);
+    model.selectFrom(*all, trainLines[f], tree != nullptr ? tree->copy() : nullptr);
     model.Train(task.lambda);
     model.Learn(task.w);
     FitResult result;
@@ -194,7 +195,8 @@ FitResult Testing::fitFold(const FitTask &task) const
 FitResult Testing::fitPath(const FitTask &task, std::size_t perW)
 {
     const int f = task.repetition * KFold + task.fold;
-    Logistic model(selectRows(*all, trainLines[f]), tree != nullptr ? tree->copy() : nullptr);
+    Logistic model(Data(), nullptr);
+    model.selectFrom(*all, trainLines[f], tree != nullptr ? tree->copy() : nullptr);
     // From the largest lambda down; equal lambdas keep their grid order.
     std::vector<int> order(NLambdas);
     std::iota(order.begin(), order.end(), 0);

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -156,4 +157,34 @@ TEST(FeatureColumns, MadeInPlaceAsCopiedAndTheRowsReleased)
     EXPECT_EQ(fromColumns, cells);
     EXPECT_EQ(model.data.classes[0], 1);
     model.del();
+}
+
+// A fold's model made straight from the rows of all samples holds the
+// columns, classes and labels that the fold's own rows give.
+TEST(FeatureColumns, SelectedStraightFromAllRowsAsFromTheFoldsRows)
+{
+    Data all = randomRows(30, 12, 4);
+    all.C = 2;
+    all.classes = new int[30];
+    all.Y = new int[60];
+    for (int i = 0; i < 30; i++) {
+        all.classes[i] = 1 + i % 2;
+        all.Y[2 * i] = i % 2 == 0, all.Y[2 * i + 1] = i % 2 == 1;
+    }
+    const std::vector<int> lines = {29, 3, 4, 3, 10, 17, 0, 40};
+    Data fold = selectRows(all, lines);
+    const FeatureColumns expected = buildFeatureColumns(fold);
+    Logistic model(Data(), nullptr);
+    model.selectFrom(all, lines, nullptr);
+    EXPECT_EQ(std::make_tuple(model.nSamples, model.nFeatures, model.nClasses), std::make_tuple(6, 12, 2));
+    EXPECT_EQ(model.columns.start, expected.start);
+    const std::int64_t count = expected.start.back();
+    EXPECT_TRUE(std::equal(expected.rows.get(), expected.rows.get() + count, model.columns.rows.get()));
+    EXPECT_EQ(std::memcmp(expected.values.get(), model.columns.values.get(), count * sizeof(float)), 0);
+    EXPECT_TRUE(std::equal(fold.classes, fold.classes + 6, model.data.classes));
+    EXPECT_TRUE(std::equal(fold.Y, fold.Y + 12, model.data.Y));
+    EXPECT_EQ(model.data.rowStart, nullptr);
+    model.del();
+    freeData(fold);
+    freeData(all);
 }
