@@ -30,6 +30,7 @@
 #include "app/version.h"
 #include "validation/LambdaGrid.h"
 #include "validation/Nested.h"
+#include "validation/Selection.h"
 #include "validation/Summary.h"
 #include "validation/Testing.h"
 #include "validation/runFiles.h"
@@ -282,11 +283,12 @@ std::string pointName(const CvSummary &summary)
     return "w " + shortestText(point.w) + ", lambda " + shortestText(point.lambda) + " (min)";
 }
 
-// Writes the summary, the predictions and confusion matrix at the point of
-// least mean error, and the two plots: all five files whole, or none.
+// Writes the summary, the predictions, confusion matrix and selection shares
+// at the point of least mean error, and the two plots: all six files whole,
+// or none.
 std::string writeRunFiles(const Testing &search, const CvSummary &summary, const Data &all,
-                          const StudyNames &names, const std::string &logPrefix,
-                          const NestedResult *nested)
+                          vessik::Tree *tree, const StudyNames &names,
+                          const std::string &logPrefix, const NestedResult *nested)
 {
     const std::vector<std::vector<long>> counts = confusionCounts(search, summary.minPoint, all);
     std::vector<std::pair<std::string, std::string>> files = {
@@ -295,6 +297,7 @@ std::string writeRunFiles(const Testing &search, const CvSummary &summary, const
         {"cv_confusion.tsv", confusionTable(counts, names)},
         {"cv_curve.svg", curveSvg(summary, majorityClassError(all))},
         {"cv_confusion.svg", confusionSvg(counts, names, pointName(summary))},
+        {"cv_selection.tsv", selectionTable(search, summary.minPoint, tree, all.M, all.C, names)},
     };
     if (nested != nullptr)
         files.push_back({"cv_nested.tsv", nestedTable(*nested)});
@@ -406,7 +409,7 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
             return "interrupted";
         }
         if (message.empty()) {
-            message = writeRunFiles(search, summary, all, names, settings.logPrefix,
+            message = writeRunFiles(search, summary, all, inputs.tree.get(), names, settings.logPrefix,
                                     settings.innerFolds > 0 ? &nested : nullptr);
             if (!message.empty())
                 removeRun(marks);

@@ -40,7 +40,7 @@ const int checkEvery = 10;
 // the solver reads.
 struct TreeProblem {
     int N = 0, M = 0, C = 0, V = 0;
-    FeatureColumns columns;
+    const FeatureColumns &columns; // the model's own
     std::vector<int> leaves;           // leaf features, ascending
     std::vector<double> leafWeight;    // M
     std::vector<double> groupWeight;   // V
@@ -52,7 +52,7 @@ struct TreeProblem {
 };
 
 TreeProblem::TreeProblem(Logistic &model, float w)
-    : N(model.data.N), M(model.nFeatures), C(model.nClasses), columns(buildFeatureColumns(model.data))
+    : N(model.data.N), M(model.nFeatures), C(model.nClasses), columns(model.featureColumns())
 {
     if (model.leafWeight == nullptr)
         model.LoadTheTree(w);
@@ -437,7 +437,9 @@ void fitConvergedPath(Logistic &model, float w, const std::vector<float> &lambda
 double treeObjective(const Logistic &model, float lambda)
 {
     const int C = model.nClasses, M = model.nFeatures, N = model.data.N;
-    const FeatureColumns columns = buildFeatureColumns(model.data);
+    // A model that was never fitted still holds its rows.
+    const FeatureColumns copied = model.columns.built() ? FeatureColumns() : buildFeatureColumns(model.data);
+    const FeatureColumns &columns = model.columns.built() ? model.columns : copied;
     std::vector<double> m(static_cast<std::size_t>(N) * C, 0.0);
     for (int j = 0; j < M; j++)
         for (std::int64_t e = columns.start[j]; e < columns.start[j + 1]; e++)

@@ -1,17 +1,24 @@
 // Per-feature lists of a data set's nonzero entries, turned from its rows:
-// the columns of the entries are counted, then the entries are dealt out in
-// one pass over the rows, so each array is allocated once at its final size
-// and every feature's rows come in ascending order.
+// the columns of the entries are counted, then every entry gets its place,
+// dealt out in one pass over the rows, so every feature's rows come in
+// ascending order. buildFeatureColumns copies the entries to their places;
+// takeFeatureColumns moves them there within the rows' own arrays, following
+// each cycle of the permutation, so that the entries are never held twice.
 #include "model/FeatureColumns.h"
+
+#include <algorithm>
+#include <limits>
 
 #include "model/Logistic.h"
 
-FeatureColumns buildFeatureColumns(const Data &data)
+namespace {
+
+// The sizes and the offsets of the columns, counted from the rows' entries.
+FeatureColumns columnOffsets(const Data &data)
 {
     FeatureColumns columns;
-    const int N = data.N > 0 ? data.N : 0;
     const int M = data.M > 0 ? data.M : 0;
-    columns.nRows = N;
+    columns.nRows = data.N > 0 ? data.N : 0;
     columns.nFeatures = M;
     columns.start.assign(static_cast<std::size_t>(M) + 1, 0);
     const std::int64_t count = data.nonzeros();
@@ -19,14 +26,84 @@ FeatureColumns buildFeatureColumns(const Data &data)
         columns.start[data.cols[e] + 1]++;
     for (int j = 0; j < M; j++)
         columns.start[j + 1] += columns.start[j];
-    columns.rows.resize(static_cast<std::size_t>(count));
-    columns.values.resize(static_cast<std::size_t>(count));
+    return columns;
+}
+
+// The row that entry e of the rows belongs to.
+std::int32_t rowOf(const Data &data, std::int64_t e)
+{
+    return static_cast<std::int32_t>(std::upper_bound(data.rowStart, data.rowStart + data.N + 1, e) -
+                                     data.rowStart - 1);
+}
+
+void releaseRows(Data &data)
+{
+    delete[] data.rowStart;
+    delete[] data.cols;
+    delete[] data.values;
+    data.rowStart = nullptr;
+    data.cols = nullptr;
+    data.values = nullptr;
+}
+
+} // namespace
+
+FeatureColumns buildFeatureColumns(const Data &data)
+{
+    FeatureColumns columns = columnOffsets(data);
+    const std::int64_t count = data.nonzeros();
+    columns.rows.reset(new std::int32_t[count]);
+    columns.values.reset(new float[count]);
     std::vector<std::int64_t> next(columns.start.begin(), columns.start.end() - 1);
-    for (int i = 0; i < N; i++)
+    for (int i = 0; i < columns.nRows; i++)
         for (std::int64_t e = data.rowStart[i]; e < data.rowStart[i + 1]; e++) {
             const std::int64_t at = next[data.cols[e]]++;
             columns.rows[at] = i;
             columns.values[at] = data.values[e];
         }
+    return columns;
+}
+
+FeatureColumns takeFeatureColumns(Data &data)
+{
+    const std::int64_t count = data.nonzeros();
+    // A place is kept in an entry's column field below: beyond its range, copy.
+    if (count > std::numeric_limits<std::int32_t>::max()) {
+        FeatureColumns columns = buildFeatureColumns(data);
+        releaseRows(data);
+        return columns;
+    }
+    FeatureColumns columns = columnOffsets(data);
+    // Each entry's column becomes ~place (negative) while the entry waits to
+    // move to its place; a moved entry holds its row (0 or more) instead.
+    std::vector<std::int64_t> next(columns.start.begin(), columns.start.end() - 1);
+    for (std::int64_t e = 0; e < count; e++)
+        data.cols[e] = ~static_cast<std::int32_t>(next[data.cols[e]]++);
+    for (std::int64_t first = 0; first < count; first++) {
+        if (data.cols[first] >= 0)
+            continue;
+        // Carry the entry at `first` to its place, the entry found there to
+        // its own place, and so on round the cycle back to `first`.
+        std::int32_t row = rowOf(data, first);
+        float value = data.values[first];
+        std::int64_t at = ~data.cols[first];
+        while (at != first) {
+            const std::int64_t then = ~data.cols[at];
+            const std::int32_t displacedRow = rowOf(data, at);
+            const float displacedValue = data.values[at];
+            data.cols[at] = row;
+            data.values[at] = value;
+            row = displacedRow;
+            value = displacedValue;
+            at = then;
+        }
+        data.cols[first] = row;
+        data.values[first] = value;
+    }
+    columns.rows.reset(data.cols);
+    columns.values.reset(data.values);
+    data.cols = nullptr;
+    data.values = nullptr;
+    releaseRows(data);
     return columns;
 }

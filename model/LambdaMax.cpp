@@ -23,9 +23,9 @@
 namespace {
 
 // g_k for every class: C x M, class-major.
-std::vector<double> zeroModelGradient(const Logistic &model)
+std::vector<double> zeroModelGradient(Logistic &model)
 {
-    const FeatureColumns columns = buildFeatureColumns(model.data);
+    const FeatureColumns &columns = model.featureColumns();
     const int C = model.nClasses;
     const int M = columns.nFeatures;
     const double uniform = 1.0 / C;
@@ -81,7 +81,7 @@ double classLambdaMax(const Logistic &model, const double *g, std::vector<double
 
 } // namespace
 
-double lambdaMax(const Logistic &model)
+double lambdaMax(Logistic &model)
 {
     if (model.nNodes == 0 || model.nClasses == 0 || model.nFeatures <= 0)
         return 0;

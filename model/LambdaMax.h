@@ -6,9 +6,10 @@
 class Logistic;
 
 // For a model built from a data set and a tree whose tree is indexed for its w
-// (LoadTheTree(w) done). Infinite when some coefficient of the tree carries no
+// (LoadTheTree(w) done); the model's data turn into its feature columns
+// (Logistic::featureColumns) if they are not yet. Infinite when some coefficient of the tree carries no
 // penalty at all, so that no lambda keeps the model at zero; 0 when the
 // all-zero model is optimal for every lambda (a single class, say).
-double lambdaMax(const Logistic &model);
+double lambdaMax(Logistic &model);
 
 #endif

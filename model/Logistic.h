@@ -106,7 +106,19 @@ public:
                      float singleCubeSum, float singleWeightSum, float zeroWeightSum);
     void Scalar();
 
-    // Coordinate descent. Train builds `columns` from the data set.
+    // The data set as feature columns, the layout every fit reads. The first
+    // call turns the rows into `columns` in place: from then on the data are
+    // held once, as columns, and `data` keeps its sizes, classes and labels
+    // but no rows (classification and TestRows read rows: give them the
+    // rows of another data set).
+    const FeatureColumns &featureColumns();
+    // Cross-validation: makes an empty model (built from Data()) the model of
+    // the rows of `all` at `lines` (as selectRows takes them) with `tree`,
+    // which it takes over; the rows go straight into the feature columns,
+    // never held as rows of their own.
+    void selectFrom(const Data &all, std::vector<int> lines, vessik::Tree *tree);
+
+    // Coordinate descent. Train makes the feature columns.
     void Train(float lambda);
     void Learn(float w);
     float compute(int k, int j);
@@ -157,7 +169,7 @@ public:
     int nSamples = 0;
     int nFeatures = 0;
     int nClasses = 0;
-    FeatureColumns columns; // each feature's samples where it is nonzero, with the values
+    FeatureColumns columns; // each feature's samples where it is nonzero, with the values (featureColumns)
     std::vector<int> leafFeatures;           // features of the tree's leaves, ascending
     float fitSum = 0.0f;
     float penaltySum = 0.0f;

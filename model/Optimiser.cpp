@@ -82,8 +82,8 @@ float trialLoss(Logistic &m, int k, int j, float s)
 {
     const int N = m.nSamples;
     const int C = m.nClasses;
-    const std::int32_t *rows = m.columns.rows.data() + m.columns.start[j];
-    const float *values = m.columns.values.data() + m.columns.start[j];
+    const std::int32_t *rows = m.columns.rows.get() + m.columns.start[j];
+    const float *values = m.columns.values.get() + m.columns.start[j];
     const int count = (int)m.columns.count(j);
     const float *expMargin = m.expMargin.data() + (std::size_t)k * N;
     const float *margin = m.margin + (std::size_t)k * N;
@@ -134,8 +134,8 @@ void trialLossPair(Logistic &m, int k, int j, float sUp, float sDown, float &vUp
 {
     const int N = m.nSamples;
     const int C = m.nClasses;
-    const std::int32_t *rows = m.columns.rows.data() + m.columns.start[j];
-    const float *values = m.columns.values.data() + m.columns.start[j];
+    const std::int32_t *rows = m.columns.rows.get() + m.columns.start[j];
+    const float *values = m.columns.values.get() + m.columns.start[j];
     const int count = (int)m.columns.count(j);
     const float *expMargin = m.expMargin.data() + (std::size_t)k * N;
     const float *margin = m.margin + (std::size_t)k * N;
@@ -209,20 +209,10 @@ void trialLossPair(Logistic &m, int k, int j, float sUp, float sDown, float &vUp
                            std::to_string(index));
 }
 
-// Value of row i, column j of a data set, looked up in the row's entries.
-float cell(const Data &d, int i, int j)
-{
-    const std::int32_t *first = d.cols + d.rowStart[i];
-    const std::int32_t *last = d.cols + d.rowStart[i + 1];
-    const std::int32_t *at = std::lower_bound(first, last, j);
-    return at != last && *at == j ? d.values[at - d.cols] : 0.0f;
-}
-
 // Every cache against a fresh computation from the fields it stands for.
 void checkCaches(const Logistic &m)
 {
     const int N = m.nSamples;
-    const int M = m.nFeatures;
     for (int q = 0; q < m.nClasses * N; q++)
         if (!sameBits(m.expMargin[q], expf(m.margin[q])))
             cacheFault("expMargin", q);
@@ -238,10 +228,6 @@ void checkCaches(const Logistic &m)
                 cacheFault("logPrefix", i + 1);
         }
     }
-    for (int j = 0; j < M; j++)
-        for (std::int64_t e = m.columns.start[j]; e < m.columns.start[j + 1]; e++)
-            if (!sameBits(m.columns.values[e], cell(m.data, m.columns.rows[e], j)))
-                cacheFault("feature columns", j);
 }
 
 // The objective computed from scratch on a copy of the normalisers, which it
@@ -253,13 +239,14 @@ float freshEval(const Logistic &m, int k, int j, float step, std::vector<float> 
     const int C = m.nClasses;
     const float s = clampStep(step, m.delta[k * M + j]);
     const float bNew = m.beta[k * M + j] + s;
-    const std::int32_t *rows = m.columns.rows.data() + m.columns.start[j];
+    const std::int32_t *rows = m.columns.rows.get() + m.columns.start[j];
+    const float *values = m.columns.values.get() + m.columns.start[j];
     const int count = (int)m.columns.count(j);
     float acc = 0;
     if (s != 0) {
         for (int r = 0; r < count; r++) {
             const int i = rows[r];
-            const float x = cell(m.data, i, j);
+            const float x = values[r];
             acc += (float)m.data.Y[i * C + k] * (s * x);
             sumExp[i] = expf(s * x + m.margin[k * N + i]) + (sumExp[i] - expf(m.margin[k * N + i]));
         }
@@ -273,7 +260,7 @@ float freshEval(const Logistic &m, int k, int j, float step, std::vector<float> 
         for (int r = 0; r < count; r++) {
             const int i = rows[r];
             sumExp[i] = (sumExp[i] + expf(m.margin[k * N + i])) -
-                        expf(s * cell(m.data, i, j) + m.margin[k * N + i]);
+                        expf(s * values[r] + m.margin[k * N + i]);
         }
     }
     return result;
@@ -290,7 +277,7 @@ void Logistic::Train(float lambda)
     // One cell at least: the objective reads coordinate (0, 0) even of an empty model.
     const int cells = std::max(nClasses * M, 1);
     beta = new float[cells]();
-    columns = buildFeatureColumns(data);
+    featureColumns();
     std::int64_t longest = 0;
     for (int j = 0; j < M; j++)
         longest = std::max(longest, columns.count(j));
@@ -352,8 +339,8 @@ void Logistic::Learn(float w)
             break;
 
         for (int j : leafFeatures) {
-            const std::int32_t *rows = columns.rows.data() + columns.start[j];
-            const float *values = columns.values.data() + columns.start[j];
+            const std::int32_t *rows = columns.rows.get() + columns.start[j];
+            const float *values = columns.values.get() + columns.start[j];
             const std::int64_t count = columns.count(j);
             for (int k = 0; k < C; k++) {
                 const int p = k * M + j;
@@ -481,8 +468,8 @@ void Logistic::evalUpDown(int k, int j, float sUp, float sDown, float &fUp, floa
 void Logistic::dl1(int k, int j, float &g, float &h)
 {
     const float *expScores = expMargin.data() + (std::size_t)k * nSamples;
-    const std::int32_t *rows = columns.rows.data() + columns.start[j];
-    const float *values = columns.values.data() + columns.start[j];
+    const std::int32_t *rows = columns.rows.get() + columns.start[j];
+    const float *values = columns.values.get() + columns.start[j];
     const std::int64_t count = columns.count(j);
     g = -xty[j * nClasses + k];
     h = 0;

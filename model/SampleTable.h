@@ -17,7 +17,7 @@
 // for more is refused before anything is allocated.
 const long long kMostCells = 1LL << 28;
 // The sample table is held as its nonzero values, at most 2^30 of them (8 GiB
-// with their columns, and as much again for the fit's per-feature lists).
+// with their columns; the fit turns them into its per-feature lists in place).
 const long long kMostNonzeros = 1LL << 30;
 
 // "46341 classes x 46341 features is more than this program can hold"; the

@@ -63,7 +63,7 @@ void FitQueue::work()
     }
 }
 
-const FitResult &FitQueue::result(std::size_t t)
+FitResult &FitQueue::result(std::size_t t)
 {
     if (threads.empty()) {
         // One thread: fit in order, up to the task asked for.

@@ -6,10 +6,12 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // One fit: a grid point and a fold of a repetition.
@@ -24,6 +26,9 @@ struct FitTask {
 struct FitResult {
     float error = 0.0f;
     std::vector<int> predicted; // class of each held-out sample, in ascending line order
+    // The fold model's nonzero coefficients: (cell k * M + j, value), in cell
+    // order; kept only while the fit's grid point may be the one chosen.
+    std::vector<std::pair<std::int32_t, float>> nonzero;
 };
 
 class FitQueue {
@@ -42,8 +47,9 @@ public:
     FitQueue(const FitQueue &) = delete;
     FitQueue &operator=(const FitQueue &) = delete;
 
-    // Waits for task t and returns its result; rethrows what its fit threw.
-    const FitResult &result(std::size_t t);
+    // Waits for task t and returns its result, which the caller may move
+    // out; rethrows what its fit threw.
+    FitResult &result(std::size_t t);
 
 private:
     void runTask(std::size_t t);

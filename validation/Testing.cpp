@@ -55,6 +55,17 @@ float firstOf(const std::vector<float> &grid)
     return grid.empty() ? std::numeric_limits<float>::quiet_NaN() : grid[0];
 }
 
+// The nonzero coefficients of a fitted model, in cell order.
+std::vector<std::pair<std::int32_t, float>> nonzeroCoefficients(const Logistic &model)
+{
+    std::vector<std::pair<std::int32_t, float>> nonzero;
+    const std::int64_t cells = static_cast<std::int64_t>(std::max(model.nClasses, 0)) * std::max(model.nFeatures, 0);
+    for (std::int64_t q = 0; q < cells; q++)
+        if (model.beta[q] != 0.0f)
+            nonzero.emplace_back(static_cast<std::int32_t>(q), model.beta[q]);
+    return nonzero;
+}
+
 } // namespace
 
 void setSets(int fold, std::string fileName, std::vector<int> &testSamples,
@@ -168,13 +179,15 @@ void Testing::readFolds()
 FitResult Testing::fitFold(const FitTask &task) const
 {
     const int f = task.repetition * KFold + task.fold;
-    // Each fit has its own rows and its own copy of the tree: nothing it
+    // Each fit has its own columns and its own copy of the tree: nothing it
     // changes is shared with the other threads.
-    Logistic model(selectRows(*all, trainLines[f]), tree != nullptr ? tree->copy() : nullptr);
+    Logistic model(Data(), nullptr);
+    model.selectFrom(*all, trainLines[f], tree != nullptr ? tree->copy() : nullptr);
     model.Train(task.lambda);
     model.Learn(task.w);
     FitResult result;
     result.error = model.TestRows(*all, testLines[f], result.predicted);
+    result.nonzero = nonzeroCoefficients(model);
     model.del();
     return result;
 }
@@ -182,7 +195,8 @@ FitResult Testing::fitFold(const FitTask &task) const
 FitResult Testing::fitPath(const FitTask &task, std::size_t perW)
 {
     const int f = task.repetition * KFold + task.fold;
-    Logistic model(selectRows(*all, trainLines[f]), tree != nullptr ? tree->copy() : nullptr);
+    Logistic model(Data(), nullptr);
+    model.selectFrom(*all, trainLines[f], tree != nullptr ? tree->copy() : nullptr);
     // From the largest lambda down; equal lambdas keep their grid order.
     std::vector<int> order(NLambdas);
     std::iota(order.begin(), order.end(), 0);
@@ -198,10 +212,18 @@ FitResult Testing::fitPath(const FitTask &task, std::size_t perW)
                                                (static_cast<std::size_t>(order[n]) * NTests + task.repetition) * KFold +
                                                task.fold;
                          fits[t].error = model.TestRows(*all, testLines[f], fits[t].predicted);
+                         fits[t].nonzero = nonzeroCoefficients(model);
                          gaps[t] = result.gap;
                      });
     model.del();
     return {};
+}
+
+void Testing::dropCoefficients(int p)
+{
+    const std::size_t perPoint = NTests > 0 && KFold > 0 ? static_cast<std::size_t>(NTests) * KFold : 0;
+    for (std::size_t f = 0; f < perPoint && p >= 0; f++)
+        std::vector<std::pair<std::int32_t, float>>().swap(fits[p * perPoint + f].nonzero);
 }
 
 std::vector<FitTask> Testing::tasksAt(float w, const std::vector<float> &lambdas) const
@@ -300,25 +322,52 @@ void Testing::runGrid(int jobs, std::ostream *progress, const std::string &resul
     bestLambdaIndex.assign(NW, 0);
     float bestError = 1.0f;
     bestWIndex = 0;
+    // The folds' coefficients are kept for two points only: the run's choice
+    // so far and the best lambda so far of the w being logged.
+    int keptPoint = -1;
+    int keptAtW = -1;
+    // Called once logW has averaged point (v, l) and updated its best lambda.
+    const auto settle = [&](int v, int l) {
+        if (bestLambdaIndex[v] != l) {
+            dropCoefficients(point(v, l));
+            return;
+        }
+        if (keptAtW >= 0)
+            dropCoefficients(keptAtW);
+        keptAtW = point(v, l);
+    };
     for (int v = 0; v < NW; v++) {
         std::vector<float> averagesAtW;
+        keptAtW = -1;
         const float error = logW(
             xFileName, yFileName, Ws[v], lambdasOfW[v],
             [&](int l, int i, int j) -> const FitResult & {
+                // Point l - 1 is averaged before the first fold of point l is asked for.
+                if (l > 0 && i == 0 && j == 0)
+                    settle(v, l - 1);
                 const std::size_t t = v * perW + (static_cast<std::size_t>(l) * NTests + i) * KFold + j;
                 if (useConverged) {
                     queue.result((static_cast<std::size_t>(v) * NTests + i) * KFold + j);
                     return fits[t];
                 }
-                fits[t] = queue.result(t);
+                fits[t] = std::move(queue.result(t));
                 return fits[t];
             },
             bestLambdaIndex[v], averagesAtW);
+        if (NLambdas > 0)
+            settle(v, NLambdas - 1);
         std::copy(averagesAtW.begin(), averagesAtW.end(), averages.begin() + point(v, 0));
         // Strictly less: ties keep the earlier w, and a NaN never wins.
         if (error < bestError) {
             bestError = error;
             bestWIndex = v;
+        }
+        if (bestWIndex != v) {
+            dropCoefficients(keptAtW);
+        } else {
+            if (keptPoint >= 0)
+                dropCoefficients(keptPoint);
+            keptPoint = keptAtW;
         }
     }
     std::ostringstream result;

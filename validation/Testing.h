@@ -81,6 +81,8 @@ public:
 
     // What the run found, for the summary: fits[point(v, l) * NTests * KFold
     // + i * KFold + j] is fold j of repetition i at w Ws[v], lambda Lambdas[l].
+    // Only the fits of the chosen point (as the result log names it: the best
+    // w and its best lambda) keep their nonzero coefficients.
     int point(int v, int l) const { return v * NLambdas + l; }
     float lambdaAt(int v, int l) const { return lambdasOfW[v][l]; }
     std::vector<std::vector<float>> lambdasOfW; // the lambda grid of each w
@@ -106,6 +108,8 @@ private:
     // Fits the path of one w and fold into `fits` and `gaps`; `perW`: fits per w.
     FitResult fitPath(const FitTask &task, std::size_t perW);
     std::vector<FitTask> tasksAt(float w, const std::vector<float> &lambdas) const;
+    // Frees the coefficients kept in the fits of grid point p (none when p < 0).
+    void dropCoefficients(int p);
     // Adds the lines of one w to the logs' texts, from the fits of its grid
     // points in log order; returns its best average error.
     float logW(const std::string &x, const std::string &y, float w,

@@ -1,8 +1,13 @@
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <random>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "model_test_util.h"
+#include "model/FeatureColumns.h"
 #include "model/SampleTable.h"
 
 namespace {
@@ -90,4 +95,96 @@ TEST(SampleTableReader, SizeCapsAreCheckedBeforeTheValuesAreKept)
               "denser.txt:2: 5 nonzero values are more than this program can hold");
     EXPECT_EQ(tableSizeProblem(3, 3, 5, limits), "3 samples are more than this program can hold");
     EXPECT_EQ(tableSizeProblem(1, 1, kMostNonzeros + 1), "1073741825 nonzero values are more than this program can hold");
+}
+
+namespace {
+
+// Random sparse rows, every seventh one empty, in the layout the readers give.
+Data randomRows(int N, int M, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::vector<std::int32_t> cols;
+    std::vector<float> values;
+    Data d;
+    d.N = N;
+    d.M = M;
+    d.rowStart = new std::int64_t[N + 1];
+    d.rowStart[0] = 0;
+    for (int i = 0; i < N; i++) {
+        for (int j = 0; j < M && i % 7 != 3; j++)
+            if (random() % 3 == 0) {
+                cols.push_back(j);
+                values.push_back(static_cast<float>(random() % 1000 + 1) / 7.0f);
+            }
+        d.rowStart[i + 1] = static_cast<std::int64_t>(cols.size());
+    }
+    d.cols = new std::int32_t[cols.size()];
+    d.values = new float[values.size()];
+    std::copy(cols.begin(), cols.end(), d.cols);
+    std::copy(values.begin(), values.end(), d.values);
+    return d;
+}
+
+} // namespace
+
+// The columns made in place are the copied ones, and the rows are gone:
+// the data are never held twice, and a fit holds only its columns.
+TEST(FeatureColumns, MadeInPlaceAsCopiedAndTheRowsReleased)
+{
+    for (const unsigned seed : {1u, 2u, 3u}) {
+        Data d = randomRows(40, 25, seed);
+        const FeatureColumns copied = buildFeatureColumns(d);
+        const FeatureColumns taken = takeFeatureColumns(d);
+        EXPECT_EQ(taken.start, copied.start);
+        const std::int64_t count = copied.start.back();
+        EXPECT_TRUE(std::equal(copied.rows.get(), copied.rows.get() + count, taken.rows.get()));
+        EXPECT_EQ(std::memcmp(copied.values.get(), taken.values.get(), count * sizeof(float)), 0);
+        EXPECT_TRUE(d.rowStart == nullptr && d.cols == nullptr && d.values == nullptr);
+        EXPECT_EQ(d.N, 40);
+        EXPECT_EQ(d.M, 25);
+        freeData(d);
+    }
+
+    Logistic model(dataFile("four.txt"), dataFile("four_labels.txt"), dataFile("deep.tre"), {});
+    const std::vector<float> cells = denseRows(model.data);
+    model.Train(1.0f);
+    EXPECT_EQ(model.data.cols, nullptr);
+    std::vector<float> fromColumns(cells.size(), 0.0f);
+    for (int j = 0; j < model.nFeatures; j++)
+        for (std::int64_t e = model.columns.start[j]; e < model.columns.start[j + 1]; e++)
+            fromColumns[static_cast<std::size_t>(model.columns.rows[e]) * model.nFeatures + j] =
+                model.columns.values[e];
+    EXPECT_EQ(fromColumns, cells);
+    EXPECT_EQ(model.data.classes[0], 1);
+    model.del();
+}
+
+// A fold's model made straight from the rows of all samples holds the
+// columns, classes and labels that the fold's own rows give.
+TEST(FeatureColumns, SelectedStraightFromAllRowsAsFromTheFoldsRows)
+{
+    Data all = randomRows(30, 12, 4);
+    all.C = 2;
+    all.classes = new int[30];
+    all.Y = new int[60];
+    for (int i = 0; i < 30; i++) {
+        all.classes[i] = 1 + i % 2;
+        all.Y[2 * i] = i % 2 == 0, all.Y[2 * i + 1] = i % 2 == 1;
+    }
+    const std::vector<int> lines = {29, 3, 4, 3, 10, 17, 0, 40};
+    Data fold = selectRows(all, lines);
+    const FeatureColumns expected = buildFeatureColumns(fold);
+    Logistic model(Data(), nullptr);
+    model.selectFrom(all, lines, nullptr);
+    EXPECT_EQ(std::make_tuple(model.nSamples, model.nFeatures, model.nClasses), std::make_tuple(6, 12, 2));
+    EXPECT_EQ(model.columns.start, expected.start);
+    const std::int64_t count = expected.start.back();
+    EXPECT_TRUE(std::equal(expected.rows.get(), expected.rows.get() + count, model.columns.rows.get()));
+    EXPECT_EQ(std::memcmp(expected.values.get(), model.columns.values.get(), count * sizeof(float)), 0);
+    EXPECT_TRUE(std::equal(fold.classes, fold.classes + 6, model.data.classes));
+    EXPECT_TRUE(std::equal(fold.Y, fold.Y + 12, model.data.Y));
+    EXPECT_EQ(model.data.rowStart, nullptr);
+    model.del();
+    freeData(fold);
+    freeData(all);
 }

@@ -188,7 +188,8 @@ TEST(OrvaneCv, ThreeThreadsWriteWhatOneWritesByteForByte)
     EXPECT_EQ(three.status, 0);
     EXPECT_EQ(three.out, std::regex_replace(one.out, std::regex("one_"), "three_"));
     for (const std::string name : {"log_detailed.txt", "log_avr.txt", "log_result.txt", "cv_summary.tsv",
-                                   "cv_predictions.tsv", "cv_confusion.tsv", "cv_curve.svg", "cv_confusion.svg"})
+                                   "cv_predictions.tsv", "cv_confusion.tsv", "cv_curve.svg", "cv_confusion.svg",
+                                   "cv_selection.tsv"})
         EXPECT_EQ(readFile(dir.path + "three_" + name), readFile(dir.path + "one_" + name)) << name;
     // Standard error: one progress line per fit, in any order, then the same warnings.
     const auto progress = [](const std::string &err) {
@@ -227,6 +228,53 @@ TEST(OrvaneCv, ThreeThreadsWriteWhatOneWritesByteForByte)
     expectRenders(dir.path + "one_cv_curve.svg");
 }
 
+// The selection shares at the chosen point. Fold 1 trains on rows that hold
+// feature 2 alone in both classes, so its model stays 0 and every share is
+// 1/2; fold 0's model gives the means. Feature 1 is never present, so it is
+// never selected, and node2 (leaves 0 and 1) goes with feature 0. All four
+// grid points tie at an error of 1/2: the later lambda and the earlier w win.
+TEST(OrvaneCv, SelectionSharesAreThoseOfTheChosenPointsFoldModels)
+{
+    TempDir dir;
+    writeFile(dir.path + "x.txt", "1\t0\t0\t1\n2\t0\t0\t3\n3\t9\t0\t1\n4\t8\t0\t2\n"
+                                  "5\t0\t0\t2\n6\t0\t0\t5\n7\t1\t0\t9\n8\t2\t0\t8\n");
+    writeFile(dir.path + "y.txt", ">a\n1 2 3 4\n>b\n5 6 7 8\n");
+    writeFile(dir.path + "t.tre", "((0:1,1:1):1,2:1);");
+    writeFile(dir.path + "sets0.txt", "> 0\n0 1 4 5\n2 3 6 7\n> 1\n2 3 6 7\n0 1 4 5\n");
+    const std::string run = cv + " -d " + dir.path + "x.txt -l " + dir.path + "y.txt -t " + dir.path +
+                            "t.tre -n 1 -k 2 -s " + dir.path + "sets -w 0.5,0.8 -lambda 50,0.05 -p " + dir.path;
+    ASSERT_EQ(runCommand(run).status, 0);
+    EXPECT_EQ(readFile(dir.path + "cv_summary.tsv"), "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n"
+                                                     "0.5\t50\t0.5\t0\t1se\tyes\n0.5\t0.05\t0.5\t0\tmin\tyes\n"
+                                                     "0.8\t50\t0.5\t0\t-\t-\n0.8\t0.05\t0.5\t0\t-\t-\n");
+
+    Data all((dir.path + "x.txt").c_str(), dir.path + "y.txt", {});
+    const std::unique_ptr<vessik::Tree> tree(vessik::readNewickTree((dir.path + "t.tre").c_str()));
+    std::vector<std::vector<float>> beta;
+    for (const List &train : {List{2, 3, 6, 7}, List{0, 1, 4, 5}}) {
+        Logistic fold(selectRows(all, train), tree->copy());
+        fold.Train(0.05f);
+        fold.Learn(0.5f);
+        beta.emplace_back(fold.beta, fold.beta + 6);
+        fold.del();
+    }
+    freeData(all);
+    ASSERT_EQ(beta[1], std::vector<float>(6, 0.0f));
+    std::string expected = "feature\tclass\tshare\tmean_coefficient\n";
+    for (const auto &[k, name] : {std::pair{0, "1"}, std::pair{1, "2"}}) {  // no names file: class numbers
+        const float b0 = beta[0][k * 3], b2 = beta[0][k * 3 + 2];
+        ASSERT_TRUE(b0 != 0 && b2 != 0 && beta[0][k * 3 + 1] == 0) << k;
+        std::ostringstream lines;
+        for (const auto &[feature, value] : std::fabs(b0) >= std::fabs(b2) ? std::vector<std::pair<std::string, double>>{{"0", b0}, {"2", b2}}
+                                                                           : std::vector<std::pair<std::string, double>>{{"2", b2}, {"0", b0}})
+            lines << feature << '\t' << name << "\t0.5\t" << value / 2 << '\n';
+        lines << "node1\t" << name << "\t0.5\t" << std::sqrt(double(b0) * b0 + double(b2) * b2) / 2 << '\n';
+        lines << "node2\t" << name << "\t0.5\t" << std::fabs(double(b0)) / 2 << '\n';
+        expected += lines.str();
+    }
+    EXPECT_EQ(readFile(dir.path + "cv_selection.tsv"), expected);
+}
+
 // Converged fits: one warm-started path per w and fold, from the largest lambda
 // down whatever the grid's order, on any number of threads with the same bytes.
 TEST(OrvaneCv, ConvergedPathsWriteTheSameLogsOnAnyNumberOfThreads)
@@ -240,7 +288,7 @@ TEST(OrvaneCv, ConvergedPathsWriteTheSameLogsOnAnyNumberOfThreads)
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(two.out, std::regex_replace(one.out, std::regex("one_"), "two_"));
     for (const std::string name : {"log_detailed.txt", "log_avr.txt", "log_result.txt", "cv_summary.tsv",
-                                   "cv_predictions.tsv", "cv_confusion.tsv", "cv_curve.svg"})
+                                   "cv_predictions.tsv", "cv_confusion.tsv", "cv_curve.svg", "cv_selection.tsv"})
         EXPECT_EQ(readFile(dir.path + "two_" + name), readFile(dir.path + "one_" + name)) << name;
     int paths = 0; // 2 w x 3 folds
     for (const std::string &line : linesOf(one.err))
