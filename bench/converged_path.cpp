@@ -71,8 +71,6 @@ int main(int argc, char **argv)
                 cyclicTime, pathTime / cyclicTime, iterations, pathTime / (cyclicTime / count));
     if (worstGap > options.tol)
         std::printf("# some fit stopped above the tolerance: largest gap %g\n", worstGap);
-    delete[] all.X;
-    delete[] all.classes;
-    delete[] all.Y;
+    freeData(all);
     return 0;
 }

@@ -35,6 +35,9 @@ namespace {
 
 // Iterations between two duality-gap checks.
 const int checkEvery = 10;
+// Doublings of the curvature estimate one step may take: from the largest
+// plausible curvature, 2^200 more is past any loss a double can tell apart.
+const int maxDoublings = 200;
 
 // The data, the tree and the weights of one model at one w, in the layouts
 // the solver reads.
@@ -92,12 +95,18 @@ private:
     // plus the children's nodeSq (which must be current).
     double *groupSquares(int v, const std::vector<double> &b);
     double dualNorm(const std::vector<double> &g, int k);
+    // Raises L until the proximal step from y (loss fy, gradient g) keeps the
+    // loss under its quadratic bound; writes the step and its scores. False
+    // when no finite L does within a bounded number of doublings.
+    bool backtrack(double lambda, const std::vector<double> &y, double fy, std::vector<double> &xNext,
+                   std::vector<double> &mNext);
     // Relative duality gap at x with scores mx; sets `primal`.
     double relativeGap(double lambda, const std::vector<double> &mx, double &primal);
 
     const TreeProblem &p;
     std::size_t nB, nM;
     double L; // the step's curvature estimate, kept from fit to fit
+    double lossAtZero; // N log C, the scale of the certificate
     std::vector<double> nodeSq, scale, rho, slope;
     std::vector<double> residual, g, work;
 };
@@ -125,6 +134,36 @@ Solver::Solver(const TreeProblem &problem)
     }
     if (!(L > 0))
         L = 1;
+    lossAtZero = p.N * std::log(static_cast<double>(p.C));
+}
+
+bool Solver::backtrack(double lambda, const std::vector<double> &y, double fy, std::vector<double> &xNext,
+                       std::vector<double> &mNext)
+{
+    // The loss is a sum of N rows, each rounded: a step whose true change is
+    // below that rounding must not be refused for it.
+    const double slack = 1e-13 * (std::fabs(fy) + p.N);
+    const double before = L;
+    L *= 0.9;
+    for (int doubling = 0; doubling < maxDoublings && std::isfinite(L); doubling++, L *= 2) {
+        for (std::size_t q = 0; q < nB; q++)
+            work[q] = y[q] - g[q] / L;
+        prox(work, lambda / L, xNext);
+        scores(xNext, mNext);
+        const double fx = loss(mNext, nullptr);
+        double linear = 0, square = 0;
+        for (const int j : p.leaves)
+            for (int k = 0; k < p.C; k++) {
+                const std::size_t q = static_cast<std::size_t>(j) * p.C + k;
+                const double d = xNext[q] - y[q];
+                linear += g[q] * d;
+                square += d * d;
+            }
+        if (fx <= fy + linear + 0.5 * L * square + slack)
+            return true;
+    }
+    L = before;
+    return false;
 }
 
 void Solver::scores(const std::vector<double> &b, std::vector<double> &m) const
@@ -312,9 +351,11 @@ double Solver::relativeGap(double lambda, const std::vector<double> &mx, double 
             if (q > 0)
                 dual -= q * std::log(q);
         }
-    if (!(primal > 0))
-        return 0;
-    return std::max(primal - dual, 0.0) / primal;
+    // Relative to the objective, or to the loss of the all-zero model when
+    // that is larger: near lambda = 0 on separable data the objective tends
+    // to 0, and a gap relative to it alone would ask for ever more digits.
+    const double gap = std::max(primal - dual, 0.0) / std::max({primal, lossAtZero, 1e-300});
+    return std::isnan(gap) ? std::numeric_limits<double>::infinity() : gap;
 }
 
 ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
@@ -327,29 +368,30 @@ ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
     std::vector<double> best(x);
     my = mx;
     double t = 1;
+    const auto check = [&]() {
+        double objective = 0;
+        const double gap = relativeGap(lambda, mx, objective);
+        if (gap < result.gap) {
+            result.gap = gap;
+            primal = objective;
+            best = x;
+        }
+    };
     while (result.gap > options.tol && result.iterations < options.maxIterations) {
         const double fy = loss(my, &residual);
         gradient(residual, g);
         // Backtracking: the step 1/L must keep the loss under its quadratic bound.
-        L *= 0.9;
-        while (true) {
-            for (std::size_t q = 0; q < nB; q++)
-                work[q] = y[q] - g[q] / L;
-            prox(work, lambda / L, xNext);
-            scores(xNext, mNext);
-            const double fx = loss(mNext, nullptr);
-            double linear = 0, square = 0;
-            for (const int j : p.leaves)
-                for (int k = 0; k < p.C; k++) {
-                    const std::size_t q = static_cast<std::size_t>(j) * p.C + k;
-                    const double d = xNext[q] - y[q];
-                    linear += g[q] * d;
-                    square += d * d;
-                }
-            // The slack absorbs rounding in the loss of a vanishing step.
-            if (fx <= fy + linear + 0.5 * L * square + 1e-13 * std::fabs(fy) || !std::isfinite(fx))
+        if (!backtrack(lambda, y, fy, xNext, mNext)) {
+            // No step passes the test: the loss is at the end of its rounding.
+            // Drop the momentum once; from a plain iterate nothing is left to do.
+            if (t == 1) {
+                check();
                 break;
-            L *= 2;
+            }
+            y = x;
+            my = mx;
+            t = 1;
+            continue;
         }
         result.iterations++;
         // Momentum, restarted when it points against the step just taken.
@@ -368,15 +410,8 @@ ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
             my[q] = mNext[q] + momentum * (mNext[q] - mx[q]);
         x.swap(xNext);
         mx.swap(mNext);
-        if (result.iterations % checkEvery == 0 || result.iterations == options.maxIterations) {
-            double objective = 0;
-            const double gap = relativeGap(lambda, mx, objective);
-            if (gap < result.gap) {
-                result.gap = gap;
-                primal = objective;
-                best = x;
-            }
-        }
+        if (result.iterations % checkEvery == 0 || result.iterations == options.maxIterations)
+            check();
     }
     // Near the minimum the iterates wander along directions in which the
     // objective barely changes while the certificate does: the best certified

@@ -15,7 +15,9 @@ struct ConvergedOptions {
 };
 
 struct ConvergedResult {
-    double gap = 0;        // relative duality gap at exit: (primal - dual) / primal
+    // Duality gap at exit, (primal - dual) over the larger of the objective
+    // and the loss of the all-zero model (N log C).
+    double gap = 0;
     int iterations = 0;
     double objective = 0;  // loss plus penalty at the solution, in double precision
     std::vector<double> coefficients; // the solution, C x M class-major, before rounding to float

@@ -210,4 +210,34 @@ TEST(Converged, DoesNotDependOnTheOrderOfTheFeatures)
     }
 }
 
+// Down to lambda_max / 1e8, on the example and on data that one feature per
+// class separates (where the loss has no minimum at lambda = 0): every fit
+// ends, the step never stalls into a hang, and the gap is reached.
+TEST(Converged, SmallLambdasEnd)
+{
+    const std::string folder = EXAMPLE_DIR;
+    Rows separable(12, 6, 3, 5); // its classes; feature k + 3 only in the rows of class k + 1
+    std::string samples;
+    for (std::size_t i = 0; i < separable.x.size(); i++) {
+        samples += std::to_string(i + 1);
+        for (int j = 0; j < 6; j++)
+            samples += "\t" + std::to_string(j < 3 ? 1 + (i * 7 + j) % 5 : (separable.classes[i] == j - 2) * 9);
+        samples += "\n";
+    }
+    separable.samples = samples;
+    for (const float w : {0.5f, 1.0f})
+        for (const double share : {1e-4, 1e-6, 1e-8}) {
+            Logistic example(folder + "samples.txt", folder + "labels.txt", folder + "tree.tre", {});
+            Model split(separable, kSmallTree);
+            for (Logistic *model : {&example, &split.model}) {
+                model->LoadTheTree(w);
+                const float lambda = static_cast<float>(share * lambdaMax(*model));
+                const ConvergedResult result = fitConverged(*model, w, lambda, ConvergedOptions());
+                EXPECT_LE(result.gap, 1e-6) << w << " " << share << " " << result.iterations;
+                EXPECT_LT(result.iterations, 20000) << w << " " << share;
+            }
+            example.del();
+        }
+}
+
 } // namespace
