@@ -22,6 +22,21 @@
 // Newton's method from t = lambda (only a norm above lambda matters) climbs
 // to that point without passing it.
 //
+// Working sets: the iterations run over a set of leaf features (with the
+// groups restricted to them), from the features the warm start selects. At
+// the set's own minimum, the gradient of the whole problem is checked: a
+// feature outside the set may stay 0 when what its gradient leaves after its
+// own threshold and those of the groups above it, up to the set or the root,
+// is 0. The features that fail the check enter, most contradicted first, at
+// most doubling the set, until the whole problem's gap is below the
+// tolerance. So every iteration costs in proportion to the set's nonzeros.
+//
+// Screening: the dual objective is 1-strongly concave, so the optimal dual
+// point lies within sqrt(2 gap) of the current one and each gradient entry at
+// the minimum within that times its column's norm of s times the current
+// one. A feature whose thresholds hold even that bound is 0 at every minimum
+// and is kept out of the set.
+//
 // Internally the coefficients are feature-major (j*C + k) and the scores
 // row-major (i*C + k), so that the inner loops run over the classes.
 #include "model/Converged.h"
@@ -528,7 +543,8 @@ ConvergedResult Solver::solveOn(const Groups &part, double lambda, const Converg
 ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
 {
     groups = &p.tree;
-    if (!options.workingSet)
+    // A tree of one leaf has no group for the set to grow through.
+    if (!options.workingSet || p.tree.V == 0)
         return solveOn(p.tree, lambda, options);
     // The working set starts from the features the warm start selects.
     std::vector<char> inSet(std::max(p.M, 0), 0), zero(std::max(p.M, 0), 0);
