@@ -27,9 +27,10 @@
 // the set's own minimum, the gradient of the whole problem is checked: a
 // feature outside the set may stay 0 when what its gradient leaves after its
 // own threshold and those of the groups above it, up to the set or the root,
-// is 0. The features that fail the check enter, most contradicted first, at
-// most doubling the set, until the whole problem's gap is below the
-// tolerance. So every iteration costs in proportion to the set's nonzeros.
+// is 0. The features that fail the check all enter (adding them a few at a
+// time costs more rounds than it saves in iterations), until the whole
+// problem's gap is below the tolerance. So every iteration costs in
+// proportion to the set's nonzeros.
 //
 // Screening: the dual objective is 1-strongly concave, so the optimal dual
 // point lies within sqrt(2 gap) of the current one and each gradient entry at
@@ -49,8 +50,6 @@
 
 namespace {
 
-// Features a working set gains at least when it grows.
-const std::size_t minimumGrowth = 32;
 // Iterations between two duality-gap checks.
 const int checkEvery = 10;
 // Doublings of the curvature estimate one step may take: from the largest
@@ -203,9 +202,9 @@ private:
     // and `leafLeft`, per feature and class); returns per node whether some
     // feature of the set lies below it.
     std::vector<char> leftOver(double lambda, double gradientScale, double radius, const std::vector<char> &inSet);
-    // Adds to `inSet` the features whose zero the gradient at x contradicts
-    // (the most contradicted first, at most `room` of them); returns how many.
-    int grow(double lambda, std::vector<char> &inSet, const std::vector<char> &zero, std::size_t room);
+    // Adds to `inSet` the features whose zero the gradient at x contradicts;
+    // returns how many.
+    int grow(double lambda, std::vector<char> &inSet, const std::vector<char> &zero);
 
     const TreeProblem &p;
     const Groups *groups; // the groups the iterations run over
@@ -548,11 +547,9 @@ ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
         return solveOn(p.tree, lambda, options);
     // The working set starts from the features the warm start selects.
     std::vector<char> inSet(std::max(p.M, 0), 0), zero(std::max(p.M, 0), 0);
-    std::size_t count = 0;
     for (const int j : p.tree.leaves) {
         const double *xj = &x[static_cast<std::size_t>(j) * p.C];
         inSet[j] = std::any_of(xj, xj + p.C, [](double b) { return b != 0; });
-        count += inSet[j];
     }
     ConvergedResult result;
     std::vector<double> mx(nM);
@@ -563,12 +560,10 @@ ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
         if (result.gap <= options.tol || result.iterations >= options.maxIterations)
             break;
         screen(lambda, zero);
-        // Doubling the set each round keeps the rounds few.
-        const int added = grow(lambda, inSet, zero, std::max<std::size_t>(count, minimumGrowth));
+        const int added = grow(lambda, inSet, zero);
         if (added == 0 && solved) // the last round stopped short of its gap: no more to gain
             break;
         solved = true;
-        count += added;
         const Groups part = restrictGroups(p.tree, inSet);
         ConvergedOptions inner = options;
         inner.maxIterations = options.maxIterations - result.iterations;
@@ -654,7 +649,7 @@ void Solver::screen(double lambda, std::vector<char> &zero)
     }
 }
 
-int Solver::grow(double lambda, std::vector<char> &inSet, const std::vector<char> &zero, std::size_t room)
+int Solver::grow(double lambda, std::vector<char> &inSet, const std::vector<char> &zero)
 {
     const int C = p.C;
     const std::vector<char> holds = leftOver(lambda, 1.0, 0.0, inSet);
@@ -668,7 +663,7 @@ int Solver::grow(double lambda, std::vector<char> &inSet, const std::vector<char
     std::vector<char> open(p.tree.V, 0);
     if (p.tree.V > 0)
         open[0] = !holds[0] && anyLeft(left, 0);
-    std::vector<std::pair<double, int>> candidates;
+    int added = 0;
     for (int v = 0; v < p.tree.V; v++) {
         if (!holds[v] && !open[v])
             continue;
@@ -680,15 +675,11 @@ int Solver::grow(double lambda, std::vector<char> &inSet, const std::vector<char
             const int j = p.tree.leafList[e];
             if (inSet[j] || zero[j] || !anyLeft(leafLeft, j))
                 continue;
-            const double *a = &leafLeft[static_cast<std::size_t>(j) * C];
-            candidates.emplace_back(-*std::max_element(a, a + C), j);
+            inSet[j] = 1;
+            added++;
         }
     }
-    const std::size_t taken = std::min(room, candidates.size());
-    std::partial_sort(candidates.begin(), candidates.begin() + taken, candidates.end());
-    for (std::size_t c = 0; c < taken; c++)
-        inSet[candidates[c].second] = 1;
-    return static_cast<int>(taken);
+    return added;
 }
 
 // The solver's coefficients into model.beta (class-major floats) and the result.
