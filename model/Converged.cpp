@@ -76,7 +76,6 @@ struct TreeProblem {
     std::vector<double> columnNorm;    // M, the Euclidean norm of each feature column
     std::vector<int> label;            // class of each row, 0-based
     Groups tree;                       // every leaf of the tree
-    std::vector<int> leafParent;       // M, the node above each leaf (-1 off the tree)
 
     TreeProblem(Logistic &model, float w);
 };
@@ -90,7 +89,6 @@ TreeProblem::TreeProblem(Logistic &model, float w)
     tree.leaves = model.leafFeatures;
     leafWeight.assign(model.leafWeight, model.leafWeight + std::max(M, 0));
     tree.weight.assign(model.groupWeight, model.groupWeight + tree.V);
-    leafParent.assign(std::max(M, 0), -1);
     tree.childStart.push_back(0);
     tree.leafStart.push_back(0);
     for (int v = 0; v < tree.V; v++) {
@@ -98,8 +96,6 @@ TreeProblem::TreeProblem(Logistic &model, float w)
         tree.leafList.insert(tree.leafList.end(), model.nodeLeaves[v].begin(), model.nodeLeaves[v].end());
         tree.childStart.push_back(static_cast<int>(tree.childList.size()));
         tree.leafStart.push_back(static_cast<int>(tree.leafList.size()));
-        for (const int j : model.nodeLeaves[v])
-            leafParent[j] = v;
     }
     columnNorm.assign(std::max(M, 0), 0.0);
     for (int j = 0; j < M; j++) {
