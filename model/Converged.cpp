@@ -19,7 +19,24 @@
 // class's gradient g is the least t at which the proximal step of t times the
 // penalty maps g to 0; that happens when the norm left at the root after the
 // pass up the tree, rho(t), reaches 0. rho is convex and nonincreasing in t, so
-// Newton's method from t = 0 climbs to that point without passing it.
+// Newton's method from t = lambda (only a norm above lambda matters) climbs
+// to that point without passing it.
+//
+// Working sets: the iterations run over a set of leaf features (with the
+// groups restricted to them), from the features the warm start selects. At
+// the set's own minimum, the gradient of the whole problem is checked: a
+// feature outside the set may stay 0 when what its gradient leaves after its
+// own threshold and those of the groups above it, up to the set or the root,
+// is 0. The features that fail the check all enter (adding them a few at a
+// time costs more rounds than it saves in iterations), until the whole
+// problem's gap is below the tolerance. So every iteration costs in
+// proportion to the set's nonzeros.
+//
+// Screening: the dual objective is 1-strongly concave, so the optimal dual
+// point lies within sqrt(2 gap) of the current one and each gradient entry at
+// the minimum within that times its column's norm of s times the current
+// one. A feature whose thresholds hold even that bound is 0 at every minimum
+// and is kept out of the set.
 //
 // Internally the coefficients are feature-major (j*C + k) and the scores
 // row-major (i*C + k), so that the inner loops run over the classes.
@@ -35,18 +52,30 @@ namespace {
 
 // Iterations between two duality-gap checks.
 const int checkEvery = 10;
+// Doublings of the curvature estimate one step may take: from the largest
+// plausible curvature, 2^200 more is past any loss a double can tell apart.
+const int maxDoublings = 200;
+
+// The groups of the penalty over a set of leaf features: the internal nodes
+// with some of those leaves below them, numbered so that children come after
+// their parent, each with its internal children and its leaves in the set.
+struct Groups {
+    int V = 0;
+    std::vector<int> leaves;           // leaf features, ascending
+    std::vector<double> weight;        // V group weights
+    std::vector<int> childStart, childList; // internal children of each node
+    std::vector<int> leafStart, leafList;   // leaf children of each node
+};
 
 // The data, the tree and the weights of one model at one w, in the layouts
 // the solver reads.
 struct TreeProblem {
-    int N = 0, M = 0, C = 0, V = 0;
+    int N = 0, M = 0, C = 0;
     const FeatureColumns &columns; // the model's own
-    std::vector<int> leaves;           // leaf features, ascending
     std::vector<double> leafWeight;    // M
-    std::vector<double> groupWeight;   // V
-    std::vector<int> childStart, childList; // internal children of each node
-    std::vector<int> leafStart, leafList;   // leaf children of each node
+    std::vector<double> columnNorm;    // M, the Euclidean norm of each feature column
     std::vector<int> label;            // class of each row, 0-based
+    Groups tree;                       // every leaf of the tree
 
     TreeProblem(Logistic &model, float w);
 };
@@ -56,29 +85,89 @@ TreeProblem::TreeProblem(Logistic &model, float w)
 {
     if (model.leafWeight == nullptr)
         model.LoadTheTree(w);
-    V = model.nNodes;
-    leaves = model.leafFeatures;
+    tree.V = model.nNodes;
+    tree.leaves = model.leafFeatures;
     leafWeight.assign(model.leafWeight, model.leafWeight + std::max(M, 0));
-    groupWeight.assign(model.groupWeight, model.groupWeight + V);
-    childStart.push_back(0);
-    leafStart.push_back(0);
-    for (int v = 0; v < V; v++) {
-        childList.insert(childList.end(), model.nodeChildren[v].begin(), model.nodeChildren[v].end());
-        leafList.insert(leafList.end(), model.nodeLeaves[v].begin(), model.nodeLeaves[v].end());
-        childStart.push_back(static_cast<int>(childList.size()));
-        leafStart.push_back(static_cast<int>(leafList.size()));
+    tree.weight.assign(model.groupWeight, model.groupWeight + tree.V);
+    tree.childStart.push_back(0);
+    tree.leafStart.push_back(0);
+    for (int v = 0; v < tree.V; v++) {
+        tree.childList.insert(tree.childList.end(), model.nodeChildren[v].begin(), model.nodeChildren[v].end());
+        tree.leafList.insert(tree.leafList.end(), model.nodeLeaves[v].begin(), model.nodeLeaves[v].end());
+        tree.childStart.push_back(static_cast<int>(tree.childList.size()));
+        tree.leafStart.push_back(static_cast<int>(tree.leafList.size()));
+    }
+    columnNorm.assign(std::max(M, 0), 0.0);
+    for (int j = 0; j < M; j++) {
+        double sq = 0;
+        for (std::int64_t e = columns.start[j]; e < columns.start[j + 1]; e++)
+            sq += static_cast<double>(columns.values[e]) * columns.values[e];
+        columnNorm[j] = std::sqrt(sq);
     }
     label.resize(N);
     for (int i = 0; i < N; i++)
         label[i] = model.data.classes[i] - 1;
 }
 
+// The groups of `full` restricted to the leaves marked in `inSet` (M flags).
+Groups restrictGroups(const Groups &full, const std::vector<char> &inSet)
+{
+    std::vector<int> id(full.V, -1);
+    std::vector<char> kept(full.V, 0);
+    for (int v = full.V - 1; v >= 0; v--) {
+        for (int e = full.leafStart[v]; e < full.leafStart[v + 1] && !kept[v]; e++)
+            kept[v] = inSet[full.leafList[e]];
+        for (int e = full.childStart[v]; e < full.childStart[v + 1] && !kept[v]; e++)
+            kept[v] = kept[full.childList[e]];
+    }
+    Groups part;
+    for (int v = 0; v < full.V; v++)
+        if (kept[v])
+            id[v] = part.V++;
+    part.childStart.push_back(0);
+    part.leafStart.push_back(0);
+    for (int v = 0; v < full.V; v++) {
+        if (!kept[v])
+            continue;
+        part.weight.push_back(full.weight[v]);
+        for (int e = full.childStart[v]; e < full.childStart[v + 1]; e++)
+            if (kept[full.childList[e]])
+                part.childList.push_back(id[full.childList[e]]);
+        for (int e = full.leafStart[v]; e < full.leafStart[v + 1]; e++)
+            if (inSet[full.leafList[e]])
+                part.leafList.push_back(full.leafList[e]);
+        part.childStart.push_back(static_cast<int>(part.childList.size()));
+        part.leafStart.push_back(static_cast<int>(part.leafList.size()));
+    }
+    for (const int j : full.leaves)
+        if (inSet[j])
+            part.leaves.push_back(j);
+    return part;
+}
+
 class Solver {
 public:
     explicit Solver(const TreeProblem &problem);
 
-    // Minimises from x (feature-major, zero off the leaves) at lambda.
+    // Minimises from x (feature-major, zero off the leaves) at lambda: on a
+    // working set of features grown until the whole problem's gap is below
+    // options.tol.
     ConvergedResult solve(double lambda, const ConvergedOptions &options);
+
+    // Minimises from x over the leaves of `part` alone (the others stay 0),
+    // to its own gap below options.tol.
+    ConvergedResult solveOn(const Groups &part, double lambda, const ConvergedOptions &options);
+
+    // Marks the features whose coefficients are 0 at every minimum at
+    // lambda, as the gap at x certifies: the rows of the optimal dual point
+    // lie within sqrt(2 gap) of the current one.
+    void screen(double lambda, std::vector<char> &zero);
+
+    // Sets x from coefficients C x M, class-major (0 off the leaves).
+    void place(const std::vector<double> &coefficients);
+
+    // screen() at x, after the gap there.
+    void screenAtX(double lambda, std::vector<char> &zero);
 
     std::vector<double> x; // the current coefficients, feature-major
 
@@ -91,47 +180,99 @@ private:
     // nodeSq of node v, per class: the squares of b's leaves directly below v
     // plus the children's nodeSq (which must be current).
     double *groupSquares(int v, const std::vector<double> &b);
-    double dualNorm(const std::vector<double> &g, int k);
-    // Relative duality gap at x with scores mx; sets `primal`.
+    // The dual norm of class k's gradient, or `from` when it is not above
+    // that: near a minimum the norm is close to lambda, and Newton's method
+    // started there needs a round or two.
+    double dualNorm(const std::vector<double> &g, int k, double from);
+    // Raises L until the proximal step from y (loss fy, gradient g) keeps the
+    // loss under its quadratic bound; writes the step and its scores. False
+    // when no finite L does within a bounded number of doublings.
+    bool backtrack(double lambda, const std::vector<double> &y, double fy, std::vector<double> &xNext,
+                   std::vector<double> &mNext);
+    // Relative duality gap at x with scores mx over the current groups; sets
+    // `primal`, and dualScale and absoluteGap.
     double relativeGap(double lambda, const std::vector<double> &mx, double &primal);
+    // From the leaves up over the whole tree, for the features not in
+    // `inSet`: what is left of |s g| + radius * column norm after each leaf's
+    // and each group's threshold at lambda (into `left`, per node and class,
+    // and `leafLeft`, per feature and class); returns per node whether some
+    // feature of the set lies below it.
+    std::vector<char> leftOver(double lambda, double gradientScale, double radius, const std::vector<char> &inSet);
+    // Adds to `inSet` the features whose zero the gradient at x contradicts;
+    // returns how many.
+    int grow(double lambda, std::vector<char> &inSet, const std::vector<char> &zero);
 
     const TreeProblem &p;
+    const Groups *groups; // the groups the iterations run over
     std::size_t nB, nM;
     double L; // the step's curvature estimate, kept from fit to fit
-    std::vector<double> nodeSq, scale, rho, slope;
+    double lossAtZero; // N log C, the scale of the certificate
+    double dualScale = 1, absoluteGap = 0; // of the last gap computed
+    std::vector<double> nodeSq, scale, rho, slope, left, leafLeft;
     std::vector<double> residual, g, work;
 };
 
 Solver::Solver(const TreeProblem &problem)
-    : x(static_cast<std::size_t>(problem.M) * problem.C, 0.0), p(problem),
+    : x(static_cast<std::size_t>(problem.M) * problem.C, 0.0), p(problem), groups(&problem.tree),
       nB(x.size()), nM(static_cast<std::size_t>(problem.N) * problem.C)
 {
-    const std::size_t nodes = static_cast<std::size_t>(p.V) * p.C;
+    const std::size_t nodes = static_cast<std::size_t>(p.tree.V) * p.C;
     nodeSq.resize(nodes);
     scale.resize(nodes);
-    rho.resize(p.V);
-    slope.resize(p.V);
+    left.resize(nodes);
+    rho.resize(p.tree.V);
+    slope.resize(p.tree.V);
+    leafLeft.resize(nB);
     residual.resize(nM);
     g.resize(nB);
     work.resize(nB);
     // A lower bound of the loss's curvature: the largest diagonal entry of its
     // Hessian bound, half the squared norm of a feature column.
     L = 0;
-    for (const int j : p.leaves) {
-        double sq = 0;
-        for (std::int64_t e = p.columns.start[j]; e < p.columns.start[j + 1]; e++)
-            sq += static_cast<double>(p.columns.values[e]) * p.columns.values[e];
-        L = std::max(L, 0.5 * sq);
-    }
+    for (const int j : p.tree.leaves)
+        L = std::max(L, 0.5 * p.columnNorm[j] * p.columnNorm[j]);
     if (!(L > 0))
         L = 1;
+    lossAtZero = p.N * std::log(static_cast<double>(p.C));
+}
+
+bool Solver::backtrack(double lambda, const std::vector<double> &y, double fy, std::vector<double> &xNext,
+                       std::vector<double> &mNext)
+{
+    // The loss is a sum of N rows, each rounded: a step whose true change is
+    // below that rounding must not be refused for it.
+    const double slack = 1e-13 * (std::fabs(fy) + p.N);
+    const double before = L;
+    L *= 0.9;
+    for (int doubling = 0; doubling < maxDoublings && std::isfinite(L); doubling++, L *= 2) {
+        for (const int j : groups->leaves)
+            for (int k = 0; k < p.C; k++) {
+                const std::size_t q = static_cast<std::size_t>(j) * p.C + k;
+                work[q] = y[q] - g[q] / L;
+            }
+        prox(work, lambda / L, xNext);
+        scores(xNext, mNext);
+        const double fx = loss(mNext, nullptr);
+        double linear = 0, square = 0;
+        for (const int j : groups->leaves)
+            for (int k = 0; k < p.C; k++) {
+                const std::size_t q = static_cast<std::size_t>(j) * p.C + k;
+                const double d = xNext[q] - y[q];
+                linear += g[q] * d;
+                square += d * d;
+            }
+        if (fx <= fy + linear + 0.5 * L * square + slack)
+            return true;
+    }
+    L = before;
+    return false;
 }
 
 void Solver::scores(const std::vector<double> &b, std::vector<double> &m) const
 {
     const int C = p.C;
     std::fill(m.begin(), m.end(), 0.0);
-    for (const int j : p.leaves) {
+    for (const int j : groups->leaves) {
         const double *bj = &b[static_cast<std::size_t>(j) * C];
         bool any = false;
         for (int k = 0; k < C; k++)
@@ -171,7 +312,7 @@ double Solver::loss(const std::vector<double> &m, std::vector<double> *residualO
 void Solver::gradient(const std::vector<double> &r, std::vector<double> &out) const
 {
     const int C = p.C;
-    for (const int j : p.leaves) {
+    for (const int j : groups->leaves) {
         double *gj = &out[static_cast<std::size_t>(j) * C];
         std::fill(gj, gj + C, 0.0);
         for (std::int64_t e = p.columns.start[j]; e < p.columns.start[j + 1]; e++) {
@@ -186,7 +327,7 @@ void Solver::gradient(const std::vector<double> &r, std::vector<double> &out) co
 void Solver::prox(const std::vector<double> &z, double tau, std::vector<double> &out)
 {
     const int C = p.C;
-    for (const int j : p.leaves) {
+    for (const int j : groups->leaves) {
         const double threshold = tau * p.leafWeight[j];
         for (int k = 0; k < C; k++) {
             const std::size_t q = static_cast<std::size_t>(j) * C + k;
@@ -195,9 +336,9 @@ void Solver::prox(const std::vector<double> &z, double tau, std::vector<double> 
         }
     }
     // Up: children have higher preorder numbers than their parent.
-    for (int v = p.V - 1; v >= 0; v--) {
+    for (int v = groups->V - 1; v >= 0; v--) {
         double *sq = groupSquares(v, out);
-        const double threshold = tau * p.groupWeight[v];
+        const double threshold = tau * groups->weight[v];
         double *f = &scale[static_cast<std::size_t>(v) * C];
         for (int k = 0; k < C; k++) {
             const double norm = std::sqrt(sq[k]);
@@ -206,15 +347,15 @@ void Solver::prox(const std::vector<double> &z, double tau, std::vector<double> 
         }
     }
     // Down: each node's factor times its ancestors', into the leaves.
-    for (int v = 0; v < p.V; v++) {
+    for (int v = 0; v < groups->V; v++) {
         const double *f = &scale[static_cast<std::size_t>(v) * C];
-        for (int e = p.childStart[v]; e < p.childStart[v + 1]; e++) {
-            double *child = &scale[static_cast<std::size_t>(p.childList[e]) * C];
+        for (int e = groups->childStart[v]; e < groups->childStart[v + 1]; e++) {
+            double *child = &scale[static_cast<std::size_t>(groups->childList[e]) * C];
             for (int k = 0; k < C; k++)
                 child[k] *= f[k];
         }
-        for (int e = p.leafStart[v]; e < p.leafStart[v + 1]; e++) {
-            double *bj = &out[static_cast<std::size_t>(p.leafList[e]) * C];
+        for (int e = groups->leafStart[v]; e < groups->leafStart[v + 1]; e++) {
+            double *bj = &out[static_cast<std::size_t>(groups->leafList[e]) * C];
             for (int k = 0; k < C; k++)
                 bj[k] = f[k] == 0 ? 0.0 : bj[k] * f[k];
         }
@@ -226,13 +367,13 @@ double *Solver::groupSquares(int v, const std::vector<double> &b)
     const int C = p.C;
     double *sq = &nodeSq[static_cast<std::size_t>(v) * C];
     std::fill(sq, sq + C, 0.0);
-    for (int e = p.leafStart[v]; e < p.leafStart[v + 1]; e++) {
-        const double *bj = &b[static_cast<std::size_t>(p.leafList[e]) * C];
+    for (int e = groups->leafStart[v]; e < groups->leafStart[v + 1]; e++) {
+        const double *bj = &b[static_cast<std::size_t>(groups->leafList[e]) * C];
         for (int k = 0; k < C; k++)
             sq[k] += bj[k] * bj[k];
     }
-    for (int e = p.childStart[v]; e < p.childStart[v + 1]; e++) {
-        const double *child = &nodeSq[static_cast<std::size_t>(p.childList[e]) * C];
+    for (int e = groups->childStart[v]; e < groups->childStart[v + 1]; e++) {
+        const double *child = &nodeSq[static_cast<std::size_t>(groups->childList[e]) * C];
         for (int k = 0; k < C; k++)
             sq[k] += child[k];
     }
@@ -243,44 +384,44 @@ double Solver::penalty(const std::vector<double> &b)
 {
     const int C = p.C;
     double total = 0;
-    for (const int j : p.leaves)
+    for (const int j : groups->leaves)
         for (int k = 0; k < C; k++)
             total += p.leafWeight[j] * std::fabs(b[static_cast<std::size_t>(j) * C + k]);
-    for (int v = p.V - 1; v >= 0; v--) {
+    for (int v = groups->V - 1; v >= 0; v--) {
         const double *sq = groupSquares(v, b);
         for (int k = 0; k < C; k++)
-            total += p.groupWeight[v] * std::sqrt(sq[k]);
+            total += groups->weight[v] * std::sqrt(sq[k]);
     }
     return total;
 }
 
-double Solver::dualNorm(const std::vector<double> &grad, int k)
+double Solver::dualNorm(const std::vector<double> &grad, int k, double from)
 {
-    if (p.V == 0)
-        return 0;
+    if (groups->V == 0)
+        return from;
     const int C = p.C;
-    double t = 0;
+    double t = from;
     for (int round = 0; round < 200; round++) {
         // rho(t) and its right derivative at every node, from the leaves up.
-        for (int v = p.V - 1; v >= 0; v--) {
+        for (int v = groups->V - 1; v >= 0; v--) {
             double sq = 0, dsq = 0;
-            for (int e = p.leafStart[v]; e < p.leafStart[v + 1]; e++) {
-                const int j = p.leafList[e];
+            for (int e = groups->leafStart[v]; e < groups->leafStart[v + 1]; e++) {
+                const int j = groups->leafList[e];
                 const double a = std::fabs(grad[static_cast<std::size_t>(j) * C + k]) - t * p.leafWeight[j];
                 if (a > 0) {
                     sq += a * a;
                     dsq -= a * p.leafWeight[j];
                 }
             }
-            for (int e = p.childStart[v]; e < p.childStart[v + 1]; e++) {
-                const int c = p.childList[e];
+            for (int e = groups->childStart[v]; e < groups->childStart[v + 1]; e++) {
+                const int c = groups->childList[e];
                 sq += rho[c] * rho[c];
                 dsq += rho[c] * slope[c];
             }
             const double norm = std::sqrt(sq);
-            const double left = norm - t * p.groupWeight[v];
+            const double left = norm - t * groups->weight[v];
             rho[v] = left > 0 ? left : 0.0;
-            slope[v] = left > 0 ? dsq / norm - p.groupWeight[v] : 0.0;
+            slope[v] = left > 0 ? dsq / norm - groups->weight[v] : 0.0;
         }
         if (rho[0] <= 0)
             return t;
@@ -302,8 +443,9 @@ double Solver::relativeGap(double lambda, const std::vector<double> &mx, double 
     primal = fit + lambda * penalty(x);
     double largest = 0;
     for (int k = 0; k < C; k++)
-        largest = std::max(largest, dualNorm(g, k));
+        largest = std::max(largest, dualNorm(g, k, lambda));
     const double s = largest > lambda ? lambda / largest : 1.0;
+    dualScale = s;
     // The dual value: the entropies of the rows Y + s R.
     double dual = 0;
     for (int i = 0; i < p.N; i++)
@@ -312,13 +454,17 @@ double Solver::relativeGap(double lambda, const std::vector<double> &mx, double 
             if (q > 0)
                 dual -= q * std::log(q);
         }
-    if (!(primal > 0))
-        return 0;
-    return std::max(primal - dual, 0.0) / primal;
+    // Relative to the objective, or to the loss of the all-zero model when
+    // that is larger: near lambda = 0 on separable data the objective tends
+    // to 0, and a gap relative to it alone would ask for ever more digits.
+    absoluteGap = std::max(primal - dual, 0.0);
+    const double gap = absoluteGap / std::max({primal, lossAtZero, 1e-300});
+    return std::isnan(gap) ? std::numeric_limits<double>::infinity() : gap;
 }
 
-ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
+ConvergedResult Solver::solveOn(const Groups &part, double lambda, const ConvergedOptions &options)
 {
+    groups = &part;
     ConvergedResult result;
     std::vector<double> mx(nM), mNext(nM), my(nM), xNext(nB), y(x);
     scores(x, mx);
@@ -327,34 +473,40 @@ ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
     std::vector<double> best(x);
     my = mx;
     double t = 1;
+    // Copies the coefficients of the part's leaves: elsewhere both are 0.
+    const auto copyLeaves = [&](const std::vector<double> &from, std::vector<double> &to) {
+        for (const int j : part.leaves)
+            std::copy_n(&from[static_cast<std::size_t>(j) * p.C], p.C, &to[static_cast<std::size_t>(j) * p.C]);
+    };
+    const auto check = [&]() {
+        double objective = 0;
+        const double gap = relativeGap(lambda, mx, objective);
+        if (gap < result.gap) {
+            result.gap = gap;
+            primal = objective;
+            copyLeaves(x, best);
+        }
+    };
     while (result.gap > options.tol && result.iterations < options.maxIterations) {
         const double fy = loss(my, &residual);
         gradient(residual, g);
         // Backtracking: the step 1/L must keep the loss under its quadratic bound.
-        L *= 0.9;
-        while (true) {
-            for (std::size_t q = 0; q < nB; q++)
-                work[q] = y[q] - g[q] / L;
-            prox(work, lambda / L, xNext);
-            scores(xNext, mNext);
-            const double fx = loss(mNext, nullptr);
-            double linear = 0, square = 0;
-            for (const int j : p.leaves)
-                for (int k = 0; k < p.C; k++) {
-                    const std::size_t q = static_cast<std::size_t>(j) * p.C + k;
-                    const double d = xNext[q] - y[q];
-                    linear += g[q] * d;
-                    square += d * d;
-                }
-            // The slack absorbs rounding in the loss of a vanishing step.
-            if (fx <= fy + linear + 0.5 * L * square + 1e-13 * std::fabs(fy) || !std::isfinite(fx))
+        if (!backtrack(lambda, y, fy, xNext, mNext)) {
+            // No step passes the test: the loss is at the end of its rounding.
+            // Drop the momentum once; from a plain iterate nothing is left to do.
+            if (t == 1) {
+                check();
                 break;
-            L *= 2;
+            }
+            copyLeaves(x, y);
+            my = mx;
+            t = 1;
+            continue;
         }
         result.iterations++;
         // Momentum, restarted when it points against the step just taken.
         double against = 0;
-        for (const int j : p.leaves)
+        for (const int j : groups->leaves)
             for (int k = 0; k < p.C; k++) {
                 const std::size_t q = static_cast<std::size_t>(j) * p.C + k;
                 against += (y[q] - xNext[q]) * (xNext[q] - x[q]);
@@ -362,28 +514,168 @@ ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
         const double tNext = (1 + std::sqrt(1 + 4 * t * t)) / 2;
         const double momentum = against > 0 ? 0.0 : (t - 1) / tNext;
         t = against > 0 ? 1.0 : tNext;
-        for (std::size_t q = 0; q < nB; q++)
-            y[q] = xNext[q] + momentum * (xNext[q] - x[q]);
+        for (const int j : groups->leaves)
+            for (int k = 0; k < p.C; k++) {
+                const std::size_t q = static_cast<std::size_t>(j) * p.C + k;
+                y[q] = xNext[q] + momentum * (xNext[q] - x[q]);
+            }
         for (std::size_t q = 0; q < nM; q++)
             my[q] = mNext[q] + momentum * (mNext[q] - mx[q]);
         x.swap(xNext);
         mx.swap(mNext);
-        if (result.iterations % checkEvery == 0 || result.iterations == options.maxIterations) {
-            double objective = 0;
-            const double gap = relativeGap(lambda, mx, objective);
-            if (gap < result.gap) {
-                result.gap = gap;
-                primal = objective;
-                best = x;
-            }
-        }
+        if (result.iterations % checkEvery == 0 || result.iterations == options.maxIterations)
+            check();
     }
     // Near the minimum the iterates wander along directions in which the
     // objective barely changes while the certificate does: the best certified
     // one is the answer.
     x.swap(best);
     result.objective = primal;
+    groups = &p.tree;
     return result;
+}
+
+ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
+{
+    groups = &p.tree;
+    // A tree of one leaf has no group for the set to grow through.
+    if (!options.workingSet || p.tree.V == 0)
+        return solveOn(p.tree, lambda, options);
+    // The working set starts from the features the warm start selects.
+    std::vector<char> inSet(std::max(p.M, 0), 0), zero(std::max(p.M, 0), 0);
+    for (const int j : p.tree.leaves) {
+        const double *xj = &x[static_cast<std::size_t>(j) * p.C];
+        inSet[j] = std::any_of(xj, xj + p.C, [](double b) { return b != 0; });
+    }
+    ConvergedResult result;
+    std::vector<double> mx(nM);
+    bool solved = false; // whether the set as it stands has been solved on
+    while (true) {
+        scores(x, mx);
+        result.gap = relativeGap(lambda, mx, result.objective);
+        if (result.gap <= options.tol || result.iterations >= options.maxIterations)
+            break;
+        screen(lambda, zero);
+        const int added = grow(lambda, inSet, zero);
+        if (added == 0 && solved) // the last round stopped short of its gap: no more to gain
+            break;
+        solved = true;
+        const Groups part = restrictGroups(p.tree, inSet);
+        ConvergedOptions inner = options;
+        inner.maxIterations = options.maxIterations - result.iterations;
+        result.iterations += solveOn(part, lambda, inner).iterations;
+    }
+    return result;
+}
+
+void Solver::place(const std::vector<double> &coefficients)
+{
+    for (const int j : p.tree.leaves)
+        for (int k = 0; k < p.C; k++)
+            x[static_cast<std::size_t>(j) * p.C + k] = coefficients[static_cast<std::size_t>(k) * p.M + j];
+}
+
+void Solver::screenAtX(double lambda, std::vector<char> &zero)
+{
+    groups = &p.tree;
+    std::vector<double> mx(nM);
+    scores(x, mx);
+    double primal = 0;
+    relativeGap(lambda, mx, primal);
+    screen(lambda, zero);
+}
+
+std::vector<char> Solver::leftOver(double lambda, double gradientScale, double radius, const std::vector<char> &inSet)
+{
+    const int C = p.C;
+    // Just below lambda: a coefficient is certainly 0 only where the
+    // gradient stays strictly inside the thresholds.
+    const double t = lambda * (1 - 1e-9);
+    for (const int j : p.tree.leaves)
+        for (int k = 0; k < C; k++) {
+            const std::size_t q = static_cast<std::size_t>(j) * C + k;
+            const double bound = gradientScale * std::fabs(g[q]) + radius * p.columnNorm[j];
+            leafLeft[q] = inSet[j] ? 0.0 : std::max(bound - t * p.leafWeight[j], 0.0);
+        }
+    std::vector<char> holds(p.tree.V, 0);
+    std::vector<double> sq(C);
+    for (int v = p.tree.V - 1; v >= 0; v--) {
+        std::fill(sq.begin(), sq.end(), 0.0);
+        for (int e = p.tree.leafStart[v]; e < p.tree.leafStart[v + 1]; e++) {
+            const int j = p.tree.leafList[e];
+            holds[v] = holds[v] || inSet[j];
+            for (int k = 0; k < C; k++)
+                sq[k] += leafLeft[static_cast<std::size_t>(j) * C + k] * leafLeft[static_cast<std::size_t>(j) * C + k];
+        }
+        for (int e = p.tree.childStart[v]; e < p.tree.childStart[v + 1]; e++) {
+            const int c = p.tree.childList[e];
+            holds[v] = holds[v] || holds[c];
+            for (int k = 0; k < C && !holds[c]; k++)
+                sq[k] += left[static_cast<std::size_t>(c) * C + k] * left[static_cast<std::size_t>(c) * C + k];
+        }
+        for (int k = 0; k < C; k++)
+            left[static_cast<std::size_t>(v) * C + k] = std::max(std::sqrt(sq[k]) - t * p.tree.weight[v], 0.0);
+    }
+    return holds;
+}
+
+void Solver::screen(double lambda, std::vector<char> &zero)
+{
+    const int C = p.C;
+    // Rounding in the objective and its bound, on top of the gap.
+    const double radius = std::sqrt(2 * (absoluteGap + 1e-12 * (lossAtZero + 1)));
+    leftOver(lambda, dualScale, radius, std::vector<char>(zero.size(), 0));
+    // A coefficient is 0 when its own threshold or that of a group above it
+    // holds the whole of what lies below: mark such groups from the root down.
+    std::vector<char> closed(static_cast<std::size_t>(p.tree.V) * C, 0);
+    for (int v = 0; v < p.tree.V; v++) {
+        char *shut = &closed[static_cast<std::size_t>(v) * C];
+        for (int k = 0; k < C; k++)
+            shut[k] = shut[k] || left[static_cast<std::size_t>(v) * C + k] == 0;
+        for (int e = p.tree.childStart[v]; e < p.tree.childStart[v + 1]; e++)
+            for (int k = 0; k < C; k++)
+                closed[static_cast<std::size_t>(p.tree.childList[e]) * C + k] = shut[k];
+        for (int e = p.tree.leafStart[v]; e < p.tree.leafStart[v + 1]; e++) {
+            const int j = p.tree.leafList[e];
+            bool all = true;
+            for (int k = 0; k < C; k++)
+                all = all && (shut[k] || leafLeft[static_cast<std::size_t>(j) * C + k] == 0);
+            zero[j] = all;
+        }
+    }
+}
+
+int Solver::grow(double lambda, std::vector<char> &inSet, const std::vector<char> &zero)
+{
+    const int C = p.C;
+    const std::vector<char> holds = leftOver(lambda, 1.0, 0.0, inSet);
+    const auto anyLeft = [&](const std::vector<double> &values, int at) {
+        const double *a = &values[static_cast<std::size_t>(at) * C];
+        return std::any_of(a, a + C, [](double value) { return value > 0; });
+    };
+    // A part of the tree outside the set is open when what its groups leave
+    // of the gradient reaches its top: its zero is then no minimum. Only
+    // the features reached through open groups can enter.
+    std::vector<char> open(p.tree.V, 0);
+    if (p.tree.V > 0)
+        open[0] = !holds[0] && anyLeft(left, 0);
+    int added = 0;
+    for (int v = 0; v < p.tree.V; v++) {
+        if (!holds[v] && !open[v])
+            continue;
+        for (int e = p.tree.childStart[v]; e < p.tree.childStart[v + 1]; e++) {
+            const int c = p.tree.childList[e];
+            open[c] = !holds[c] && anyLeft(left, c);
+        }
+        for (int e = p.tree.leafStart[v]; e < p.tree.leafStart[v + 1]; e++) {
+            const int j = p.tree.leafList[e];
+            if (inSet[j] || zero[j] || !anyLeft(leafLeft, j))
+                continue;
+            inSet[j] = 1;
+            added++;
+        }
+    }
+    return added;
 }
 
 // The solver's coefficients into model.beta (class-major floats) and the result.
@@ -412,10 +704,7 @@ ConvergedResult fitConverged(Logistic &model, float w, float lambda,
     const TreeProblem problem(model, w);
     Solver solver(problem);
     if (start != nullptr && start->size() == solver.x.size())
-        for (const int j : problem.leaves)
-            for (int k = 0; k < problem.C; k++)
-                solver.x[static_cast<std::size_t>(j) * problem.C + k] =
-                    (*start)[static_cast<std::size_t>(k) * problem.M + j];
+        solver.place(*start);
     ConvergedResult result = solver.solve(lambda, options);
     store(problem, solver, model, lambda, result);
     return result;
@@ -432,6 +721,19 @@ void fitConvergedPath(Logistic &model, float w, const std::vector<float> &lambda
         store(problem, solver, model, lambdas[l], result);
         each(l, result);
     }
+}
+
+std::vector<bool> certainlyZero(Logistic &model, float w, float lambda, const std::vector<double> &coefficients)
+{
+    const TreeProblem problem(model, w);
+    Solver solver(problem);
+    solver.place(coefficients);
+    std::vector<char> zero(std::max(problem.M, 0), 0);
+    solver.screenAtX(lambda, zero);
+    std::vector<bool> flags(zero.size());
+    for (const int j : problem.tree.leaves)
+        flags[j] = zero[j] != 0;
+    return flags;
 }
 
 double treeObjective(const Logistic &model, float lambda)

@@ -12,10 +12,15 @@
 struct ConvergedOptions {
     double tol = 1e-6;          // relative duality gap to reach
     int maxIterations = 20000;  // proximal-gradient iterations at most
+    // Iterate on a working set of features, grown until the whole problem's
+    // gap is below tol (the answer is certified the same either way).
+    bool workingSet = true;
 };
 
 struct ConvergedResult {
-    double gap = 0;        // relative duality gap at exit: (primal - dual) / primal
+    // Duality gap at exit, (primal - dual) over the larger of the objective
+    // and the loss of the all-zero model (N log C).
+    double gap = 0;
     int iterations = 0;
     double objective = 0;  // loss plus penalty at the solution, in double precision
     std::vector<double> coefficients; // the solution, C x M class-major, before rounding to float
@@ -46,6 +51,12 @@ ConvergedResult fitConverged(Logistic &model, float w, float lambda,
 void fitConvergedPath(Logistic &model, float w, const std::vector<float> &lambdas,
                       const ConvergedOptions &options,
                       const std::function<void(std::size_t, const ConvergedResult &)> &each);
+
+// Flags the features whose coefficients are 0 at every minimum at (w,
+// lambda), as the duality gap at `coefficients` (C x M, class-major) proves:
+// the closer to the minimum, the more it proves. The tree is indexed for w
+// unless it already is.
+std::vector<bool> certainlyZero(Logistic &model, float w, float lambda, const std::vector<double> &coefficients);
 
 // The objective at model.beta and `lambda`, in double precision, for a model
 // whose tree is indexed (after Learn, or a converged fit).

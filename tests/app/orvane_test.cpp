@@ -103,6 +103,30 @@ TEST_F(Orvane, ConvergedSolverReachesTheHandComputedMinimum)
     EXPECT_EQ(readFile(dir / "again.txt"), readFile(dir / "model.txt"));
 }
 
+// A small lambda on 60 samples of 40 features, where the step's curvature
+// estimate once grew without bound and the fit never returned.
+TEST_F(Orvane, ConvergedSolverReturnsAtSmallLambda)
+{
+    std::string samples, labels[3], tree = "0";
+    for (int j = 1; j < 40; j++)
+        tree = "(" + tree + ":1," + std::to_string(j) + ":1)";
+    for (int i = 0; i < 60; i++) {
+        samples += std::to_string(i + 1);
+        for (int j = 0; j < 40; j++)
+            samples += "\t" + std::to_string((i * 13 + j * 7) % 11 < 5 ? 0 : (i * 31 + j * 17) % 50 + 1);
+        samples += "\n";
+        labels[(i * 5 + i / 7) % 3] += std::to_string(i + 1) + " ";
+    }
+    writeFile(dir / "s60.txt", samples);
+    writeFile(dir / "l60.txt", ">a\n" + labels[0] + "\n>b\n" + labels[1] + "\n>c\n" + labels[2] + "\n");
+    writeFile(dir / "t60.tre", tree + ";\n");
+    for (const std::string lambda : {"1e-4", "3e-5", "1e-7"}) {
+        const Result result = run("-train -d s60.txt -l l60.txt -t t60.tre -w 1 -lambda " + lambda +
+                                  " -solver converged -o m60.txt");
+        EXPECT_EQ(result, (Result{0, "", ""})) << lambda;
+    }
+}
+
 TEST_F(Orvane, TrainingFindsTheSignsAndTestingUsesTheModel)
 {
     // Class 1 holds three times as much of feature 0 as of feature 1, class 2

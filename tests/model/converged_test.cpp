@@ -154,9 +154,10 @@ TEST(Converged, MinimisesTheObjective)
             cyclic.model.Train(lambda);
             cyclic.model.Learn(w);
             EXPECT_LE(treeObjective(fit.model, lambda), treeObjective(cyclic.model, lambda)) << w << " " << lambda;
-            if (share < 0.1)
+            if (share < 0.1) {
                 EXPECT_FALSE(isMinimum(cyclic.model, rows, lambda, {cyclic.model.beta, cyclic.model.beta + 18}, 1e-5))
                     << w << " " << lambda;
+            }
         }
 }
 
@@ -208,6 +209,97 @@ TEST(Converged, DoesNotDependOnTheOrderOfTheFeatures)
         EXPECT_EQ(sameSupport, plain.nClasses * M) << w;
         plain.del(), other.del();
     }
+}
+
+// A random binary tree over the leaves first..last, branch lengths 1 to 3.
+std::string randomTree(int first, int last, std::mt19937 &random)
+{
+    if (first == last)
+        return std::to_string(first);
+    const int split = first + static_cast<int>(random() % (last - first));
+    return "(" + randomTree(first, split, random) + ":" + std::to_string(1 + random() % 3) + "," +
+           randomTree(split + 1, last, random) + ":" + std::to_string(1 + random() % 3) + ")";
+}
+
+// On random problems of 40 features: what the gap at a rough fit proves to be
+// 0 is 0 at the minimum, and the working set, grown from nothing or from the
+// fit before along a path, ends where iterating on every feature ends.
+TEST(Converged, ScreeningAndWorkingSetsKeepTheMinimum)
+{
+    ConvergedOptions rough, tight, full;
+    rough.tol = 1e-5;
+    tight.tol = full.tol = 1e-10;
+    full.workingSet = false;
+    int screened = 0, zeros = 0;
+    for (const unsigned seed : {1u, 2u, 3u}) {
+        std::mt19937 random(seed);
+        const Rows rows(30, 40, 3, seed);
+        const std::string newick = randomTree(0, 39, random) + ";";
+        for (const float w : {0.5f, 1.0f, -1.0f}) {
+            Model fit(rows, newick);
+            fit.model.LoadTheTree(w);
+            const double top = lambdaMax(fit.model);
+            std::vector<float> lambdas;
+            for (const double share : {0.6, 0.2, 0.05})
+                lambdas.push_back(static_cast<float>(share * top));
+            std::vector<ConvergedResult> path;
+            fitConvergedPath(fit.model, w, lambdas, tight,
+                             [&](std::size_t, const ConvergedResult &result) { path.push_back(result); });
+            for (std::size_t l = 0; l < lambdas.size(); l++) {
+                const ConvergedResult whole = fitConverged(fit.model, w, lambdas[l], full);
+                const ConvergedResult start = fitConverged(fit.model, w, lambdas[l], rough);
+                EXPECT_LE(path[l].gap, tight.tol) << seed << " " << w << " " << l << " " << path[l].iterations;
+                EXPECT_NEAR(path[l].objective, whole.objective, 1e-8 * whole.objective) << seed << " " << w;
+                double largest = 0, apart = 0;
+                for (std::size_t q = 0; q < whole.coefficients.size(); q++) {
+                    largest = std::max(largest, std::fabs(whole.coefficients[q]));
+                    apart = std::max(apart, std::fabs(whole.coefficients[q] - path[l].coefficients[q]));
+                }
+                EXPECT_LT(apart, 1e-3 * largest) << seed << " " << w << " " << l;
+
+                const std::vector<bool> zero = certainlyZero(fit.model, w, lambdas[l], start.coefficients);
+                for (int j = 0; j < 40; j++) {
+                    for (int k = 0; k < 3 && zero[j]; k++)
+                        EXPECT_EQ(whole.coefficients[k * 40 + j], 0.0) << seed << " " << w << " " << j;
+                    screened += zero[j];
+                    zeros += whole.coefficients[j] == 0 && whole.coefficients[40 + j] == 0 &&
+                             whole.coefficients[80 + j] == 0;
+                }
+            }
+        }
+    }
+    // Most of the features that are 0 at the minimum are proven so.
+    EXPECT_GT(screened, zeros / 2) << screened << " of " << zeros;
+}
+
+// Down to lambda_max / 1e8, on the example and on data that one feature per
+// class separates (where the loss has no minimum at lambda = 0): every fit
+// ends, the step never stalls into a hang, and the gap is reached.
+TEST(Converged, SmallLambdasEnd)
+{
+    const std::string folder = EXAMPLE_DIR;
+    Rows separable(12, 6, 3, 5); // its classes; feature k + 3 only in the rows of class k + 1
+    std::string samples;
+    for (std::size_t i = 0; i < separable.x.size(); i++) {
+        samples += std::to_string(i + 1);
+        for (int j = 0; j < 6; j++)
+            samples += "\t" + std::to_string(j < 3 ? 1 + (i * 7 + j) % 5 : (separable.classes[i] == j - 2) * 9);
+        samples += "\n";
+    }
+    separable.samples = samples;
+    for (const float w : {0.5f, 1.0f})
+        for (const double share : {1e-4, 1e-6, 1e-8}) {
+            Logistic example(folder + "samples.txt", folder + "labels.txt", folder + "tree.tre", {});
+            Model split(separable, kSmallTree);
+            for (Logistic *model : {&example, &split.model}) {
+                model->LoadTheTree(w);
+                const float lambda = static_cast<float>(share * lambdaMax(*model));
+                const ConvergedResult result = fitConverged(*model, w, lambda, ConvergedOptions());
+                EXPECT_LE(result.gap, 1e-6) << w << " " << share << " " << result.iterations;
+                EXPECT_LT(result.iterations, 20000) << w << " " << share;
+            }
+            example.del();
+        }
 }
 
 } // namespace
