@@ -113,8 +113,8 @@ class TreeClassifierCV(ClassifierMixin, BaseEstimator):
             raise ValueError("n_lambdas=%r is outside 2 to 1000" % self.n_lambdas)
         if not 0.0 < float(self.lambda_ratio) < 1.0:
             raise ValueError("lambda_ratio=%r is not above 0 and below 1" % self.lambda_ratio)
-        if not 1e-12 <= float(self.tol) < 1.0:
-            raise ValueError("tol=%r is outside 1e-12 to 1 (1 excluded)" % self.tol)
+        if not 1e-12 <= float(self.tol) <= 0.01:
+            raise ValueError("tol=%r is outside 1e-12 to 0.01" % self.tol)
         if int(self.nested) != 0 and (int(self.nested) < 2 or self.solver != "cyclic"):
             raise ValueError("nested=%r: give 2 or more inner folds, with solver=\"cyclic\""
                              % self.nested)

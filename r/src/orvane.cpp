@@ -512,8 +512,8 @@ Rcpp::List orvaneCv(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
         Rcpp::stop("repetitions must be 1 or more");
     if (!(seed >= 0 && seed <= 4294967295.0 && seed == std::floor(seed)))
         Rcpp::stop("seed must be a whole number from 0 to 4294967295");
-    if (!(tol >= 1e-12 && tol < 1))
-        Rcpp::stop("tol must be from 1e-12 to below 1");
+    if (!(tol >= 1e-12 && tol <= 0.01))
+        Rcpp::stop("tol must be from 1e-12 to 0.01");
     if (jobs < 1)
         Rcpp::stop("jobs must be 1 or more");
     PreparedStudy study;
