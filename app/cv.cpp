@@ -29,6 +29,7 @@
 #include "app/version.h"
 #include "validation/LambdaGrid.h"
 #include "validation/Nested.h"
+#include "validation/Progress.h"
 #include "validation/Summary.h"
 #include "validation/Testing.h"
 #include "validation/runFiles.h"
@@ -41,7 +42,7 @@ const char *const usage =
     "Usage: Orvane-cv -d SAMPLES -l LABELS -t TREE -n REPETITIONS -k FOLDS -s SETS_PREFIX\n"
     "                 [-p LOG_PREFIX] [-r LABEL] [-w W1,W2,...] [-lambda L1,L2,...] [-j JOBS]\n"
     "                 [-lambda auto [-nlambda N] [-lambda-ratio R]] [-nested K2 [-seed SEED]]\n"
-    "                 [-solver cyclic|converged] [-tol GAP]\n"
+    "                 [-solver cyclic|converged] [-tol GAP] [-v]\n"
     "Repeated K-fold cross-validation of the tree-regularised model over a grid of\n"
     "w and lambda values. Repetition i reads its folds from SETS_PREFIXi.txt\n"
     "(written by Orvane-folds). Beside the logs it writes LOG_PREFIXcv_summary.tsv,\n"
@@ -74,6 +75,8 @@ const char *const usage =
     "\t\tconverged: each fold fits the lambdas of each w as one warm-started\n"
     "\t\tpath, from the largest down, each fit to a relative duality gap below -tol.\n"
     "-tol\t\tRelative duality gap of the converged fits (default 1e-6).\n"
+    "-v\t\tA progress line per finished fit on standard error (default: one line\n"
+    "\t\tupdated in place on a terminal, else a line every tenth of the fits).\n"
     "-h, --help\tPrint this help message.\n"
     "--version\tPrint the program's name and version.\n"
     "\n"
@@ -101,6 +104,7 @@ struct Settings {
     double lambdaRatio = 1e-3;
     int innerFolds = 0; // 0: no nested cross-validation
     std::uint32_t seed = 1;
+    bool everyFit = false; // -v
 };
 
 // Reads a comma-separated list, each item through `parse`.
@@ -162,6 +166,7 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
     settings.tree = values["-t"];
     settings.setsPrefix = values["-s"];
     settings.logPrefix = values["-p"];
+    settings.everyFit = values.count("-v") > 0;
     settings.resultLabel = values.count("-r") ? values["-r"] : settings.samples;
     // The label is one field of one line of the result log.
     if (settings.resultLabel.find_first_of("\t\n\r") != std::string::npos)
@@ -362,18 +367,23 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
     std::vector<std::vector<float>> grids;
     if (message.empty() && settings.autoLambda)
         message = autoGrids(settings, inputs, grids);
+    const ProgressLines::Mode mode = settings.everyFit          ? ProgressLines::Mode::EveryFit
+                                     : isatty(STDERR_FILENO) == 1 ? ProgressLines::Mode::InPlace
+                                                                  : ProgressLines::Mode::Tenths;
+    ProgressLines progressLines(std::cerr, mode);
+    std::ostream progress(&progressLines);
     if (message.empty()) {
         const Testing search(all, inputs.tree.get(), settings.samples, settings.labels, settings.tree,
                              settings.repetitions, settings.folds, settings.setsPrefix,
                              settings.logPrefix, settings.resultLabel, settings.ws,
                              grids.empty() ? settings.lambdas : grids[0], settings.jobs,
-                             &std::cerr, settings.converged ? &settings.options : nullptr, grids);
+                             &progress, settings.converged ? &settings.options : nullptr, grids);
         std::cerr << convergenceWarnings(search.gaps, settings.options);
         const CvSummary summary = summarise(search);
         NestedResult nested;
         if (settings.innerFolds > 0)
             nested = nestedCrossValidation(search, all, inputs.tree.get(), settings.innerFolds,
-                                           settings.seed, settings.jobs, &std::cerr);
+                                           settings.seed, settings.jobs, &progress);
         // The logs and the files beside them hold this run all or none: SIGINT
         // and SIGTERM wait until both are written, and one that came during
         // the append takes the run out of the logs again before it ends the
@@ -392,7 +402,7 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
                 removeRun(marks);
         }
         if (message.empty()) {
-            std::cerr << edgeWarnings(summary);
+            std::cerr << edgeWarnings(summary) << choicesNote(summary);
             if (settings.innerFolds > 0)
                 std::cerr << nestedNote(nested, summary);
         }
@@ -418,7 +428,7 @@ try {
     std::string message = scanOptions(
         argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda", "-j", "-nested",
          "-seed", "-nlambda", "-lambda-ratio", "-solver", "-tol"}, values,
-        help, version);
+        help, version, {"-v"});
     if (version) {
         std::cout << "Orvane-cv " ORVANE_VERSION << std::endl;
         return 0;

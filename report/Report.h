@@ -100,31 +100,74 @@ void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model
 // An Orvane-cv output folder's files as read, each empty when absent.
 struct CrossValidationFiles {
     std::string folder;
-    std::string summary;    // cv_summary.tsv
-    std::string nested;     // cv_nested.tsv
-    std::string curve;      // cv_curve.svg
-    std::string confusion;  // cv_confusion.svg
+    std::string summary;      // cv_summary.tsv
+    std::string nested;       // cv_nested.tsv
+    std::string curve;        // cv_curve.svg
+    std::string confusion;    // cv_confusion.svg
+    std::string counts;       // cv_confusion.tsv
+    std::string predictions;  // cv_predictions.tsv
+    std::string selection;    // cv_selection.tsv
 };
+
+// The rows of a tab-separated text, header first; blank lines are skipped.
+std::vector<std::vector<std::string>> tsvRows(const std::string &tsv);
+
+// What the page states about the cross-validation, read from its files.
+struct CrossValidationFacts {
+    bool given = false;
+    std::string folder;
+    std::vector<std::string> ws;     // the grid's w values, in grid order
+    std::size_t lambdasPerW = 0;     // the most lambda values of one w
+    bool lambdaGridPerW = false;     // each w has its own lambda values (-lambda auto)
+    int repetitions = 0;             // from the out-of-fold predictions
+    int folds = 0;
+    bool pointKnown = false;         // the model's point was named (-choice) and found
+    std::string choice;              // "min" or "1se", or empty
+    std::string w, lambda;           // the model's point, as cv_summary.tsv writes it
+    std::string pointError, pointStdError;
+    bool atMinPoint = false;         // the out-of-fold files describe the model's point
+    bool nested = false;
+    int outerFolds = 0;
+    std::string nestedMean, nestedStdError;
+    std::vector<std::vector<long>> confusion;  // at the min point, [true][predicted], when read
+};
+
+// Reads the facts from the files; `choice` names the rule that picked the
+// model's point ("" when not given). Never fails: what is missing stays unset.
+CrossValidationFacts crossValidationFacts(const CrossValidationFiles &cv, const std::string &choice,
+                                          const ClassNames &classes);
+
+// Balanced accuracy of a confusion matrix: the mean recall of the classes
+// that have samples; NaN when none has.
+double balancedAccuracy(const std::vector<std::vector<long>> &confusion);
+
+// The taxa with a nonzero coefficient of some class.
+int selectedTaxonCount(const Coefficients &model);
 
 // What report.html shows.
 struct HtmlReport {
+    const std::string &version;
     const std::string &modelFile;
     const std::string &dataDir;
-    const SampleNames &samples;
+    const SampleNames &trainingSamples;  // the data folder's samples, with their classes
+    const SampleNames &samples;          // the predicted samples
+    bool newSamples;                     // the predicted samples are not the training ones
     const ClassNames &classes;
     const FeatureNames &features;
+    const Coefficients &model;
     const std::vector<SamplePrediction> &predictions;
-    const std::vector<RankedTaxon> &taxa;
     const std::vector<Clade> &clades;
     const TreeView &tree;
     const std::string &treeSvg;
     const CrossValidationFiles *cv;  // null without -cv
+    const std::string &choice;       // -choice, or empty
 };
 
-// Rows per class in the page's tables of taxa and clades; the .tsv files have all.
-constexpr std::size_t kHtmlRowsPerClass = 50;
+// The methods paragraph: what the run did, in sentences to paste into a paper.
+std::string methodsText(const HtmlReport &report, const CrossValidationFacts &cv);
 
-// report.html: one self-contained page, inline CSS and SVG, no script.
+// report.html: one self-contained page (inline CSS, SVG and a small script
+// for sorting, filtering and copying; no file from elsewhere).
 void writeHtmlReport(std::ostream &out, const HtmlReport &report);
 
 #endif

@@ -352,3 +352,18 @@ double majorityClassError(const Data &all)
         return std::numeric_limits<double>::quiet_NaN();
     return 1.0 - static_cast<double>(*std::max_element(members.begin(), members.end())) / all.N;
 }
+
+std::string choicesNote(const CvSummary &summary)
+{
+    if (summary.points.empty())
+        return "";
+    std::ostringstream note;
+    for (const auto &[name, index] : {std::pair<const char *, int>{"min", summary.minPoint},
+                                      std::pair<const char *, int>{"1se", summary.oneSePoint}}) {
+        const PointSummary &point = summary.points[index];
+        note << "chosen (" << name << "): w " << shortestText(point.w) << ", lambda "
+             << shortestText(point.lambda) << ", cross-validation error " << point.meanError
+             << " (standard error " << static_cast<float>(point.stdError) << ")\n";
+    }
+    return note.str();
+}

@@ -67,6 +67,8 @@ CvSummary summarise(const Testing &run);
 std::string shortestText(float value);
 
 std::string summaryTable(const CvSummary &summary);
+// Two lines naming the min and the 1se points with their mean and standard error.
+std::string choicesNote(const CvSummary &summary);
 // One "warning: ..." line for each choice (min, then 1se) and axis (lambda,
 // then w) along which the least mean error is reached at the choice, at an
 // end of the grid, and at no point inside the grid, naming the way to widen it.

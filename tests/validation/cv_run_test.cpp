@@ -231,7 +231,7 @@ TEST(OrvaneCv, ConvergedPathsWriteTheSameLogsOnAnyNumberOfThreads)
     TempDir dir;
     ASSERT_EQ(runCommand(folds + example + " -n 1 -k 3 -s " + dir.path + "sets -seed 3"), (Outcome{0, "", ""}));
     const std::string grid = cv + example + " -t " + t + " -n 1 -k 3 -s " + dir.path +
-                             "sets -w 0.3,1 -lambda 0.05,2,0.5 -r grid -p " + dir.path;
+                             "sets -w 0.3,1 -lambda 0.05,2,0.5 -r grid -v -p " + dir.path;
     const Outcome one = runCommand(grid + "one_ -j 1 -solver converged"),
                   two = runCommand(grid + "two_ -j 2 -solver converged");
     ASSERT_EQ(one.status, 0) << one.err;
@@ -437,6 +437,31 @@ TEST(Plots, CurveTellsEveryWApartWithReadableAxes)
     ASSERT_TRUE(std::regex_search(svg, first, tick));
     EXPECT_EQ(first[1], "0.36"); // the lowest tick: 0.38 less a margin, not 0
     EXPECT_NE(svg.find("always the majority class: 0.45"), std::string::npos);
+    // At most 8 ticks an axis, each of at most 3 significant digits.
+    const std::regex yLabel("text-anchor=\"end\">([^<]*)</text>");
+    const std::regex threeDigits("0|0\\.0*[1-9]{1,3}|[1-9][0-9]{0,2}|[1-9]\\.[0-9]{1,2}|[1-9]e[-+][0-9]+");
+    for (const std::regex &axis : {yLabel, label}) {
+        int ticks = 0;
+        for (auto m = std::sregex_iterator(svg.begin(), svg.end(), axis); m != std::sregex_iterator(); ++m, ticks++) {
+            const std::string value = (*m)[axis.mark_count() == 2 ? 2 : 1];
+            EXPECT_TRUE(std::regex_match(value, threeDigits)) << value;
+        }
+        EXPECT_LE(ticks, 8);
+    }
+    // Grids of their own for each w share one axis of lambda / lambda_max;
+    // the legend's longest line ends inside the drawing.
+    const std::vector<std::vector<float>> gridOfW = {{1.5f, 0.15f, 0.015f}, {0.73f, 0.073f, 0.0073f}};
+    const std::string relative = curveSvg(
+        summarise({0.2f, 0.9f}, gridOfW, std::vector<std::vector<float>>(6, {0.3f, 0.2f}),
+                  std::vector<float>(6, 0.25f), 0),
+        0.5);
+    EXPECT_NE(relative.find(">lambda / lambda_max of each w (log scale)</text>"), std::string::npos);
+    EXPECT_NE(relative.find(">0.01</text>"), std::string::npos);
+    std::smatch width, legend;
+    ASSERT_TRUE(std::regex_search(relative, width, std::regex("width=\"([0-9.]+)\"")));
+    ASSERT_TRUE(std::regex_search(relative, legend, std::regex("x=\"([0-9.]+)\" y=\"[0-9.]+\">(min [^<]*)</text>")));
+    EXPECT_EQ(legend[2], "min (w 0.2, lambda 1.5)");
+    EXPECT_LT(std::stod(legend[1]) + 7.0 * legend[2].length(), std::stod(width[1]));
 
     StudyNames names;
     names.classes = {"a rather long class name", "B"};

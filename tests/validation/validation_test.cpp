@@ -8,10 +8,12 @@
 #include <optional>
 #include <numeric>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 #include "model/Logistic.h"
 #include "tree/messages.h"
+#include "validation/Progress.h"
 #include "validation/Testing.h"
 #include "validation_test_util.h"
 
@@ -298,4 +300,64 @@ TEST(FitQueue, AFailedFitIsRethrownNeverScored)
         EXPECT_THROW(queue.result(3), std::bad_alloc) << jobs;
         EXPECT_EQ(queue.result(5).error, 0.25f) << jobs;
     }
+}
+
+// The per-fit lines of a long run: a line every tenth of a stage's fits when
+// standard error is a file, one line rewritten in place on a terminal, every
+// line with -v; the time left is the time so far scaled by the fits to come,
+// and any other line passes through whole.
+TEST(Progress, TenthsInPlaceAndEveryFit)
+{
+    double now = 0;
+    const auto clock = [&now] { return now; };
+    std::ostringstream tenths;
+    {
+        ProgressLines lines(tenths, ProgressLines::Mode::Tenths, clock);
+        std::ostream out(&lines);
+        for (int n = 1; n <= 20; n++) {
+            now = 3 * n;
+            out << "fit " << n << " of 20 done: w 0.4, lambda 1, repetition 0, fold " << n % 5 << '\n';
+        }
+        out << "warning: kept whole\n";
+        now = 100;
+        out << "outer fit 1 of 2 done\n";
+        now = 3785;
+        out << "outer fit 2 of 2 done" << std::flush;
+    }
+    EXPECT_EQ(tenths.str(), "fits: 1 of 20 done, 0:03 elapsed, about 0:57 left\n"
+                            "fits: 2 of 20 done, 0:06 elapsed, about 0:54 left\n"
+                            "fits: 4 of 20 done, 0:12 elapsed, about 0:48 left\n"
+                            "fits: 6 of 20 done, 0:18 elapsed, about 0:42 left\n"
+                            "fits: 8 of 20 done, 0:24 elapsed, about 0:36 left\n"
+                            "fits: 10 of 20 done, 0:30 elapsed, about 0:30 left\n"
+                            "fits: 12 of 20 done, 0:36 elapsed, about 0:24 left\n"
+                            "fits: 14 of 20 done, 0:42 elapsed, about 0:18 left\n"
+                            "fits: 16 of 20 done, 0:48 elapsed, about 0:12 left\n"
+                            "fits: 18 of 20 done, 0:54 elapsed, about 0:06 left\n"
+                            "fits: 20 of 20 done, 1:00 elapsed\n"
+                            "warning: kept whole\n"
+                            "outer fits: 1 of 2 done, 0:40 elapsed, about 0:40 left\n"
+                            "outer fits: 2 of 2 done, 1:02:05 elapsed\n");
+
+    const std::string fits[] = {"fit 1 of 3 done: w 1, lambda 2, repetition 0, fold 0\n",
+                                "fit 2 of 3 done: w 1, lambda 2, repetition 0, fold 1\n",
+                                "fit 3 of 3 done: w 1, lambda 2, repetition 0, fold 2\n"};
+    std::ostringstream inPlace, every;
+    for (std::ostringstream *shown : {&inPlace, &every}) {
+        now = 0;
+        ProgressLines lines(*shown, shown == &inPlace ? ProgressLines::Mode::InPlace : ProgressLines::Mode::EveryFit,
+                            clock);
+        std::ostream out(&lines);
+        now = 2;
+        out << fits[0] << "warning: between\n";
+        now = 4;
+        out << fits[1];
+        now = 63;
+        out << fits[2];
+    }
+    EXPECT_EQ(inPlace.str(), "\rfits: 1 of 3 done, 0:02 elapsed, about 0:04 left\n"
+                             "warning: between\n"
+                             "\rfits: 2 of 3 done, 0:04 elapsed, about 0:02 left"
+                             "\rfits: 3 of 3 done, 1:03 elapsed" + std::string(17, ' ') + "\n");
+    EXPECT_EQ(every.str(), fits[0] + "warning: between\n" + fits[1] + fits[2]);
 }

@@ -1,0 +1,251 @@
+// What report.html says about a run: the facts read from an Orvane-cv output
+// folder (grid, folds, the model's point, the nested error), the balanced
+// accuracy of a confusion matrix, and the methods paragraph built from them.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "io/text.h"
+#include "report/Report.h"
+
+std::vector<std::vector<std::string>> tsvRows(const std::string &tsv)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::size_t start = 0;
+    while (start < tsv.size()) {
+        std::size_t end = tsv.find('\n', start);
+        if (end == std::string::npos)
+            end = tsv.size();
+        std::string line = tsv.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            rows.push_back(splitFields(line, '\t'));
+        start = end + 1;
+    }
+    return rows;
+}
+
+double balancedAccuracy(const std::vector<std::vector<long>> &confusion)
+{
+    double sum = 0;
+    int classes = 0;
+    for (std::size_t t = 0; t < confusion.size(); t++) {
+        long total = 0;
+        for (const long n : confusion[t])
+            total += n;
+        if (total > 0 && t < confusion[t].size()) {
+            sum += static_cast<double>(confusion[t][t]) / total;
+            classes++;
+        }
+    }
+    return classes > 0 ? sum / classes : std::nan("");
+}
+
+namespace {
+
+// Whether a comma-separated list of choices, such as "min,1se", holds `choice`.
+bool holdsChoice(const std::string &choices, const std::string &choice)
+{
+    for (const std::string &item : splitFields(choices, ','))
+        if (item == choice)
+            return true;
+    return false;
+}
+
+// Grid, the model's point and whether the out-of-fold files describe it, from cv_summary.tsv.
+void readSummary(const std::string &summary, CrossValidationFacts &facts)
+{
+    const auto rows = tsvRows(summary);
+    std::vector<std::vector<std::string>> lambdasOfW;
+    for (std::size_t r = 1; r < rows.size(); r++) {
+        const auto &row = rows[r];
+        if (row.size() < 5)
+            continue;
+        const std::size_t v = std::find(facts.ws.begin(), facts.ws.end(), row[0]) - facts.ws.begin();
+        if (v == facts.ws.size()) {
+            facts.ws.push_back(row[0]);
+            lambdasOfW.emplace_back();
+        }
+        lambdasOfW[v].push_back(row[1]);
+        if (!facts.choice.empty() && holdsChoice(row[4], facts.choice)) {
+            facts.pointKnown = true;
+            facts.w = row[0];
+            facts.lambda = row[1];
+            facts.pointError = row[2];
+            facts.pointStdError = row[3];
+            facts.atMinPoint = holdsChoice(row[4], "min");
+        }
+    }
+    for (const auto &lambdas : lambdasOfW) {
+        facts.lambdasPerW = std::max(facts.lambdasPerW, lambdas.size());
+        facts.lambdaGridPerW = facts.lambdaGridPerW || lambdas != lambdasOfW.front();
+    }
+}
+
+// The outer folds and the "mean" and "std_error" rows of cv_nested.tsv.
+void readNested(const std::string &nested, CrossValidationFacts &facts)
+{
+    for (const auto &row : tsvRows(nested)) {
+        if (row.empty() || row[0] == "repetition")
+            continue;
+        if (row[0] == "mean")
+            facts.nestedMean = row.back();
+        else if (row[0] == "std_error")
+            facts.nestedStdError = row.back();
+        else
+            facts.outerFolds++;
+    }
+    facts.nested = !facts.nestedMean.empty();
+}
+
+// Repetitions and folds: the largest numbers cv_predictions.tsv gives, plus one.
+void readFolds(const std::string &predictions, CrossValidationFacts &facts)
+{
+    const auto rows = tsvRows(predictions);
+    for (std::size_t r = 1; r < rows.size(); r++)
+        if (rows[r].size() >= 3) {
+            facts.repetitions = std::max(facts.repetitions, std::atoi(rows[r][1].c_str()) + 1);
+            facts.folds = std::max(facts.folds, std::atoi(rows[r][2].c_str()) + 1);
+        }
+}
+
+// cv_confusion.tsv by class name, so that its order need not be the model's.
+void readConfusion(const std::string &counts, const ClassNames &classes, CrossValidationFacts &facts)
+{
+    const auto rows = tsvRows(counts);
+    if (rows.empty())
+        return;
+    const auto classOf = [&](const std::string &name) {
+        const auto at = std::find(classes.names.begin(), classes.names.end(), name);
+        return at == classes.names.end() ? -1 : static_cast<int>(at - classes.names.begin());
+    };
+    const std::size_t C = classes.names.size();
+    std::vector<std::vector<long>> confusion(C, std::vector<long>(C, 0));
+    for (std::size_t r = 1; r < rows.size(); r++) {
+        const int t = classOf(rows[r][0]);
+        for (std::size_t c = 1; c < rows[r].size() && c < rows[0].size() && t >= 0; c++) {
+            const int p = classOf(rows[0][c]);
+            if (p < 0)
+                return;  // another study's matrix: better none than a wrong one
+            confusion[t][p] = std::atol(rows[r][c].c_str());
+        }
+        if (t < 0)
+            return;
+    }
+    facts.confusion = confusion;
+}
+
+std::string threeDigits(const std::string &number)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", std::atof(number.c_str()));
+    return text;
+}
+
+std::string listed(const std::vector<std::string> &items)
+{
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); i++)
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    return text;
+}
+
+std::string plural(std::size_t n, const std::string &one, const std::string &many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// "Feces: 4, Skin: 3": each class with its number of training samples.
+std::string classSizes(const HtmlReport &report)
+{
+    std::string text;
+    for (const std::string &name : report.classes.names)
+        text += (text.empty() ? "" : ", ") + name + ": " +
+                std::to_string(std::count(report.trainingSamples.classes.begin(),
+                                          report.trainingSamples.classes.end(), name));
+    return text;
+}
+
+std::string ruleText(const std::string &choice)
+{
+    return choice == "1se" ? "the one-standard-error rule (the largest lambda whose mean error is within "
+                             "one standard error of the least)"
+                           : "the least mean cross-validation error";
+}
+
+// ", in 2 repetitions of 5-fold cross-validation", when the folder tells.
+std::string foldsText(const CrossValidationFacts &cv)
+{
+    if (cv.repetitions == 0)
+        return "";
+    return ", in " + plural(cv.repetitions, "repetition", "repetitions") + " of " + std::to_string(cv.folds) +
+           "-fold cross-validation";
+}
+
+} // namespace
+
+int selectedTaxonCount(const Coefficients &model)
+{
+    int n = 0;
+    for (int j = 0; j < model.nFeatures; j++) {
+        bool any = false;
+        for (int k = 0; k < model.nClasses; k++)
+            any = any || model.at(k, j) != 0.0f;
+        n += any ? 1 : 0;
+    }
+    return n;
+}
+
+CrossValidationFacts crossValidationFacts(const CrossValidationFiles &cv, const std::string &choice,
+                                          const ClassNames &classes)
+{
+    CrossValidationFacts facts;
+    facts.given = true;
+    facts.folder = cv.folder;
+    facts.choice = choice;
+    readSummary(cv.summary, facts);
+    readNested(cv.nested, facts);
+    readFolds(cv.predictions, facts);
+    readConfusion(cv.counts, classes, facts);
+    return facts;
+}
+
+std::string methodsText(const HtmlReport &report, const CrossValidationFacts &cv)
+{
+    std::ostringstream text;
+    const std::size_t nSamples = report.trainingSamples.ids.size();
+    text << "Samples were classified with Orvane " << report.version
+         << ", a multinomial logistic regression whose coefficients are penalised along the phylogenetic "
+            "tree of the taxa (a lasso term for each taxon and a group term for each clade). The training data ("
+         << report.dataDir << ") held " << plural(nSamples, "sample", "samples") << " in "
+         << plural(report.classes.names.size(), "class", "classes") << " (" << classSizes(report) << ") and "
+         << plural(report.features.ids.size(), "taxon", "taxa");
+    if (report.features.hasGrafted) {
+        const auto grafted = std::count(report.features.grafted.begin(), report.features.grafted.end(), true);
+        text << ", " << grafted << " of them placed on the tree by their taxonomy";
+    }
+    text << ".";
+    if (cv.given && cv.pointKnown) {
+        text << " The model was fitted to all training samples at w = " << cv.w << " and lambda = "
+             << threeDigits(cv.lambda) << ", the point chosen by " << ruleText(cv.choice) << " over a grid of "
+             << plural(cv.ws.size(), "value", "values") << " of w (" << listed(cv.ws) << ") and "
+             << plural(cv.lambdasPerW, "value", "values") << " of lambda"
+             << (cv.lambdaGridPerW ? " for each w, each w with a grid of its own" : "") << foldsText(cv)
+             << ".";
+    } else if (cv.given) {
+        text << " A grid of " << plural(cv.ws.size(), "value", "values") << " of w and "
+             << plural(cv.lambdasPerW, "value", "values") << " of lambda was cross-validated" << foldsText(cv)
+             << ".";
+    }
+    if (cv.nested)
+        text << " A nested cross-validation, in which each of " << cv.outerFolds
+             << " outer folds chose w and lambda by cross-validating its own training samples, gave an error of "
+             << threeDigits(cv.nestedMean) << " \u00b1 " << threeDigits(cv.nestedStdError)
+             << " (mean \u00b1 standard error).";
+    text << " The model keeps " << plural(selectedTaxonCount(report.model), "taxon", "taxa")
+         << " with a nonzero coefficient.";
+    return text.str();
+}
