@@ -179,7 +179,7 @@ TEST(OrvaneCv, ThreeThreadsWriteWhatOneWritesByteForByte)
     TempDir dir;
     ASSERT_EQ(runCommand(folds + example + " -n 2 -k 3 -s " + dir.path + "sets -seed 3"), (Outcome{0, "", ""}));
     const std::string command = cv + example + " -t " + t + " -n 2 -k 3 -s " + dir.path +
-                                "sets -w 0,0.5,-1 -lambda 0.05,0.5,5 -r grid -p " + dir.path;
+                                "sets -w 0,0.5,-1 -lambda 0.05,0.5,5 -r grid -v -p " + dir.path;
     const Outcome one = runCommand(command + "one_ -j 1"), three = runCommand(command + "three_ -j 3");
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(three.status, 0);

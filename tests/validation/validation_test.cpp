@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 #include <numeric>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -89,7 +90,7 @@ TEST(OrvaneCv, ExampleFoldsLogEveryFoldAsTheModelScoresIt)
     TempDir dir;
     const std::string x = data + "samples.txt", y = data + "labels.txt", t = data + "tree.tre";
     ASSERT_EQ(runCommand(folds + example + " -n 2 -k 5 -s " + dir.path + "sets -seed 11"), (Outcome{0, "", ""}));
-    const Outcome outcome = runCommand(cv + example + " -t " + t + " -n 2 -k 5 -s " + dir.path + "sets -p " + dir.path + " -r example");
+    const Outcome outcome = runCommand(cv + example + " -t " + t + " -n 2 -k 5 -s " + dir.path + "sets -p " + dir.path + " -r example -v");
     std::ostringstream detailed, average, result, progress; // every fold refitted here from the sets files
     detailed << "xFileName:\t" << x << "\nyFileName:\t" << y << "\ntFileName:\t" << t
              << "\nNTests:\t2\nKFold:\t5\nW\tLambda\ti\tj\terror\n";
@@ -107,7 +108,15 @@ TEST(OrvaneCv, ExampleFoldsLogEveryFoldAsTheModelScoresIt)
             detailed << "0.4\t1\t" << i << '\t' << j << '\t' << error << '\n';
             progress << "fit " << i * 5 + j + 1 << " of 10 done: w 0.4, lambda 1, repetition " << i << ", fold " << j << '\n';
         }
-    EXPECT_EQ(outcome, (Outcome{0, fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir), progress.str()}));
+    // -v: a line per fit, then the two choices, here the one point of the grid.
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir));
+    std::ostringstream mean;
+    mean << sum / 10.0f;
+    const std::string chosen = ": w 0.4, lambda 1, cross-validation error " + mean.str() + " \\(standard error [0-9.e-]+\\)\n";
+    EXPECT_TRUE(std::regex_match(outcome.err, std::regex(std::regex_replace(progress.str(), std::regex("[.()]"), "\\$&") +
+                                                         "chosen \\(min\\)" + chosen + "chosen \\(1se\\)" + chosen)))
+        << outcome.err;
     average << "0.4\t1\t" << sum / 10.0f << '\n';
     detailed << "Avr:\t" << average.str() << "Best Lambda:\t" << average.str();
     result << "example\t0.4\t" << std::min(sum / 10.0f, 1.0f) << '\n';
@@ -149,7 +158,7 @@ TEST(OrvaneCv, AcceptsSoundSetsAndRejectsUnsoundInputsBeforeWritingAnyLog)
     }
     TempDir dir; // blocks in any order, carriage returns and no final newline are sound
     writeFile(dir.path + "sets0.txt", "# two folds\r\n> 1\r\n1 3\r\n0 2\r\n> 0\r\n0 2\r\n1 3");
-    EXPECT_EQ(runCommand(tiny + " -s " + dir.path + "sets -p " + dir.path + " -w 0.2 -lambda 0.5,2"),
+    EXPECT_EQ(runCommand(tiny + " -s " + dir.path + "sets -p " + dir.path + " -w 0.2 -lambda 0.5,2 -v"),
               (Outcome{0, fill("1\n{dir}log_detailed.txt\n1\ni 0\n1\ni 0\n", dir),
                        "fit 1 of 4 done: w 0.2, lambda 0.5, repetition 0, fold 0\n"
                        "fit 2 of 4 done: w 0.2, lambda 0.5, repetition 0, fold 1\n"
@@ -158,7 +167,9 @@ TEST(OrvaneCv, AcceptsSoundSetsAndRejectsUnsoundInputsBeforeWritingAnyLog)
                        "warning: the min choice (w 0.2, lambda 0.5) is the grid's smallest lambda and no lambda "
                        "inside the grid does as well: try lambda below 0.5\n"
                        "warning: the 1se choice (w 0.2, lambda 0.5) is the grid's smallest lambda and no lambda "
-                       "inside the grid does as well: try lambda below 0.5\n"}));
+                       "inside the grid does as well: try lambda below 0.5\n"
+                       "chosen (min): w 0.2, lambda 0.5, cross-validation error 0 (standard error 0)\n"
+                       "chosen (1se): w 0.2, lambda 0.5, cross-validation error 0 (standard error 0)\n"}));
 }
 
 TEST(OrvaneFolds, FixedSeedGivesPinnedStratifiedFilesAndTooManyFoldsAreRefused)
