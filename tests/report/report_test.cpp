@@ -165,9 +165,15 @@ TEST(TreeDrawing, AnyTreeFitsTheBoundWithItsLabels)
     // Every leaf selected, with both signs: groups collapse, their lanes mixed.
     for (int j = 0; j < 2 * n; j++)
         beta[j] = j % 3 ? 1.0f : -1.0f;
+    // The 50 strongest tips (of 20,000 selected) keep their labels: their clades open first.
+    for (int i = 0; i < 50; i++)
+        beta[n + 398 * i + 1] = 2.0f + i / 100.0f;
     const std::string dense = draw(tree, "dense.svg");
     EXPECT_NE(dense.find("only the subtree of those tips is drawn, its largest groups collapsed to fit"),
               std::string::npos);
+    for (int i = 0; i < 50; i++)
+        EXPECT_NE(dense.find(">p__F (ASV&lt;" + std::to_string(398 * i + 1) + "&gt;&amp;)</text>"), std::string::npos)
+            << i;
 
     // A thousand tips with a few selected: the rest collapse into wedges counting their tips.
     std::fill(beta.begin(), beta.end(), 0.0f);
