@@ -312,7 +312,7 @@ TEST(OrvaneCv, KilledRunLeavesNoLineInTheLogs)
     const std::string d = dir.path;
     for (const std::string prefix : {"", "new_"}) {
         const pid_t child = start({cv, "-d", d + "samples.txt", "-l", d + "labels.txt", "-t", d + "tree.tre", "-n",
-                                   "1", "-k", "3", "-s", d + "sets", "-p", d + prefix, "-w", "0.5", "-lambda", lambdas},
+                                   "1", "-k", "3", "-s", d + "sets", "-p", d + prefix, "-w", "0.5", "-lambda", lambdas, "-v"},
                                   err);
         ASSERT_GT(child, 0);
         for (int waited = 0; waited < 60000 && readFile(err).find("fit 2 of") == std::string::npos; waited++)
