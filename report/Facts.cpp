@@ -28,6 +28,13 @@ std::vector<std::vector<std::string>> tsvRows(const std::string &tsv)
     return rows;
 }
 
+std::string threeDigits(const std::string &number)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", std::atof(number.c_str()));
+    return text;
+}
+
 double balancedAccuracy(const std::vector<std::vector<long>> &confusion)
 {
     double sum = 0;
@@ -136,13 +143,6 @@ void readConfusion(const std::string &counts, const ClassNames &classes, CrossVa
             return;
     }
     facts.confusion = confusion;
-}
-
-std::string threeDigits(const std::string &number)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3g", std::atof(number.c_str()));
-    return text;
 }
 
 std::string listed(const std::vector<std::string> &items)

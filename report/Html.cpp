@@ -30,7 +30,7 @@ const char *const kStyle =
     ".fact{border:1px solid #ddd;border-radius:4px;padding:.6em .8em;background:#fafafa}"
     ".fact b{display:block;font-size:1.6em;margin:.15em 0}.fact.key{border-color:#1f77b4;background:#eef4fb}"
     ".warn{color:#8a4b00}#methods-text{background:#fafafa;border-left:3px solid #1f77b4;padding:.6em 1em}"
-    "input.filter{margin:.3em 0;padding:.2em .4em;width:20em}nav a{margin-right:1em}";
+    "input.filter{margin:.3em 0;padding:.2em .4em;width:20em}nav a{margin-right:1em}.wide{overflow-x:auto}";
 
 // Sorting by a column's header, filtering by a box above the table, and the copy button.
 const char *const kScript =
@@ -71,13 +71,6 @@ std::string general(double value)
     return text;
 }
 
-std::string threeDigits(const std::string &number)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3g", std::atof(number.c_str()));
-    return text;
-}
-
 // An SVG file's content for inline use: without its XML declaration.
 std::string inlineSvg(const std::string &svg)
 {
@@ -101,7 +94,7 @@ void openTable(std::ostream &out, const std::string &id, const std::vector<std::
 {
     out << "<div><input class=\"filter\" type=\"search\" placeholder=\"Filter rows\" data-table=\"" << id
         << "\"> <span class=\"note\" id=\"" << id << "-count\">" << rows << " rows</span></div>\n"
-        << "<table class=\"sortable\" id=\"" << id << "\">\n<thead><tr>";
+        << "<div class=\"wide\"><table class=\"sortable\" id=\"" << id << "\">\n<thead><tr>";
     for (std::size_t c = 0; c < headers.size(); c++)
         out << (c < numeric.size() && numeric[c] ? "<th class=\"num\">" : "<th>") << xmlText(headers[c]) << "</th>";
     out << "</tr></thead>\n<tbody>\n";
@@ -109,7 +102,7 @@ void openTable(std::ostream &out, const std::string &id, const std::vector<std::
 
 void closeTable(std::ostream &out)
 {
-    out << "</tbody>\n</table>\n";
+    out << "</tbody>\n</table></div>\n";
 }
 
 // The rank a level's prefix names ("g__Bacteroides": genus), or "" without one.

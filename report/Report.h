@@ -137,6 +137,9 @@ struct CrossValidationFacts {
 CrossValidationFacts crossValidationFacts(const CrossValidationFiles &cv, const std::string &choice,
                                           const ClassNames &classes);
 
+// A number written in a file, shown with three significant digits.
+std::string threeDigits(const std::string &number);
+
 // Balanced accuracy of a confusion matrix: the mean recall of the classes
 // that have samples; NaN when none has.
 double balancedAccuracy(const std::vector<std::vector<long>> &confusion);
