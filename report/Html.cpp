@@ -201,7 +201,7 @@ void writeTaxaTable(std::ostream &out, const HtmlReport &report, const std::vect
     std::vector<std::string> headers;
     std::vector<bool> numeric;
     if (!two)
-        headers.push_back("class"), numeric.push_back(false);
+        headers.push_back("for class"), numeric.push_back(false);
     headers.push_back("feature"), numeric.push_back(false);
     for (const std::string &level : levels)
         headers.push_back(level), numeric.push_back(false);
@@ -294,7 +294,7 @@ void writeCladeTable(std::ostream &out, const HtmlReport &report, const std::vec
     std::vector<std::string> headers = {"node", "label", "leaves", "nonzero", "norm"};
     std::vector<bool> numeric = {false, false, true, true, true};
     if (!two)
-        headers.insert(headers.begin(), "class"), numeric.insert(numeric.begin(), false);
+        headers.insert(headers.begin(), "for class"), numeric.insert(numeric.begin(), false);
     if (taxonomy)
         headers.push_back("taxonomy"), numeric.push_back(false);
     openTable(out, "clade-table", headers, numeric, clades.size());
