@@ -2,8 +2,8 @@
 // lambda values from the shell. Every input is checked, then read once, before
 // the first fold is fitted; the harness's progress lines are the only standard
 // output. The logs gain the whole run at its end, and the summary, the
-// out-of-fold predictions, the confusion matrix and two plots are written
-// beside them.
+// out-of-fold predictions and class probabilities, the confusion matrix and
+// two plots are written beside them.
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -46,8 +46,8 @@ const char *const usage =
     "Repeated K-fold cross-validation of the tree-regularised model over a grid of\n"
     "w and lambda values. Repetition i reads its folds from SETS_PREFIXi.txt\n"
     "(written by Orvane-folds). Beside the logs it writes LOG_PREFIXcv_summary.tsv,\n"
-    "LOG_PREFIXcv_predictions.tsv, LOG_PREFIXcv_confusion.tsv, LOG_PREFIXcv_curve.svg\n"
-    "and LOG_PREFIXcv_confusion.svg.\n"
+    "LOG_PREFIXcv_predictions.tsv, LOG_PREFIXcv_probabilities.tsv,\n"
+    "LOG_PREFIXcv_confusion.tsv, LOG_PREFIXcv_curve.svg and LOG_PREFIXcv_confusion.svg.\n"
     "\n"
     "-d\t\tSample table.\n"
     "-l\t\tClass labels file.\n"
@@ -272,7 +272,7 @@ std::string pointName(const CvSummary &summary)
 }
 
 // Writes the summary, the predictions and confusion matrix at the point of
-// least mean error, and the two plots: all five files whole, or none.
+// least mean error, and the two plots: all six files whole, or none.
 std::string writeRunFiles(const Testing &search, const CvSummary &summary, const Data &all,
                           const StudyNames &names, const std::string &logPrefix,
                           const NestedResult *nested)
@@ -281,6 +281,7 @@ std::string writeRunFiles(const Testing &search, const CvSummary &summary, const
     std::vector<std::pair<std::string, std::string>> files = {
         {"cv_summary.tsv", summaryTable(summary)},
         {"cv_predictions.tsv", predictionsTable(search, summary.minPoint, all, names)},
+        {"cv_probabilities.tsv", probabilitiesTable(search, summary.minPoint, all, names)},
         {"cv_confusion.tsv", confusionTable(counts, names)},
         {"cv_curve.svg", curveSvg(summary, majorityClassError(all))},
         {"cv_confusion.svg", confusionSvg(counts, names, pointName(summary))},

@@ -211,7 +211,8 @@ std::string readCrossValidation(const std::string &dir, CrossValidationFiles &cv
                                                             {"cv_confusion.svg", &cv.confusion},
                                                             {"cv_confusion.tsv", &cv.counts},
                                                             {"cv_predictions.tsv", &cv.predictions},
-                                                            {"cv_selection.tsv", &cv.selection}};
+                                                            {"cv_selection.tsv", &cv.selection},
+                                                            {"cv_probabilities.tsv", &cv.probabilities}};
     for (const auto &[name, content] : files) {
         const std::string path = inFolder(dir, name);
         bool found = false;

@@ -1,10 +1,12 @@
 // What report.html says about a run: the facts read from an Orvane-cv output
 // folder (grid, folds, the model's point, the nested error), the balanced
-// accuracy of a confusion matrix, and the methods paragraph built from them.
+// accuracy of a confusion matrix, the ROC curves and their area for two
+// classes, and the methods paragraph built from them.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 
 #include "io/text.h"
@@ -51,7 +53,71 @@ double balancedAccuracy(const std::vector<std::vector<long>> &confusion)
     return classes > 0 ? sum / classes : std::nan("");
 }
 
+double rocArea(const std::vector<double> &positives, const std::vector<double> &negatives)
+{
+    if (positives.empty() || negatives.empty())
+        return std::nan("");
+    double wins = 0;
+    for (const double p : positives)
+        for (const double n : negatives)
+            wins += p > n ? 1.0 : p == n ? 0.5 : 0.0;
+    return wins / (static_cast<double>(positives.size()) * negatives.size());
+}
+
+RocCurve rocCurve(const std::vector<double> &positives, const std::vector<double> &negatives)
+{
+    RocCurve curve{{{0.0, 0.0}}, rocArea(positives, negatives)};
+    if (positives.empty() || negatives.empty())
+        return curve;
+    std::vector<std::pair<double, bool>> scored; // (score, positive)
+    for (const double p : positives)
+        scored.push_back({p, true});
+    for (const double n : negatives)
+        scored.push_back({n, false});
+    std::sort(scored.begin(), scored.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    std::size_t truePositives = 0, falsePositives = 0;
+    for (std::size_t i = 0; i < scored.size(); i++) {
+        (scored[i].second ? truePositives : falsePositives)++;
+        if (i + 1 == scored.size() || scored[i + 1].first != scored[i].first)
+            curve.points.push_back({static_cast<double>(falsePositives) / negatives.size(),
+                                    static_cast<double>(truePositives) / positives.size()});
+    }
+    return curve;
+}
+
+double meanRocArea(const std::vector<RocCurve> &curves)
+{
+    if (curves.empty())
+        return std::nan("");
+    double sum = 0;
+    for (const RocCurve &curve : curves)
+        sum += curve.area;
+    return sum / curves.size();
+}
+
 namespace {
+
+// Two classes: each repetition's ROC curve from cv_probabilities.tsv, whose
+// class columns must be the model's classes in its order.
+void readProbabilities(const std::string &probabilities, const ClassNames &classes, CrossValidationFacts &facts)
+{
+    const auto rows = tsvRows(probabilities);
+    if (classes.names.size() != 2 || rows.empty() || rows[0].size() != 6 || rows[0][4] != classes.names[0] ||
+        rows[0][5] != classes.names[1])
+        return;
+    std::map<int, std::pair<std::vector<double>, std::vector<double>>> byRepetition; // positives, negatives
+    for (std::size_t r = 1; r < rows.size(); r++) {
+        const auto &row = rows[r];
+        if (row.size() != 6 || (row[3] != classes.names[0] && row[3] != classes.names[1]))
+            return;  // another study's file: better no curve than a wrong one
+        auto &scores = byRepetition[std::atoi(row[1].c_str())];
+        (row[3] == classes.names[1] ? scores.first : scores.second).push_back(std::atof(row[5].c_str()));
+    }
+    for (const auto &[repetition, scores] : byRepetition)
+        if (!scores.first.empty() && !scores.second.empty())
+            facts.roc.push_back(rocCurve(scores.first, scores.second));
+    facts.positiveClass = classes.names[1];
+}
 
 // Whether a comma-separated list of choices, such as "min,1se", holds `choice`.
 bool holdsChoice(const std::string &choices, const std::string &choice)
@@ -210,6 +276,7 @@ CrossValidationFacts crossValidationFacts(const CrossValidationFiles &cv, const 
     readNested(cv.nested, facts);
     readFolds(cv.predictions, facts);
     readConfusion(cv.counts, classes, facts);
+    readProbabilities(cv.probabilities, classes, facts);
     return facts;
 }
 

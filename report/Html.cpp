@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <map>
 #include <ostream>
+#include <sstream>
 
 #include "io/text.h"
 #include "report/Report.h"
@@ -414,6 +415,40 @@ void errorFact(std::ostream &out, const CrossValidationFacts &cv)
              true);
 }
 
+// A small drawing of the ROC curves, one line per repetition, over the diagonal of chance.
+std::string rocSvg(const std::vector<RocCurve> &curves)
+{
+    const double left = 38, top = 8, side = 150;
+    std::ostringstream svg;
+    svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"200\" height=\"198\" font-family=\"sans-serif\" "
+           "font-size=\"11\"><rect x=\""
+        << left << "\" y=\"" << top << "\" width=\"" << side << "\" height=\"" << side
+        << "\" fill=\"white\" stroke=\"#999\"/><line x1=\"" << left << "\" y1=\"" << top + side << "\" x2=\""
+        << left + side << "\" y2=\"" << top << "\" stroke=\"#bbb\" stroke-dasharray=\"4 3\"/>";
+    for (const RocCurve &curve : curves) {
+        svg << "<polyline fill=\"none\" stroke=\"#1f77b4\" stroke-opacity=\"0.7\" stroke-width=\"1.5\" points=\"";
+        for (const auto &[falseRate, trueRate] : curve.points)
+            svg << fixed(left + falseRate * side, 1) << ',' << fixed(top + (1 - trueRate) * side, 1) << ' ';
+        svg << "\"/>";
+    }
+    svg << "<text x=\"" << left << "\" y=\"" << top + side + 13 << "\" text-anchor=\"middle\">0</text><text x=\""
+        << left + side << "\" y=\"" << top + side + 13 << "\" text-anchor=\"middle\">1</text><text x=\""
+        << left - 4 << "\" y=\"" << top + 10 << "\" text-anchor=\"end\">1</text><text x=\"" << left + side / 2
+        << "\" y=\"" << top + side + 28 << "\" text-anchor=\"middle\">false positive rate</text>"
+        << "<text transform=\"translate(" << left - 14 << ' ' << top + side / 2
+        << ") rotate(-90)\" text-anchor=\"middle\">true positive rate</text></svg>";
+    return svg.str();
+}
+
+// Two classes: the mean area under the repetitions' ROC curves, with the curves.
+void rocFact(std::ostream &out, const CrossValidationFacts &cv)
+{
+    out << "<div class=\"fact\">AUC (" << xmlText(cv.positiveClass) << " positive)<b>"
+        << fixed(meanRocArea(cv.roc), 3) << "</b><span class=\"note\">out-of-fold at the model's point; the mean "
+        << "of the " << cv.roc.size() << " repetitions' areas (ties count half), one curve each</span>"
+        << rocSvg(cv.roc) << "</div>\n";
+}
+
 void writeSummary(std::ostream &out, const HtmlReport &report, const CrossValidationFacts &cv,
                   const std::vector<Clade> &clades)
 {
@@ -427,6 +462,8 @@ void writeSummary(std::ostream &out, const HtmlReport &report, const CrossValida
     if (cv.atMinPoint && !cv.confusion.empty())
         fact(out, "Balanced accuracy", fixed(balancedAccuracy(cv.confusion), 3),
              "mean recall of the classes, out-of-fold at the model's point");
+    if (cv.atMinPoint && !cv.roc.empty())
+        rocFact(out, cv);
     const int taxa = selectedTaxonCount(report.model);
     fact(out, "Kept", std::to_string(taxa) + " taxa, " + std::to_string(keptClades(clades)) + " clades",
          "of " + std::to_string(report.features.ids.size()) + " taxa: nonzero coefficients, clades below the root");

@@ -7,6 +7,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "io/names.h"
@@ -107,10 +108,25 @@ struct CrossValidationFiles {
     std::string counts;       // cv_confusion.tsv
     std::string predictions;  // cv_predictions.tsv
     std::string selection;    // cv_selection.tsv
+    std::string probabilities; // cv_probabilities.tsv
 };
 
 // The rows of a tab-separated text, header first; blank lines are skipped.
 std::vector<std::vector<std::string>> tsvRows(const std::string &tsv);
+
+// Area under the ROC curve: the share of (positive, negative) pairs in which
+// the positive has the higher score, ties counted half; NaN without a pair.
+double rocArea(const std::vector<double> &positives, const std::vector<double> &negatives);
+
+struct RocCurve {
+    std::vector<std::pair<double, double>> points; // (false, true positive rate), from (0, 0) to (1, 1)
+    double area;
+};
+// The curve through every threshold, from the highest score down; samples
+// of equal score enter together (a diagonal step).
+RocCurve rocCurve(const std::vector<double> &positives, const std::vector<double> &negatives);
+// The mean area of the curves; NaN without any.
+double meanRocArea(const std::vector<RocCurve> &curves);
 
 // What the page states about the cross-validation, read from its files.
 struct CrossValidationFacts {
@@ -130,6 +146,10 @@ struct CrossValidationFacts {
     int outerFolds = 0;
     std::string nestedMean, nestedStdError;
     std::vector<std::vector<long>> confusion;  // at the min point, [true][predicted], when read
+    // Two classes: the ROC curve of each repetition at the min point, the
+    // second class counted as positive and scored by its probability.
+    std::string positiveClass;
+    std::vector<RocCurve> roc;
 };
 
 // Reads the facts from the files; `choice` names the rule that picked the

@@ -24,6 +24,9 @@ struct FitTask {
 struct FitResult {
     float error = 0.0f;
     std::vector<int> predicted; // class of each held-out sample, in ascending line order
+    // The score of each class for each held-out sample (sample-major, in the
+    // order of `predicted`): what the class probabilities are computed from.
+    std::vector<float> scores;
 };
 
 class FitQueue {

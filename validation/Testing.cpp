@@ -165,6 +165,23 @@ void Testing::readFolds()
         }
 }
 
+namespace {
+
+// The score of every class for each of `lines` (ascending, as TestRows
+// takes them), sample-major; the fit itself is not touched.
+std::vector<float> heldOutScores(const Logistic &model, const Data &all, const std::vector<int> &lines)
+{
+    const std::vector<char> finite = model.finiteClasses();
+    std::vector<float> scores;
+    scores.reserve(lines.size() * static_cast<std::size_t>(model.nClasses));
+    for (const int i : lines)
+        for (int k = 0; k < model.nClasses; k++)
+            scores.push_back(model.classScore(all, i, k, finite[k]));
+    return scores;
+}
+
+} // namespace
+
 FitResult Testing::fitFold(const FitTask &task) const
 {
     const int f = task.repetition * KFold + task.fold;
@@ -175,6 +192,7 @@ FitResult Testing::fitFold(const FitTask &task) const
     model.Learn(task.w);
     FitResult result;
     result.error = model.TestRows(*all, testLines[f], result.predicted);
+    result.scores = heldOutScores(model, *all, testLines[f]);
     model.del();
     return result;
 }
@@ -198,6 +216,7 @@ FitResult Testing::fitPath(const FitTask &task, std::size_t perW)
                                                (static_cast<std::size_t>(order[n]) * NTests + task.repetition) * KFold +
                                                task.fold;
                          fits[t].error = model.TestRows(*all, testLines[f], fits[t].predicted);
+                         fits[t].scores = heldOutScores(model, *all, testLines[f]);
                          gaps[t] = result.gap;
                      });
     model.del();

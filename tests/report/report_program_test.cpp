@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <regex>
 #include <sstream>
 
 #include "../test_support.h"
@@ -327,4 +328,38 @@ TEST_F(Report, MethodsParagraphFollowsTheRunsSettings)
     // The summary comes first and gives the error to publish.
     EXPECT_EQ(page.find("<section id=\"summary\">"), page.find("<section"));
     EXPECT_NE(page.find("<b>" + mean + " \u00b1 " + stdError + "</b>"), std::string::npos);
+}
+
+// Two classes: the summary shows the mean of the repetitions' ROC areas from
+// the out-of-fold probabilities, with one curve each. Repetition 0: skin
+// 0.9, 0.4 against gut 0.4, 0.2 (3.5 of 4 pairs); repetition 1: 0.8, 0.3
+// against 0.7, 0.1 (3 of 4); the mean is 0.8125.
+TEST_F(Report, TwoClassesShowTheAreaUnderTheRocCurves)
+{
+    writeFile(dir / "dir/classes.tsv", "class\tname\n1\tgut\n2\tskin\n");
+    writeFile(dir / "dir/labels.txt", ">gut\n1 2\n>skin\n3 4\n");
+    writeFile(dir / "dir/samples.tsv", "line\tsample-id\tclass\n1\tS1\tgut\n2\tS2\tgut\n3\tS3\tskin\n4\tS4\tskin\n");
+    writeFile(dir / "dir/samples.txt", "1 8 2 0 0\n2 6 1 1 0\n3 0 1 7 2\n4 1 0 6 3\n");
+    writeFile(dir / "model2.txt", "2 4\n1 0 -0.5 -1\n-1 0 2 0\n");
+    fs::create_directory(dir / "roc");
+    writeFile(dir / "roc/cv_summary.tsv", "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n0.5\t1\t0.25\t0.1\tmin,1se\t-\n");
+    const std::string probabilities = "sample-id\trepetition\tfold\ttrue_class\tgut\tskin\n"
+                                      "S1\t0\t0\tgut\t0.6\t0.4\nS2\t0\t1\tgut\t0.8\t0.2\n"
+                                      "S3\t0\t0\tskin\t0.1\t0.9\nS4\t0\t1\tskin\t0.6\t0.4\n"
+                                      "S1\t1\t1\tgut\t0.3\t0.7\nS2\t1\t0\tgut\t0.9\t0.1\n"
+                                      "S3\t1\t0\tskin\t0.2\t0.8\nS4\t1\t1\tskin\t0.7\t0.3\n";
+    writeFile(dir / "roc/cv_probabilities.tsv", probabilities);
+    ASSERT_EQ(report("-data dir -c model2.txt -o out -cv roc -choice min").status, 0);
+    const std::string page = readFile(dir / "out/report.html");
+    EXPECT_NE(page.find("AUC (skin positive)<b>0.812</b>"), std::string::npos);
+    EXPECT_NE(page.find("points=\"38.0,158.0 38.0,83.0 113.0,8.0 188.0,8.0 \""), std::string::npos);
+    EXPECT_NE(page.find("points=\"38.0,158.0 38.0,83.0 113.0,83.0 113.0,8.0 188.0,8.0 \""), std::string::npos);
+    // The files are taken at the min point: a 1se model gets no area, nor does a file of other classes.
+    writeFile(dir / "roc/cv_summary.tsv", "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n"
+                                          "0.5\t1\t0.25\t0.1\tmin\t-\n0.5\t2\t0.3\t0.1\t1se\t-\n");
+    ASSERT_EQ(report("-data dir -c model2.txt -o out -cv roc -choice 1se").status, 0);
+    EXPECT_EQ(readFile(dir / "out/report.html").find("AUC"), std::string::npos);
+    writeFile(dir / "roc/cv_probabilities.tsv", std::regex_replace(probabilities, std::regex("skin"), "soil"));
+    ASSERT_EQ(report("-data dir -c model2.txt -o out -cv roc -choice min").status, 0);
+    EXPECT_EQ(readFile(dir / "out/report.html").find("AUC"), std::string::npos);
 }

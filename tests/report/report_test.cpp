@@ -2,6 +2,7 @@
 // the tree drawing's bound on a 20,000-tip tree, and a 10,000-level tree on a small stack.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 
 #include "report/Report.h"
@@ -50,6 +51,22 @@ TEST(Softmax, HandComputedAndSafeFromOverflow)
     const std::vector<double> low = softmax({-1000.0f, -1000.0f, -1000.0f});
     for (const double p : low)
         EXPECT_NEAR(p, 1.0 / 3, 1e-15);
+}
+
+// Positives 0.9, 0.4 against negatives 0.4, 0.2: three pairs won and one
+// tie, 3.5 of 4; the tie is one diagonal step of the curve.
+TEST(Roc, HandWorkedAreaAndCurveWithATie)
+{
+    EXPECT_EQ(rocArea({0.9, 0.4}, {0.4, 0.2}), 0.875);
+    const RocCurve curve = rocCurve({0.4, 0.9}, {0.2, 0.4});
+    EXPECT_EQ(curve.area, 0.875);
+    EXPECT_EQ(curve.points, (std::vector<std::pair<double, double>>{{0, 0}, {0, 0.5}, {0.5, 1}, {1, 1}}));
+    // Perfectly ordered, perfectly reversed, all tied; none without both classes.
+    EXPECT_EQ(rocArea({3, 2}, {1}), 1.0);
+    EXPECT_EQ(rocArea({1}, {3, 2}), 0.0);
+    EXPECT_EQ(rocArea({1, 1}, {1, 1, 1}), 0.5);
+    EXPECT_TRUE(std::isnan(rocArea({}, {1})));
+    EXPECT_EQ(meanRocArea({curve, rocCurve({0.8, 0.3}, {0.7, 0.1})}), (0.875 + 0.75) / 2);
 }
 
 TEST(Taxa, ByClassThenMagnitudeThenColumn)

@@ -144,6 +144,20 @@ TEST(OrvaneCv, PredictionsConfusionAndPlotsUseTheStudysNames)
                                                          "0.4\t1\t1\t0\tmin,1se\t-\n");
     EXPECT_EQ(readFile(dir.path + "out_cv_confusion.tsv"), "true\\predicted\t1\t2\n1\t0\t0\n2\t8\t0\n");
     EXPECT_EQ(linesOf(readFile(dir.path + "out_cv_predictions.tsv"))[1], "3\t0\t0\t2\t1");
+    // The probabilities follow the predictions row by row: the same first
+    // columns, a sum of 1, and the predicted class A the likelier. The
+    // repetitions share their folds, so they give the same numbers.
+    const std::vector<std::string> predicted = linesOf(readFile(dir.path + "out_cv_predictions.tsv")),
+                                    probable = linesOf(readFile(dir.path + "out_cv_probabilities.tsv"));
+    ASSERT_EQ(probable.size(), 9u);
+    EXPECT_EQ(probable[0], "line\trepetition\tfold\ttrue_class\t1\t2");
+    for (std::size_t r = 1; r < probable.size(); r++) {
+        EXPECT_EQ(probable[r].substr(0, 8), predicted[r].substr(0, 8));
+        const double a = std::stod(probable[r].substr(8)), b = std::stod(probable[r].substr(probable[r].rfind('\t')));
+        EXPECT_NEAR(a + b, 1.0, 1e-8);
+        EXPECT_GT(a, b);
+        EXPECT_EQ(probable[r].substr(3), probable[r <= 4 ? r + 4 : r - 4].substr(3)) << "the other repetition's";
+    }
 
     // The name files list the classes in another order than the labels file:
     // names are matched by name, never by position.
@@ -185,7 +199,8 @@ TEST(OrvaneCv, ThreeThreadsWriteWhatOneWritesByteForByte)
     EXPECT_EQ(three.status, 0);
     EXPECT_EQ(three.out, std::regex_replace(one.out, std::regex("one_"), "three_"));
     for (const std::string name : {"log_detailed.txt", "log_avr.txt", "log_result.txt", "cv_summary.tsv",
-                                   "cv_predictions.tsv", "cv_confusion.tsv", "cv_curve.svg", "cv_confusion.svg"})
+                                   "cv_predictions.tsv", "cv_probabilities.tsv", "cv_confusion.tsv", "cv_curve.svg",
+                                   "cv_confusion.svg"})
         EXPECT_EQ(readFile(dir.path + "three_" + name), readFile(dir.path + "one_" + name)) << name;
     // Standard error: one progress line per fit, in any order, then the same warnings.
     const auto progress = [](const std::string &err) {
@@ -237,7 +252,7 @@ TEST(OrvaneCv, ConvergedPathsWriteTheSameLogsOnAnyNumberOfThreads)
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(two.out, std::regex_replace(one.out, std::regex("one_"), "two_"));
     for (const std::string name : {"log_detailed.txt", "log_avr.txt", "log_result.txt", "cv_summary.tsv",
-                                   "cv_predictions.tsv", "cv_confusion.tsv", "cv_curve.svg"})
+                                   "cv_predictions.tsv", "cv_probabilities.tsv", "cv_confusion.tsv", "cv_curve.svg"})
         EXPECT_EQ(readFile(dir.path + "two_" + name), readFile(dir.path + "one_" + name)) << name;
     int paths = 0; // 2 w x 3 folds
     for (const std::string &line : linesOf(one.err))
