@@ -47,7 +47,8 @@ const char *const usage =
     "w and lambda values. Repetition i reads its folds from SETS_PREFIXi.txt\n"
     "(written by Orvane-folds). Beside the logs it writes LOG_PREFIXcv_summary.tsv,\n"
     "LOG_PREFIXcv_predictions.tsv, LOG_PREFIXcv_probabilities.tsv,\n"
-    "LOG_PREFIXcv_confusion.tsv, LOG_PREFIXcv_curve.svg and LOG_PREFIXcv_confusion.svg.\n"
+    "LOG_PREFIXcv_confusion.tsv, LOG_PREFIXcv_curve.svg, LOG_PREFIXcv_confusion.svg\n"
+    "and LOG_PREFIXcv_settings.tsv.\n"
     "\n"
     "-d\t\tSample table.\n"
     "-l\t\tClass labels file.\n"
@@ -271,12 +272,41 @@ std::string pointName(const CvSummary &summary)
     return "w " + shortestText(point.w) + ", lambda " + shortestText(point.lambda) + " (min)";
 }
 
+std::string listText(const std::vector<float> &values)
+{
+    std::string text;
+    for (const float value : values)
+        text += (text.empty() ? "" : ",") + shortestText(value);
+    return text;
+}
+
+// What the run was asked to do, one "key<TAB>value" line each, for the
+// report's methods paragraph: only settings the run used.
+std::string settingsTable(const Settings &settings)
+{
+    std::ostringstream out;
+    out << "key\tvalue\nsolver\t" << (settings.converged ? "converged" : "cyclic") << '\n';
+    if (settings.converged)
+        out << "tol\t" << settings.options.tol << '\n';
+    out << "w\t" << listText(settings.ws) << '\n';
+    if (settings.autoLambda)
+        out << "lambda\tauto\nnlambda\t" << settings.nLambda << "\nlambda_ratio\t" << settings.lambdaRatio << '\n';
+    else
+        out << "lambda\t" << listText(settings.lambdas) << '\n';
+    out << "repetitions\t" << settings.repetitions << "\nfolds\t" << settings.folds << '\n';
+    if (settings.innerFolds > 0)
+        out << "nested_inner_folds\t" << settings.innerFolds << "\nnested_seed\t" << settings.seed << '\n';
+    return out.str();
+}
+
 // Writes the summary, the predictions and confusion matrix at the point of
-// least mean error, and the two plots: all six files whole, or none.
+// least mean error, the two plots and the run's settings: all the files
+// whole, or none.
 std::string writeRunFiles(const Testing &search, const CvSummary &summary, const Data &all,
-                          const StudyNames &names, const std::string &logPrefix,
+                          const StudyNames &names, const Settings &settings,
                           const NestedResult *nested)
 {
+    const std::string &logPrefix = settings.logPrefix;
     const std::vector<std::vector<long>> counts = confusionCounts(search, summary.minPoint, all);
     std::vector<std::pair<std::string, std::string>> files = {
         {"cv_summary.tsv", summaryTable(summary)},
@@ -285,6 +315,7 @@ std::string writeRunFiles(const Testing &search, const CvSummary &summary, const
         {"cv_confusion.tsv", confusionTable(counts, names)},
         {"cv_curve.svg", curveSvg(summary, majorityClassError(all))},
         {"cv_confusion.svg", confusionSvg(counts, names, pointName(summary))},
+        {"cv_settings.tsv", settingsTable(settings)},
     };
     if (nested != nullptr)
         files.push_back({"cv_nested.tsv", nestedTable(*nested)});
@@ -397,7 +428,7 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
             return "interrupted";
         }
         if (message.empty()) {
-            message = writeRunFiles(search, summary, all, names, settings.logPrefix,
+            message = writeRunFiles(search, summary, all, names, settings,
                                     settings.innerFolds > 0 ? &nested : nullptr);
             if (!message.empty())
                 removeRun(marks);

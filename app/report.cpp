@@ -212,7 +212,8 @@ std::string readCrossValidation(const std::string &dir, CrossValidationFiles &cv
                                                             {"cv_confusion.tsv", &cv.counts},
                                                             {"cv_predictions.tsv", &cv.predictions},
                                                             {"cv_selection.tsv", &cv.selection},
-                                                            {"cv_probabilities.tsv", &cv.probabilities}};
+                                                            {"cv_probabilities.tsv", &cv.probabilities},
+                                                            {"cv_settings.tsv", &cv.settings}};
     for (const auto &[name, content] : files) {
         const std::string path = inFolder(dir, name);
         bool found = false;

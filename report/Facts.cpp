@@ -119,6 +119,20 @@ void readProbabilities(const std::string &probabilities, const ClassNames &class
     facts.positiveClass = classes.names[1];
 }
 
+// The settings cv_settings.tsv records (key, value lines after a header).
+void readSettings(const std::string &settings, CrossValidationFacts &facts)
+{
+    const std::pair<const char *, std::string *> keys[] = {
+        {"solver", &facts.solver},          {"tol", &facts.tol},
+        {"nlambda", &facts.nLambda},        {"lambda_ratio", &facts.lambdaRatio},
+        {"nested_inner_folds", &facts.innerFolds}, {"nested_seed", &facts.nestedSeed}};
+    const auto rows = tsvRows(settings);
+    for (std::size_t r = 1; r < rows.size(); r++)
+        for (const auto &[key, value] : keys)
+            if (rows[r].size() == 2 && rows[r][0] == key)
+                *value = rows[r][1];
+}
+
 // Whether a comma-separated list of choices, such as "min,1se", holds `choice`.
 bool holdsChoice(const std::string &choices, const std::string &choice)
 {
@@ -251,6 +265,21 @@ std::string foldsText(const CrossValidationFacts &cv)
            "-fold cross-validation";
 }
 
+// How the fits were made and the lambda grid drawn, when the run recorded it.
+std::string solverText(const CrossValidationFacts &cv)
+{
+    std::string text;
+    if (cv.solver == "cyclic")
+        text += " Each fit used the cyclic coordinate-descent solver.";
+    else if (cv.solver == "converged")
+        text += " In each fold the lambda values of each w were fitted as one warm-started path, from the "
+                "largest down, each fit to a relative duality gap below " + cv.tol + ".";
+    if (!cv.nLambda.empty() && !cv.lambdaRatio.empty())
+        text += " The lambda values of each w were " + cv.nLambda + " values log-spaced from lambda_max (the "
+                "least lambda that keeps every coefficient at zero) down to " + cv.lambdaRatio + " x lambda_max.";
+    return text;
+}
+
 } // namespace
 
 int selectedTaxonCount(const Coefficients &model)
@@ -277,6 +306,7 @@ CrossValidationFacts crossValidationFacts(const CrossValidationFiles &cv, const 
     readFolds(cv.predictions, facts);
     readConfusion(cv.counts, classes, facts);
     readProbabilities(cv.probabilities, classes, facts);
+    readSettings(cv.settings, facts);
     return facts;
 }
 
@@ -307,9 +337,15 @@ std::string methodsText(const HtmlReport &report, const CrossValidationFacts &cv
              << plural(cv.lambdasPerW, "value", "values") << " of lambda was cross-validated" << foldsText(cv)
              << ".";
     }
+    if (cv.given)
+        text << solverText(cv);
     if (cv.nested)
         text << " A nested cross-validation, in which each of " << cv.outerFolds
-             << " outer folds chose w and lambda by cross-validating its own training samples, gave an error of "
+             << " outer folds chose w and lambda by cross-validating its own training samples"
+             << (cv.innerFolds.empty() || cv.nestedSeed.empty()
+                     ? std::string()
+                     : " (" + cv.innerFolds + "-fold, folds drawn with seed " + cv.nestedSeed + ")")
+             << ", gave an error of "
              << threeDigits(cv.nestedMean) << " \u00b1 " << threeDigits(cv.nestedStdError)
              << " (mean \u00b1 standard error).";
     text << " The model keeps " << plural(selectedTaxonCount(report.model), "taxon", "taxa")

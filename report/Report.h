@@ -109,6 +109,7 @@ struct CrossValidationFiles {
     std::string predictions;  // cv_predictions.tsv
     std::string selection;    // cv_selection.tsv
     std::string probabilities; // cv_probabilities.tsv
+    std::string settings;      // cv_settings.tsv
 };
 
 // The rows of a tab-separated text, header first; blank lines are skipped.
@@ -150,6 +151,10 @@ struct CrossValidationFacts {
     // second class counted as positive and scored by its probability.
     std::string positiveClass;
     std::vector<RocCurve> roc;
+    // From cv_settings.tsv, each empty when the run did not record it.
+    std::string solver, tol;              // "cyclic" or "converged"; the latter's duality gap
+    std::string nLambda, lambdaRatio;     // -lambda auto's settings
+    std::string innerFolds, nestedSeed;   // the nested run's inner folds and their seed
 };
 
 // Reads the facts from the files; `choice` names the rule that picked the

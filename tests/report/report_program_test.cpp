@@ -292,8 +292,10 @@ TEST_F(Report, MethodsParagraphFollowsTheRunsSettings)
     fs::create_directory(dir / "run");
     ASSERT_EQ(run(FOLDS_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -n 1 -k 2 -s run/sets -seed 4").status, 0);
     const Result cv = run(CV_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -t dir/tree.tre -n 1 -k 2 -s run/sets "
-                                      "-p run/ -w 0.2,0.5 -lambda 0.1,1 -nested 2");
+                                      "-p run/ -w 0.2,0.5 -lambda 0.1,1 -nested 2 -seed 5");
     ASSERT_EQ(cv.status, 0) << cv.err;
+    EXPECT_EQ(readFile(dir / "run/cv_settings.tsv"), "key\tvalue\nsolver\tcyclic\nw\t0.2,0.5\nlambda\t0.1,1\n"
+                                                     "repetitions\t1\nfolds\t2\nnested_inner_folds\t2\nnested_seed\t5\n");
     std::string w, lambda, mean, stdError;
     for (const std::string &line : splitLines(readFile(dir / "run/cv_summary.tsv"))) {
         const std::vector<std::string> fields = splitTabs(line);
@@ -321,13 +323,30 @@ TEST_F(Report, MethodsParagraphFollowsTheRunsSettings)
                   "data (dir) held 6 samples in 3 classes (gut: 2, skin: 2, soil: 2) and 4 taxa. The model was "
                   "fitted to all training samples at w = " + w + " and lambda = " + lambda +
                   ", the point chosen by the least mean cross-validation error over a grid of 2 values of w (0.2 "
-                  "and 0.5) and 2 values of lambda, in 1 repetition of 2-fold cross-validation. A nested "
-                  "cross-validation, in which each of 2 outer folds chose w and lambda by cross-validating its "
-                  "own training samples, gave an error of " + mean + " \u00b1 " + stdError +
+                  "and 0.5) and 2 values of lambda, in 1 repetition of 2-fold cross-validation. Each fit used the "
+                  "cyclic coordinate-descent solver. A nested cross-validation, in which each of 2 outer folds "
+                  "chose w and lambda by cross-validating its own training samples (2-fold, folds drawn with seed "
+                  "5), gave an error of " + mean + " \u00b1 " + stdError +
                   " (mean \u00b1 standard error). The model keeps 3 taxa with a nonzero coefficient.");
     // The summary comes first and gives the error to publish.
     EXPECT_EQ(page.find("<section id=\"summary\">"), page.find("<section"));
     EXPECT_NE(page.find("<b>" + mean + " \u00b1 " + stdError + "</b>"), std::string::npos);
+
+    // Converged paths over grids of their own: the paragraph says so, and no nested run.
+    fs::remove_all(dir / "run");
+    fs::create_directory(dir / "run");
+    ASSERT_EQ(run(FOLDS_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -n 1 -k 2 -s run/sets").status, 0);
+    ASSERT_EQ(run(CV_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -t dir/tree.tre -n 1 -k 2 -s run/sets -p run/ "
+                              "-lambda auto -nlambda 3 -lambda-ratio 0.01 -solver converged -tol 1e-4").status, 0);
+    ASSERT_EQ(report("-data dir -c model.txt -o out2 -cv run -choice min").status, 0);
+    const std::string converged = readFile(dir / "out2/report.html");
+    EXPECT_NE(converged.find(", in 1 repetition of 2-fold cross-validation. In each fold the lambda values of each w "
+                             "were fitted as one warm-started path, from the largest down, each fit to a relative "
+                             "duality gap below 0.0001. The lambda values of each w were 3 values log-spaced from "
+                             "lambda_max (the least lambda that keeps every coefficient at zero) down to 0.01 x "
+                             "lambda_max. The model keeps"),
+              std::string::npos);
+    EXPECT_EQ(converged.find("A nested"), std::string::npos);
 }
 
 // Two classes: the summary shows the mean of the repetitions' ROC areas from
