@@ -2,8 +2,8 @@
 // lambda values from the shell. Every input is checked, then read once, before
 // the first fold is fitted; the harness's progress lines are the only standard
 // output. The logs gain the whole run at its end, and the summary, the
-// out-of-fold predictions, the confusion matrix and two plots are written
-// beside them.
+// out-of-fold predictions and class probabilities, the confusion matrix and
+// two plots are written beside them.
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -31,6 +31,7 @@
 #include "validation/LambdaGrid.h"
 #include "validation/Nested.h"
 #include "validation/Selection.h"
+#include "validation/Progress.h"
 #include "validation/Summary.h"
 #include "validation/Testing.h"
 #include "validation/runFiles.h"
@@ -43,12 +44,13 @@ const char *const usage =
     "Usage: Orvane-cv -d SAMPLES -l LABELS -t TREE -n REPETITIONS -k FOLDS -s SETS_PREFIX\n"
     "                 [-p LOG_PREFIX] [-r LABEL] [-w W1,W2,...] [-lambda L1,L2,...] [-j JOBS]\n"
     "                 [-lambda auto [-nlambda N] [-lambda-ratio R]] [-nested K2 [-seed SEED]]\n"
-    "                 [-solver cyclic|converged] [-tol GAP] [-g GROUPS]\n"
+    "                 [-solver cyclic|converged] [-tol GAP] [-g GROUPS] [-v]\n"
     "Repeated K-fold cross-validation of the tree-regularised model over a grid of\n"
     "w and lambda values. Repetition i reads its folds from SETS_PREFIXi.txt\n"
     "(written by Orvane-folds). Beside the logs it writes LOG_PREFIXcv_summary.tsv,\n"
-    "LOG_PREFIXcv_predictions.tsv, LOG_PREFIXcv_confusion.tsv, LOG_PREFIXcv_curve.svg\n"
-    "and LOG_PREFIXcv_confusion.svg.\n"
+    "LOG_PREFIXcv_predictions.tsv, LOG_PREFIXcv_probabilities.tsv,\n"
+    "LOG_PREFIXcv_confusion.tsv, LOG_PREFIXcv_curve.svg, LOG_PREFIXcv_confusion.svg\n"
+    "and LOG_PREFIXcv_settings.tsv.\n"
     "\n"
     "-d\t\tSample table.\n"
     "-l\t\tClass labels file.\n"
@@ -80,6 +82,8 @@ const char *const usage =
     "\t\tpath, from the largest down, each fit to a relative duality gap below -tol\n"
     "\t\t(with -nested, the inner folds and the outer folds' models too).\n"
     "-tol\t\tRelative duality gap of the converged fits (default 1e-6).\n"
+    "-v\t\tA progress line per finished fit on standard error (default: one line\n"
+    "\t\tupdated in place on a terminal, else a line every tenth of the fits).\n"
     "-h, --help\tPrint this help message.\n"
     "--version\tPrint the program's name and version.\n"
     "\n"
@@ -108,6 +112,7 @@ struct Settings {
     int innerFolds = 0; // 0: no nested cross-validation
     std::uint32_t seed = 1;
     std::string groups;  // empty without -g
+    bool everyFit = false; // -v
 };
 
 // Reads a comma-separated list, each item through `parse`.
@@ -169,6 +174,7 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
     settings.tree = values["-t"];
     settings.setsPrefix = values["-s"];
     settings.logPrefix = values["-p"];
+    settings.everyFit = values.count("-v") > 0;
     settings.resultLabel = values.count("-r") ? values["-r"] : settings.samples;
     // The label is one field of one line of the result log.
     if (settings.resultLabel.find_first_of("\t\n\r") != std::string::npos)
@@ -283,21 +289,51 @@ std::string pointName(const CvSummary &summary)
     return "w " + shortestText(point.w) + ", lambda " + shortestText(point.lambda) + " (min)";
 }
 
-// Writes the summary, the predictions, confusion matrix and selection shares
-// at the point of least mean error, and the two plots: all six files whole,
-// or none.
-std::string writeRunFiles(const Testing &search, const CvSummary &summary, const Data &all,
-                          vessik::Tree *tree, const StudyNames &names,
-                          const std::string &logPrefix, const NestedResult *nested)
+std::string listText(const std::vector<float> &values)
 {
+    std::string text;
+    for (const float value : values)
+        text += (text.empty() ? "" : ",") + shortestText(value);
+    return text;
+}
+
+// What the run was asked to do, one "key<TAB>value" line each, for the
+// report's methods paragraph: only settings the run used.
+std::string settingsTable(const Settings &settings)
+{
+    std::ostringstream out;
+    out << "key\tvalue\nsolver\t" << (settings.converged ? "converged" : "cyclic") << '\n';
+    if (settings.converged)
+        out << "tol\t" << settings.options.tol << '\n';
+    out << "w\t" << listText(settings.ws) << '\n';
+    if (settings.autoLambda)
+        out << "lambda\tauto\nnlambda\t" << settings.nLambda << "\nlambda_ratio\t" << settings.lambdaRatio << '\n';
+    else
+        out << "lambda\t" << listText(settings.lambdas) << '\n';
+    out << "repetitions\t" << settings.repetitions << "\nfolds\t" << settings.folds << '\n';
+    if (settings.innerFolds > 0)
+        out << "nested_inner_folds\t" << settings.innerFolds << "\nnested_seed\t" << settings.seed << '\n';
+    return out.str();
+}
+
+// Writes the summary, the predictions, confusion matrix and selection shares
+// at the point of least mean error, the two plots and the run's settings: all
+// the files whole, or none.
+std::string writeRunFiles(const Testing &search, const CvSummary &summary, const Data &all,
+                          vessik::Tree *tree, const StudyNames &names, const Settings &settings,
+                          const NestedResult *nested)
+{
+    const std::string &logPrefix = settings.logPrefix;
     const std::vector<std::vector<long>> counts = confusionCounts(search, summary.minPoint, all);
     std::vector<std::pair<std::string, std::string>> files = {
         {"cv_summary.tsv", summaryTable(summary)},
         {"cv_predictions.tsv", predictionsTable(search, summary.minPoint, all, names)},
+        {"cv_probabilities.tsv", probabilitiesTable(search, summary.minPoint, all, names)},
         {"cv_confusion.tsv", confusionTable(counts, names)},
         {"cv_curve.svg", curveSvg(summary, majorityClassError(all))},
         {"cv_confusion.svg", confusionSvg(counts, names, pointName(summary))},
         {"cv_selection.tsv", selectionTable(search, summary.minPoint, tree, all.M, all.C, names)},
+        {"cv_settings.tsv", settingsTable(settings)},
     };
     if (nested != nullptr)
         files.push_back({"cv_nested.tsv", nestedTable(*nested)});
@@ -382,18 +418,23 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
     std::vector<std::vector<float>> grids;
     if (message.empty() && settings.autoLambda)
         message = autoGrids(settings, inputs, grids);
+    const ProgressLines::Mode mode = settings.everyFit          ? ProgressLines::Mode::EveryFit
+                                     : isatty(STDERR_FILENO) == 1 ? ProgressLines::Mode::InPlace
+                                                                  : ProgressLines::Mode::Tenths;
+    ProgressLines progressLines(std::cerr, mode);
+    std::ostream progress(&progressLines);
     if (message.empty()) {
         const Testing search(all, inputs.tree.get(), settings.samples, settings.labels, settings.tree,
                              settings.repetitions, settings.folds, settings.setsPrefix,
                              settings.logPrefix, settings.resultLabel, settings.ws,
                              grids.empty() ? settings.lambdas : grids[0], settings.jobs,
-                             &std::cerr, settings.converged ? &settings.options : nullptr, grids);
+                             &progress, settings.converged ? &settings.options : nullptr, grids);
         std::cerr << convergenceWarnings(search.gaps, settings.options);
         const CvSummary summary = summarise(search);
         NestedResult nested;
         if (settings.innerFolds > 0) {
             nested = nestedCrossValidation(search, all, inputs.tree.get(), settings.innerFolds,
-                                           settings.seed, settings.jobs, &std::cerr, groupOfSample,
+                                           settings.seed, settings.jobs, &progress, groupOfSample,
                                            settings.converged ? &settings.options : nullptr);
             std::cerr << convergenceWarnings(nested.gaps, settings.options);
         }
@@ -409,13 +450,13 @@ std::string crossValidate(const Settings &settings, const TrainingInputs &inputs
             return "interrupted";
         }
         if (message.empty()) {
-            message = writeRunFiles(search, summary, all, inputs.tree.get(), names, settings.logPrefix,
+            message = writeRunFiles(search, summary, all, inputs.tree.get(), names, settings,
                                     settings.innerFolds > 0 ? &nested : nullptr);
             if (!message.empty())
                 removeRun(marks);
         }
         if (message.empty()) {
-            std::cerr << edgeWarnings(summary);
+            std::cerr << edgeWarnings(summary) << choicesNote(summary);
             if (settings.innerFolds > 0)
                 std::cerr << nestedNote(nested, summary);
         }
@@ -440,7 +481,7 @@ try {
     std::string message = scanOptions(
         argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda", "-j", "-nested",
          "-seed", "-nlambda", "-lambda-ratio", "-solver", "-tol", "-g"}, values,
-        help, version);
+        help, version, {"-v"});
     if (version) {
         std::cout << "Orvane-cv " ORVANE_VERSION << std::endl;
         return 0;

@@ -15,6 +15,7 @@
 #include "app/inputs.h"
 #include "app/version.h"
 #include "io/names.h"
+#include "io/text.h"
 #include "model/Logistic.h"
 #include "model/SampleTable.h"
 #include "report/OutputFolder.h"
@@ -23,7 +24,7 @@
 namespace {
 
 const char *const kUsage =
-    "Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR] [-cv CVDIR]\n"
+    "Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR] [-cv CVDIR [-choice RULE]]\n"
     "\n"
     "Names what a model fitted by Orvane -train found, using the name files of\n"
     "the data folder made by Orvane-prepare.\n"
@@ -37,6 +38,10 @@ const char *const kUsage =
     "                  are predicted\n"
     "  -cv CVDIR       an Orvane-cv output folder (-p CVDIR/): its summaries and\n"
     "                  figures go into report.html\n"
+    "  -choice RULE    min or 1se: the rule of the cross-validation that chose the\n"
+    "                  model's w and lambda (needs -cv); the page then shows the\n"
+    "                  model's point, its error and, when the cross-validation's\n"
+    "                  out-of-fold files are at that point, its confusion matrix\n"
     "  -h, --help      print this help\n"
     "  --version       print the program's name and version\n"
     "\n"
@@ -51,6 +56,7 @@ struct Options {
     std::string outDir;
     std::string newDir;
     std::string cvDir;
+    std::string choice;
 };
 
 // Reads the options into `options`; returns a problem, or "" when sound.
@@ -63,6 +69,7 @@ std::string scanOptions(int argc, char **argv, Options &options)
                              : arg == "-o"       ? &options.outDir
                              : arg == "-samples" ? &options.newDir
                              : arg == "-cv"      ? &options.cvDir
+                             : arg == "-choice"  ? &options.choice
                                                  : nullptr;
         if (value == nullptr)
             return "unknown option '" + arg + "' (see Orvane-report --help)";
@@ -78,6 +85,10 @@ std::string scanOptions(int argc, char **argv, Options &options)
         return "missing option -c (model file)";
     if (options.outDir.empty())
         return "missing option -o (output folder)";
+    if (!options.choice.empty() && options.choice != "min" && options.choice != "1se")
+        return "-choice takes min or 1se, not \"" + options.choice + "\"";
+    if (!options.choice.empty() && options.cvDir.empty())
+        return "-choice needs -cv (the cross-validation that made the choice)";
     return "";
 }
 
@@ -197,16 +208,21 @@ std::string readCrossValidation(const std::string &dir, CrossValidationFiles &cv
     const std::pair<const char *, std::string *> files[] = {{"cv_summary.tsv", &cv.summary},
                                                             {"cv_nested.tsv", &cv.nested},
                                                             {"cv_curve.svg", &cv.curve},
-                                                            {"cv_confusion.svg", &cv.confusion}};
+                                                            {"cv_confusion.svg", &cv.confusion},
+                                                            {"cv_confusion.tsv", &cv.counts},
+                                                            {"cv_predictions.tsv", &cv.predictions},
+                                                            {"cv_selection.tsv", &cv.selection},
+                                                            {"cv_probabilities.tsv", &cv.probabilities},
+                                                            {"cv_settings.tsv", &cv.settings}};
     for (const auto &[name, content] : files) {
         const std::string path = inFolder(dir, name);
         bool found = false;
         const std::string problem = readWhole(path, *content, found);
         if (!problem.empty())
             return problem;
-        // The page carries no script, and a drawing is inlined as it is.
+        // A drawing is inlined as it is: it must carry no script of its own.
         if (found && path.size() > 4 && path.compare(path.size() - 4, 4, ".svg") == 0 &&
-            (content->find("<svg") == std::string::npos || content->find("<script") != std::string::npos))
+            (content->find("<svg") == std::string::npos || lowerCase(*content).find("<script") != std::string::npos))
             return path + ": not a drawing Orvane-cv writes";
         any = any || found;
     }
@@ -255,6 +271,10 @@ int run(const Options &options)
         problem = checkSameFeatures(options.newDir, features, featuresFile);
     if (problem.empty())
         problem = readSamples(sampleDir, nFeatures, tableFile + " holds", classes, samples, sampleValues);
+    // The page describes the study the model was trained on, whatever it predicts.
+    SampleNames trainingSamples = samples;
+    if (problem.empty() && !options.newDir.empty())
+        problem = readSampleNames(inFolder(dir, "samples.tsv"), trainingSamples);
     CrossValidationFiles cv;
     if (problem.empty() && !options.cvDir.empty())
         problem = readCrossValidation(options.cvDir, cv);
@@ -291,8 +311,11 @@ int run(const Options &options)
     const std::vector<Clade> clades = selectedClades(view, coefficients, features);
     const std::string treeSvg =
         textOf([&](std::ostream &out) { drawTree(out, view, coefficients, features, classes); });
-    const HtmlReport page{options.modelFile, dir,  samples, classes, features, predictions,
-                          taxa,              clades, view,  treeSvg, options.cvDir.empty() ? nullptr : &cv};
+    const std::string version = ORVANE_VERSION;
+    const HtmlReport page{version,      options.modelFile, dir,     trainingSamples,
+                          samples,      !options.newDir.empty(),    classes, features,
+                          coefficients, predictions,       clades,  view,
+                          treeSvg,      options.cvDir.empty() ? nullptr : &cv, options.choice};
     const std::vector<std::pair<std::string, std::string>> files = {
         {"predictions.tsv", textOf([&](std::ostream &out) { writePredictions(out, samples, classes, predictions); })},
         {"taxa.tsv", textOf([&](std::ostream &out) { writeTaxa(out, taxa, features, classes); })},

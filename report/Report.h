@@ -7,6 +7,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "io/names.h"
@@ -100,31 +101,101 @@ void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model
 // An Orvane-cv output folder's files as read, each empty when absent.
 struct CrossValidationFiles {
     std::string folder;
-    std::string summary;    // cv_summary.tsv
-    std::string nested;     // cv_nested.tsv
-    std::string curve;      // cv_curve.svg
-    std::string confusion;  // cv_confusion.svg
+    std::string summary;      // cv_summary.tsv
+    std::string nested;       // cv_nested.tsv
+    std::string curve;        // cv_curve.svg
+    std::string confusion;    // cv_confusion.svg
+    std::string counts;       // cv_confusion.tsv
+    std::string predictions;  // cv_predictions.tsv
+    std::string selection;    // cv_selection.tsv
+    std::string probabilities; // cv_probabilities.tsv
+    std::string settings;      // cv_settings.tsv
 };
+
+// The rows of a tab-separated text, header first; blank lines are skipped.
+std::vector<std::vector<std::string>> tsvRows(const std::string &tsv);
+
+// Area under the ROC curve: the share of (positive, negative) pairs in which
+// the positive has the higher score, ties counted half; NaN without a pair.
+double rocArea(const std::vector<double> &positives, const std::vector<double> &negatives);
+
+struct RocCurve {
+    std::vector<std::pair<double, double>> points; // (false, true positive rate), from (0, 0) to (1, 1)
+    double area;
+};
+// The curve through every threshold, from the highest score down; samples
+// of equal score enter together (a diagonal step).
+RocCurve rocCurve(const std::vector<double> &positives, const std::vector<double> &negatives);
+// The mean area of the curves; NaN without any.
+double meanRocArea(const std::vector<RocCurve> &curves);
+
+// What the page states about the cross-validation, read from its files.
+struct CrossValidationFacts {
+    bool given = false;
+    std::string folder;
+    std::vector<std::string> ws;     // the grid's w values, in grid order
+    std::size_t lambdasPerW = 0;     // the most lambda values of one w
+    bool lambdaGridPerW = false;     // each w has its own lambda values (-lambda auto)
+    int repetitions = 0;             // from the out-of-fold predictions
+    int folds = 0;
+    bool pointKnown = false;         // the model's point was named (-choice) and found
+    std::string choice;              // "min" or "1se", or empty
+    std::string w, lambda;           // the model's point, as cv_summary.tsv writes it
+    std::string pointError, pointStdError;
+    bool atMinPoint = false;         // the out-of-fold files describe the model's point
+    bool nested = false;
+    int outerFolds = 0;
+    std::string nestedMean, nestedStdError;
+    std::vector<std::vector<long>> confusion;  // at the min point, [true][predicted], when read
+    // Two classes: the ROC curve of each repetition at the min point, the
+    // second class counted as positive and scored by its probability.
+    std::string positiveClass;
+    std::vector<RocCurve> roc;
+    // From cv_settings.tsv, each empty when the run did not record it.
+    std::string solver, tol;              // "cyclic" or "converged"; the latter's duality gap
+    std::string nLambda, lambdaRatio;     // -lambda auto's settings
+    std::string innerFolds, nestedSeed;   // the nested run's inner folds and their seed
+};
+
+// Reads the facts from the files; `choice` names the rule that picked the
+// model's point ("" when not given). Never fails: what is missing stays unset.
+CrossValidationFacts crossValidationFacts(const CrossValidationFiles &cv, const std::string &choice,
+                                          const ClassNames &classes);
+
+// A number written in a file, shown with three significant digits.
+std::string threeDigits(const std::string &number);
+
+// Balanced accuracy of a confusion matrix: the mean recall of the classes
+// that have samples; NaN when none has.
+double balancedAccuracy(const std::vector<std::vector<long>> &confusion);
+
+// The taxa with a nonzero coefficient of some class.
+int selectedTaxonCount(const Coefficients &model);
 
 // What report.html shows.
 struct HtmlReport {
+    const std::string &version;
     const std::string &modelFile;
     const std::string &dataDir;
-    const SampleNames &samples;
+    const SampleNames &trainingSamples;  // the data folder's samples, with their classes
+    const SampleNames &samples;          // the predicted samples
+    bool newSamples;                     // the predicted samples are not the training ones
     const ClassNames &classes;
     const FeatureNames &features;
+    const Coefficients &model;
     const std::vector<SamplePrediction> &predictions;
-    const std::vector<RankedTaxon> &taxa;
     const std::vector<Clade> &clades;
     const TreeView &tree;
     const std::string &treeSvg;
     const CrossValidationFiles *cv;  // null without -cv
+    const std::string &choice;       // -choice, or empty
 };
 
-// Rows per class in the page's tables of taxa and clades; the .tsv files have all.
-constexpr std::size_t kHtmlRowsPerClass = 50;
+// The methods paragraph: what the run did, in sentences to paste into a paper.
+std::string methodsText(const HtmlReport &report, const CrossValidationFacts &cv);
 
-// report.html: one self-contained page, inline CSS and SVG, no script.
+// report.html: one self-contained page (inline CSS, SVG and a small script
+// for sorting, filtering and copying; no file from elsewhere).
 void writeHtmlReport(std::ostream &out, const HtmlReport &report);
 
 #endif

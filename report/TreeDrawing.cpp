@@ -7,14 +7,18 @@
 // that every renderer opens it: when the tips need more rows than fit,
 // subtrees without a nonzero coefficient collapse into wedges; when that is
 // still too many, only the subtree of the selected tips is drawn, and its
-// largest groups collapse until the rows fit. Labels never overlap: tip and
+// groups collapse until the rows fit, those holding the model's strongest
+// tips (the 50 largest, or all when fewer than 500 are selected) last. Labels never overlap: tip and
 // wedge labels have a row each, and a node's label is left out where it would
 // cover another.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ostream>
+#include <functional>
+#include <limits>
 #include <queue>
+#include <tuple>
 
 #include "io/text.h"
 #include "report/Report.h"
@@ -46,6 +50,10 @@ const double kSmallCharWidth = 5.4;  // at font size 9, the node labels
 const std::size_t kTipLabelChars = 64;
 const std::size_t kNodeLabelChars = 40;
 const int kLegendClasses = 100;  // classes named in the legend; the rest are counted
+// Clades holding the model's strongest tips open before any other: the
+// kStrongest largest, or every selected tip when fewer than kAllStrongBelow.
+const int kStrongest = 50;
+const std::size_t kAllStrongBelow = 500;
 
 std::string num(double value)
 {
@@ -79,10 +87,35 @@ std::string shortened(const std::string &text, std::size_t limit)
     return text.substr(0, end) + "\xE2\x80\xA6";  // an ellipsis
 }
 
+// The largest magnitude of a feature's coefficients over the classes.
+float strength(const Coefficients &model, int feature)
+{
+    float largest = 0.0f;
+    for (int k = 0; k < model.nClasses; k++)
+        largest = std::max(largest, std::fabs(model.at(k, feature)));
+    return largest;
+}
+
+// The least strength a tip needs to count among the model's strongest: every
+// selected tip when fewer than kAllStrongBelow are selected, else the
+// kStrongest of largest strength (and those tied with the last of them).
+float strongThreshold(const TreeView &tree, const Coefficients &model)
+{
+    std::vector<float> strengths;
+    for (const int feature : tree.leafOrder)
+        if (strength(model, feature) > 0.0f)
+            strengths.push_back(strength(model, feature));
+    if (strengths.size() < kAllStrongBelow)
+        return std::numeric_limits<float>::min();
+    std::nth_element(strengths.begin(), strengths.begin() + (kStrongest - 1), strengths.end(), std::greater<float>());
+    return strengths[kStrongest - 1];
+}
+
 // Which leaves below each node hold nonzero coefficients, from prefix counts
 // over the leaves in drawing order: positive[k][i] of the first i leaves hold
 // a positive coefficient of class k, negative[k][i] a negative one; any[i]
-// hold a nonzero coefficient of some class.
+// hold a nonzero coefficient of some class, strong[i] one among the model's
+// strongest.
 struct Selection {
     Selection(const TreeView &tree, const Coefficients &model) : tree(tree), C(model.nClasses)
     {
@@ -90,6 +123,8 @@ struct Selection {
         positive.assign(C, std::vector<int>(nLeaves + 1, 0));
         negative.assign(C, std::vector<int>(nLeaves + 1, 0));
         any.assign(nLeaves + 1, 0);
+        strong.assign(nLeaves + 1, 0);
+        const float threshold = strongThreshold(tree, model);
         for (int i = 0; i < nLeaves; i++) {
             bool nonzero = false;
             for (int k = 0; k < C; k++) {
@@ -99,6 +134,7 @@ struct Selection {
                 nonzero = nonzero || beta != 0.0f;
             }
             any[i + 1] = any[i] + (nonzero ? 1 : 0);
+            strong[i + 1] = strong[i] + (nonzero && strength(model, tree.leafOrder[i]) >= threshold ? 1 : 0);
         }
     }
     int count(const std::vector<int> &before, int v) const
@@ -109,6 +145,7 @@ struct Selection {
     int negativeBelow(int k, int v) const { return count(negative[k], v); }
     int below(int k, int v) const { return positiveBelow(k, v) + negativeBelow(k, v); }
     int anyBelow(int v) const { return count(any, v); }
+    int strongBelow(int v) const { return count(strong, v); }
     // Class k selects the clade of v: every leaf below holds a nonzero coefficient of k.
     bool selects(int k, int v) const { return tree.leaves(v) > 0 && below(k, v) == tree.leaves(v); }
     // The colour group of the branch above v: a class, C for several, C + 1 for
@@ -130,7 +167,7 @@ struct Selection {
     const TreeView &tree;
     const int C;
     std::vector<std::vector<int>> positive, negative;
-    std::vector<int> any;
+    std::vector<int> any, strong;
 };
 
 enum class Shown { All, UnselectedCollapsed, SelectedOnly };
@@ -161,8 +198,9 @@ int rowsCollapsed(const TreeView &tree, const Selection &selection)
     return rows;
 }
 
-// Opens nodes from the drawn root, those with the most selected tips (or
-// tips, when none is selected) first, while the rows stay within maxRows;
+// Opens nodes from the drawn root, those with the most of the strongest tips
+// first, then those with the most selected tips (or tips, when none is
+// selected), while the rows stay within maxRows;
 // then marks the drawn nodes, in pre-order below the drawn root up to `end`.
 void openNodes(const TreeView &tree, const Selection &selection, int maxRows, int end, Layout &layout)
 {
@@ -173,9 +211,9 @@ void openNodes(const TreeView &tree, const Selection &selection, int maxRows, in
         return tree.feature[v] < 0 && (layout.shown == Shown::All || !anySelected || selection.anyBelow(v) > 0);
     };
     const auto priority = [&](int v) {
-        return std::make_pair(anySelected ? selection.anyBelow(v) : tree.leaves(v), -v);
+        return std::make_tuple(selection.strongBelow(v), anySelected ? selection.anyBelow(v) : tree.leaves(v), -v);
     };
-    std::priority_queue<std::pair<std::pair<int, int>, int>> waiting;
+    std::priority_queue<std::pair<std::tuple<int, int, int>, int>> waiting;
     waiting.push({priority(layout.root), layout.root});
     int rows = 1;
     while (!waiting.empty()) {

@@ -29,6 +29,9 @@ struct FitResult {
     // The fold model's nonzero coefficients: (cell k * M + j, value), in cell
     // order; kept only while the fit's grid point may be the one chosen.
     std::vector<std::pair<std::int32_t, float>> nonzero;
+    // The score of each class for each held-out sample (sample-major, in the
+    // order of `predicted`): what the class probabilities are computed from.
+    std::vector<float> scores;
 };
 
 class FitQueue {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <sstream>
 
 #include "io/text.h"
@@ -82,6 +83,56 @@ std::string shade(double share)
     return fill;
 }
 
+// Tick values for [low, high]: multiples of 1, 2 or 5 times a power of ten,
+// the finest such step giving at most `most` ticks.
+std::vector<double> niceTicks(double low, double high, int most)
+{
+    std::vector<double> ticks;
+    if (!(high >= low) || !std::isfinite(low) || !std::isfinite(high))
+        return ticks;
+    if (high == low)
+        return {low};
+    const double power = std::pow(10.0, std::floor(std::log10((high - low) / most)));
+    double step = power;
+    for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
+        step = factor * power;
+        if (std::floor(high / step + 1e-9) - std::ceil(low / step - 1e-9) + 1 <= most)
+            break;
+    }
+    for (double t = std::ceil(low / step - 1e-9); t <= std::floor(high / step + 1e-9); t++)
+        ticks.push_back(t * step == 0 ? 0.0 : t * step);
+    return ticks;
+}
+
+// A tick's label: at most three significant digits.
+std::string tickText(double value)
+{
+    char label[32];
+    std::snprintf(label, sizeof label, "%.3g", value);
+    return label;
+}
+
+// Whether each w has lambda values of its own (as with -lambda auto).
+bool gridPerW(const CvSummary &summary)
+{
+    std::map<float, std::vector<float>> lambdasOfW;
+    for (const PointSummary &p : summary.points)
+        lambdasOfW[p.w].push_back(p.lambda);
+    for (const auto &entry : lambdasOfW)
+        if (entry.second != lambdasOfW.begin()->second)
+            return true;
+    return false;
+}
+
+// The largest lambda of each w's grid: lambda_max when the grid was made from it.
+std::map<float, float> largestLambdas(const CvSummary &summary)
+{
+    std::map<float, float> largest;
+    for (const PointSummary &p : summary.points)
+        largest[p.w] = largest.count(p.w) ? std::max(largest[p.w], p.lambda) : p.lambda;
+    return largest;
+}
+
 // A linear map from [from0, from1] onto [to0, to1]; a one-value range maps to the middle.
 struct Scale {
     double from0, from1, to0, to1;
@@ -95,25 +146,52 @@ struct Scale {
 
 } // namespace
 
-std::string curveSvg(const CvSummary &summary, double majorityError)
-{
-    std::vector<float> wsSeen;
-    for (const PointSummary &p : summary.points)
-        if (std::find(wsSeen.begin(), wsSeen.end(), p.w) == wsSeen.end())
-            wsSeen.push_back(p.w);
-    // Tall enough for the legend: a line per w and the two choices.
-    const double width = 860, height = std::max(460.0, 40 + 18.0 * wsSeen.size() + 70);
-    const double left = 70, right = 600, top = 40, bottom = 390;
-    bool logAxis = !summary.points.empty();
-    for (const PointSummary &p : summary.points)
-        logAxis = logAxis && p.lambda > 0;
-    const auto xOf = [&](float lambda) { return logAxis ? std::log10(lambda) : lambda; };
+namespace {
 
-    // The error axis spans the data (bars included) and the reference line, with a margin.
+// Where the curve plot puts things, and how lambda maps to its x axis.
+struct CurveFrame {
+    double width = 860, height = 460;
+    double left = 70, right = 600, top = 40, bottom = 390;
+    bool logAxis = false;
+    bool relative = false; // x is lambda / (the largest lambda of its w)
+    std::map<float, float> largest;
+    Scale x{0, 1, 0, 1}, y{0, 1, 0, 1};
+    std::vector<double> yTicks;
+
+    double xOf(const PointSummary &p) const
+    {
+        const double lambda = relative ? static_cast<double>(p.lambda) / largest.at(p.w) : p.lambda;
+        return logAxis ? std::log10(lambda) : lambda;
+    }
+};
+
+std::vector<float> wsOf(const CvSummary &summary)
+{
+    std::vector<float> ws;
+    for (const PointSummary &p : summary.points)
+        if (std::find(ws.begin(), ws.end(), p.w) == ws.end())
+            ws.push_back(p.w);
+    return ws;
+}
+
+std::string choiceText(const char *name, const PointSummary &p)
+{
+    return std::string(name) + " (w " + tickText(p.w) + ", lambda " + tickText(p.lambda) + ")";
+}
+
+// The frame: x spans the points, y the points with their bars and the reference line.
+CurveFrame curveFrame(const CvSummary &summary, double majorityError)
+{
+    CurveFrame frame;
+    frame.relative = gridPerW(summary);
+    frame.largest = largestLambdas(summary);
+    frame.logAxis = !summary.points.empty();
+    for (const PointSummary &p : summary.points)
+        frame.logAxis = frame.logAxis && p.lambda > 0;
     double xLeast = 0, xMost = 0, yLeast = 1, yMost = 0;
     bool any = false;
     for (const PointSummary &p : summary.points) {
-        const double x = xOf(p.lambda);
+        const double x = frame.xOf(p);
         xLeast = any ? std::min(xLeast, x) : x;
         xMost = any ? std::max(xMost, x) : x;
         any = true;
@@ -130,62 +208,79 @@ std::string curveSvg(const CvSummary &summary, double majorityError)
     if (yLeast > yMost)
         yLeast = 0, yMost = 1;
     const double margin = std::max(0.02, (yMost - yLeast) * 0.1);
-    const double range = yMost - yLeast + 2 * margin;
-    const double step = range <= 0.1 ? 0.01 : range <= 0.2 ? 0.02 : range <= 0.5 ? 0.05 : 0.1;
-    const double yLow = std::max(0.0, std::floor((yLeast - margin) / step + 1e-4) * step);
-    const double yHigh = std::min(1.0, std::ceil((yMost + margin) / step - 1e-4) * step);
+    const double yLow = std::max(0.0, yLeast - margin), yHigh = std::min(1.0, yMost + margin);
+    frame.yTicks = niceTicks(yLow, yHigh, 8);
     const double pad = xMost > xLeast ? (xMost - xLeast) * 0.05 : 0.0;
-    const Scale xScale{xLeast - pad, xMost + pad, left, right};
-    const Scale yScale{yLow, yHigh, bottom, top};
+    frame.x = Scale{xLeast - pad, xMost + pad, frame.left, frame.right};
+    frame.y = Scale{yLow, yHigh, frame.bottom, frame.top};
+    // Wide and tall enough for the legend: a line per w and the two choices.
+    std::size_t longest = 12;
+    if (!summary.points.empty())
+        longest = std::max(choiceText("min", summary.points[summary.minPoint]).size(),
+                           choiceText("1se", summary.points[summary.oneSePoint]).size());
+    frame.width = std::max(860.0, frame.right + 50 + 7.0 * longest + 10);
+    frame.height = std::max(460.0, frame.top + 18.0 * wsOf(summary).size() + 70);
+    return frame;
+}
 
-    std::ostringstream svg;
-    svg << header(width, height);
+// Tick values of the x axis, in axis units: powers of ten (with 2 and 5
+// between them over few decades) on a log axis, nice steps otherwise.
+std::vector<double> xTicks(const CurveFrame &frame)
+{
+    const double low = std::min(frame.x.from0, frame.x.from1), high = std::max(frame.x.from0, frame.x.from1);
+    if (!frame.logAxis)
+        return niceTicks(low, high, 8);
+    std::vector<double> ticks;
+    const int first = static_cast<int>(std::floor(low)), last = static_cast<int>(std::ceil(high));
+    const int stride = std::max(1, (last - first + 7) / 8);
+    const bool between = last - first <= 2;
+    for (int e = first; e <= last; e += stride)
+        for (const double factor : {1.0, 2.0, 5.0}) {
+            if (factor != 1.0 && !between)
+                continue;
+            const double at = e + std::log10(factor);
+            if (at >= low - 1e-9 && at <= high + 1e-9)
+                ticks.push_back(at);
+        }
+    if (ticks.empty()) // a range within one decade's steps: its ends
+        ticks = {low, high};
+    return ticks;
+}
+
+void drawAxes(std::ostringstream &svg, const CurveFrame &frame, double majorityError)
+{
+    const double left = frame.left, right = frame.right, top = frame.top, bottom = frame.bottom;
     svg << text(left, 24, "Cross-validation error", " font-size=\"15\"");
     svg << line(left, bottom, right, bottom, "black") << line(left, bottom, left, top, "black");
-    const int ticks = static_cast<int>(std::lround((yHigh - yLow) / step));
-    for (int t = 0; t <= ticks; t++) {
-        const double value = yLow + step * t, y = yScale(value);
+    for (const double value : frame.yTicks) {
+        const double y = frame.y(value);
         svg << line(left - 4, y, left, y, "black") << line(left, y, right, y, "#e0e0e0");
-        svg << text(left - 8, y + 4, shortestText(static_cast<float>(std::round(value * 100) / 100)),
-                    " text-anchor=\"end\"");
+        svg << text(left - 8, y + 4, tickText(value), " text-anchor=\"end\"");
     }
-    std::vector<float> lambdas;
-    for (const PointSummary &p : summary.points)
-        lambdas.push_back(p.lambda);
-    std::sort(lambdas.begin(), lambdas.end());
-    lambdas.erase(std::unique(lambdas.begin(), lambdas.end()), lambdas.end());
-    // Every lambda gets a tick; a label only where it clears the one before.
-    double labelEnd = -1e9;
-    for (const float lambda : lambdas) {
-        const double x = xScale(xOf(lambda));
-        const std::string label = shortestText(lambda);
-        const double half = 3.5 * label.size();
+    for (const double value : xTicks(frame)) {
+        const double x = frame.x(value);
         svg << line(x, bottom, x, bottom + 4, "black");
-        if (x - half >= labelEnd + 6) {
-            svg << text(x, bottom + 18, label, " text-anchor=\"middle\"");
-            labelEnd = x + half;
-        }
+        svg << text(x, bottom + 18, tickText(frame.logAxis ? std::pow(10.0, value) : value),
+                    " text-anchor=\"middle\"");
     }
-    svg << text((left + right) / 2, bottom + 42, logAxis ? "lambda (log scale)" : "lambda",
+    const std::string quantity = frame.relative ? "lambda / lambda_max of each w" : "lambda";
+    svg << text((left + right) / 2, bottom + 42, frame.logAxis ? quantity + " (log scale)" : quantity,
                 " text-anchor=\"middle\"");
     svg << text(18, (top + bottom) / 2, "mean error \u00b1 standard error",
-                " text-anchor=\"middle\" transform=\"rotate(-90 18 " + number((top + bottom) / 2) +
-                    ")\"");
+                " text-anchor=\"middle\" transform=\"rotate(-90 18 " + number((top + bottom) / 2) + ")\"");
     if (std::isfinite(majorityError)) {
-        const double y = yScale(majorityError);
+        const double y = frame.y(majorityError);
         svg << "<line x1=\"" << number(left) << "\" y1=\"" << number(y) << "\" x2=\"" << number(right)
             << "\" y2=\"" << number(y) << "\" stroke=\"#555555\" stroke-dasharray=\"2,3\"/>\n";
-        char value[16];
-        std::snprintf(value, sizeof value, "%.3g", majorityError);
-        svg << text(right - 4, y - 4, std::string("always the majority class: ") + value,
+        svg << text(right - 4, y - 4, "always the majority class: " + tickText(majorityError),
                     " text-anchor=\"end\" fill=\"#555555\" font-size=\"11\"");
     }
+}
 
-    // One line per w, through its points in increasing lambda.
-    std::vector<float> ws;
-    for (const PointSummary &p : summary.points)
-        if (std::find(ws.begin(), ws.end(), p.w) == ws.end())
-            ws.push_back(p.w);
+// One line per w, through its points in increasing lambda, with its legend entry.
+void drawLines(std::ostringstream &svg, const CurveFrame &frame, const CvSummary &summary)
+{
+    const std::vector<float> ws = wsOf(summary);
     for (std::size_t v = 0; v < ws.size(); v++) {
         const std::string colour = palette[v % 8];
         const std::string dash = dashes[v / 8 % 4];
@@ -198,10 +293,10 @@ std::string curveSvg(const CvSummary &summary, double majorityError)
                          [](const PointSummary *a, const PointSummary *b) { return a->lambda < b->lambda; });
         std::string path;
         for (const PointSummary *p : points) {
-            const double x = xScale(xOf(p->lambda)), y = yScale(p->meanError);
+            const double x = frame.x(frame.xOf(*p)), y = frame.y(p->meanError);
             path += (path.empty() ? "" : " ") + number(x) + "," + number(y);
             if (std::isfinite(p->stdError)) {
-                const double y0 = yScale(p->meanError - p->stdError), y1 = yScale(p->meanError + p->stdError);
+                const double y0 = frame.y(p->meanError - p->stdError), y1 = frame.y(p->meanError + p->stdError);
                 svg << line(x, y0, x, y1, colour) << line(x - 3, y0, x + 3, y0, colour)
                     << line(x - 3, y1, x + 3, y1, colour);
             }
@@ -209,36 +304,47 @@ std::string curveSvg(const CvSummary &summary, double majorityError)
         }
         svg << "<polyline fill=\"none\" stroke=\"" << colour << "\" stroke-width=\"1.5\"" << dashAttribute(dash)
             << " points=\"" << path << "\"/>\n";
-        const double legendY = top + 10 + 18 * v;
-        svg << "<line x1=\"" << number(right + 20) << "\" y1=\"" << number(legendY) << "\" x2=\""
-            << number(right + 44) << "\" y2=\"" << number(legendY) << "\" stroke=\"" << colour
+        const double legendY = frame.top + 10 + 18 * v;
+        svg << "<line x1=\"" << number(frame.right + 20) << "\" y1=\"" << number(legendY) << "\" x2=\""
+            << number(frame.right + 44) << "\" y2=\"" << number(legendY) << "\" stroke=\"" << colour
             << "\" stroke-width=\"1.5\"" << dashAttribute(dash) << "/>\n";
-        svg << marker(shape, right + 32, legendY, colour);
-        svg << text(right + 50, legendY + 4, "w = " + shortestText(ws[v]));
+        svg << marker(shape, frame.right + 32, legendY, colour);
+        svg << text(frame.right + 50, legendY + 4, "w = " + shortestText(ws[v]));
     }
+}
 
-    // The two choices: a ring for the least mean error, a square for one standard error.
-    if (!summary.points.empty()) {
-        const PointSummary &least = summary.points[summary.minPoint];
-        const PointSummary &simple = summary.points[summary.oneSePoint];
-        if (std::isfinite(least.meanError))
-            svg << "<circle cx=\"" << number(xScale(xOf(least.lambda))) << "\" cy=\""
-                << number(yScale(least.meanError)) << "\" r=\"8\" fill=\"none\" stroke=\"black\" "
-                << "stroke-width=\"2\"/>\n";
-        if (std::isfinite(simple.meanError))
-            svg << "<rect x=\"" << number(xScale(xOf(simple.lambda)) - 6) << "\" y=\""
-                << number(yScale(simple.meanError) - 6) << "\" width=\"12\" height=\"12\" "
-                << "fill=\"none\" stroke=\"black\" stroke-width=\"1.5\"/>\n";
-        const double legendY = top + 10 + 18 * ws.size() + 10;
-        svg << "<circle cx=\"" << number(right + 32) << "\" cy=\"" << number(legendY)
-            << "\" r=\"6\" fill=\"none\" stroke=\"black\" stroke-width=\"2\"/>\n";
-        svg << text(right + 50, legendY + 4, "min (w " + shortestText(least.w) + ", lambda " +
-                                                 shortestText(least.lambda) + ")");
-        svg << "<rect x=\"" << number(right + 27) << "\" y=\"" << number(legendY + 13)
-            << "\" width=\"10\" height=\"10\" fill=\"none\" stroke=\"black\"/>\n";
-        svg << text(right + 50, legendY + 22, "1se (w " + shortestText(simple.w) + ", lambda " +
-                                                  shortestText(simple.lambda) + ")");
-    }
+// The two choices: a ring for the least mean error, a square for one standard error.
+void drawChoices(std::ostringstream &svg, const CurveFrame &frame, const CvSummary &summary)
+{
+    const PointSummary &least = summary.points[summary.minPoint];
+    const PointSummary &simple = summary.points[summary.oneSePoint];
+    if (std::isfinite(least.meanError))
+        svg << "<circle cx=\"" << number(frame.x(frame.xOf(least))) << "\" cy=\"" << number(frame.y(least.meanError))
+            << "\" r=\"8\" fill=\"none\" stroke=\"black\" stroke-width=\"2\"/>\n";
+    if (std::isfinite(simple.meanError))
+        svg << "<rect x=\"" << number(frame.x(frame.xOf(simple)) - 6) << "\" y=\""
+            << number(frame.y(simple.meanError) - 6) << "\" width=\"12\" height=\"12\" "
+            << "fill=\"none\" stroke=\"black\" stroke-width=\"1.5\"/>\n";
+    const double legendY = frame.top + 10 + 18 * wsOf(summary).size() + 10;
+    svg << "<circle cx=\"" << number(frame.right + 32) << "\" cy=\"" << number(legendY)
+        << "\" r=\"6\" fill=\"none\" stroke=\"black\" stroke-width=\"2\"/>\n";
+    svg << text(frame.right + 50, legendY + 4, choiceText("min", least));
+    svg << "<rect x=\"" << number(frame.right + 27) << "\" y=\"" << number(legendY + 13)
+        << "\" width=\"10\" height=\"10\" fill=\"none\" stroke=\"black\"/>\n";
+    svg << text(frame.right + 50, legendY + 22, choiceText("1se", simple));
+}
+
+} // namespace
+
+std::string curveSvg(const CvSummary &summary, double majorityError)
+{
+    const CurveFrame frame = curveFrame(summary, majorityError);
+    std::ostringstream svg;
+    svg << header(frame.width, frame.height);
+    drawAxes(svg, frame, majorityError);
+    drawLines(svg, frame, summary);
+    if (!summary.points.empty())
+        drawChoices(svg, frame, summary);
     svg << "</svg>\n";
     return svg.str();
 }
@@ -257,7 +363,8 @@ std::string confusionSvg(const std::vector<std::vector<long>> &counts, const Stu
     const double matrixRight = left + cell * C;
     const double scaleLeft = std::max(matrixRight + 20, left + cell * (C - 1) + label * 0.71 + 10);
     const std::string title = "Confusion matrix at " + point + " (held-out samples, all repetitions)";
-    const double width = std::max(scaleLeft + 90, 8.5 * title.size() + 20);
+    // Room for the colour scale's title, about 6 px a character at 11 px.
+    const double width = std::max(scaleLeft + 130, 8.5 * title.size() + 20);
     const double height = std::max(top + cell * C + 20, top + 180.0);
 
     std::ostringstream svg;

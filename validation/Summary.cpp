@@ -282,6 +282,7 @@ struct Prediction {
     int fold;
     int truth;
     int predicted;
+    const float *scores; // one per class, or null when the fit kept none
 };
 
 std::vector<Prediction> predictionsAt(const Testing &run, int point, const Data &all)
@@ -293,8 +294,10 @@ std::vector<Prediction> predictionsAt(const Testing &run, int point, const Data 
             const int f = i * run.KFold + j;
             const std::vector<int> &lines = run.testLines[f];
             const FitResult &fit = run.fits[static_cast<std::size_t>(point) * foldsPerPoint + f];
+            const bool scored = all.C > 0 && fit.scores.size() == fit.predicted.size() * all.C;
             for (std::size_t k = 0; k < lines.size() && k < fit.predicted.size(); k++)
-                rows.push_back({i, lines[k], j, all.classes[lines[k]], fit.predicted[k]});
+                rows.push_back({i, lines[k], j, all.classes[lines[k]], fit.predicted[k],
+                                scored ? fit.scores.data() + k * all.C : nullptr});
         }
     std::sort(rows.begin(), rows.end(), [](const Prediction &a, const Prediction &b) {
         return std::tie(a.repetition, a.line, a.fold) < std::tie(b.repetition, b.line, b.fold);
@@ -313,6 +316,35 @@ std::string predictionsTable(const Testing &run, int point, const Data &all,
     for (const Prediction &row : predictionsAt(run, point, all))
         out << names.sampleName(row.line + 1) << '\t' << row.repetition << '\t' << row.fold << '\t'
             << names.className(row.truth) << '\t' << names.className(row.predicted) << '\n';
+    return out.str();
+}
+
+std::string probabilitiesTable(const Testing &run, int point, const Data &all,
+                               const StudyNames &names)
+{
+    std::ostringstream out;
+    out << (names.samples.empty() ? "line" : "sample-id") << "\trepetition\tfold\ttrue_class";
+    for (int k = 1; k <= all.C; k++)
+        out << '\t' << names.className(k);
+    out << '\n';
+    char number[32];
+    for (const Prediction &row : predictionsAt(run, point, all)) {
+        if (row.scores == nullptr)
+            continue;
+        out << names.sampleName(row.line + 1) << '\t' << row.repetition << '\t' << row.fold << '\t'
+            << names.className(row.truth);
+        // exp(s_k) / sum_c exp(s_c), shifted by the largest score so that no term overflows.
+        const float largest = *std::max_element(row.scores, row.scores + all.C);
+        double sum = 0.0;
+        for (int k = 0; k < all.C; k++)
+            sum += std::exp(static_cast<double>(row.scores[k]) - largest);
+        for (int k = 0; k < all.C; k++) {
+            std::snprintf(number, sizeof number, "%.9g",
+                          std::exp(static_cast<double>(row.scores[k]) - largest) / sum);
+            out << '\t' << number;
+        }
+        out << '\n';
+    }
     return out.str();
 }
 
@@ -351,4 +383,19 @@ double majorityClassError(const Data &all)
     if (all.N <= 0 || members.empty())
         return std::numeric_limits<double>::quiet_NaN();
     return 1.0 - static_cast<double>(*std::max_element(members.begin(), members.end())) / all.N;
+}
+
+std::string choicesNote(const CvSummary &summary)
+{
+    if (summary.points.empty())
+        return "";
+    std::ostringstream note;
+    for (const auto &[name, index] : {std::pair<const char *, int>{"min", summary.minPoint},
+                                      std::pair<const char *, int>{"1se", summary.oneSePoint}}) {
+        const PointSummary &point = summary.points[index];
+        note << "chosen (" << name << "): w " << shortestText(point.w) << ", lambda "
+             << shortestText(point.lambda) << ", cross-validation error " << point.meanError
+             << " (standard error " << static_cast<float>(point.stdError) << ")\n";
+    }
+    return note.str();
 }

@@ -67,6 +67,8 @@ CvSummary summarise(const Testing &run);
 std::string shortestText(float value);
 
 std::string summaryTable(const CvSummary &summary);
+// Two lines naming the min and the 1se points with their mean and standard error.
+std::string choicesNote(const CvSummary &summary);
 // One "warning: ..." line for each choice (min, then 1se) and axis (lambda,
 // then w) along which the least mean error is reached at the choice, at an
 // end of the grid, and at no point inside the grid, naming the way to widen it.
@@ -76,6 +78,11 @@ std::string edgeWarnings(const CvSummary &summary);
 // repetition, then sample line, then fold.
 std::string predictionsTable(const Testing &run, int point, const Data &all,
                              const StudyNames &names);
+// The out-of-fold probability of every class (a column per class, named as
+// the class) for each held-out sample at grid point `point`, in the order of
+// predictionsTable.
+std::string probabilitiesTable(const Testing &run, int point, const Data &all,
+                               const StudyNames &names);
 // counts[t - 1][p - 1]: held-out samples of class t predicted as p, over all
 // repetitions at grid point `point`.
 std::vector<std::vector<long>> confusionCounts(const Testing &run, int point, const Data &all);

@@ -176,6 +176,23 @@ void Testing::readFolds()
         }
 }
 
+namespace {
+
+// The score of every class for each of `lines` (ascending, as TestRows
+// takes them), sample-major; the fit itself is not touched.
+std::vector<float> heldOutScores(const Logistic &model, const Data &all, const std::vector<int> &lines)
+{
+    const std::vector<char> finite = model.finiteClasses();
+    std::vector<float> scores;
+    scores.reserve(lines.size() * static_cast<std::size_t>(model.nClasses));
+    for (const int i : lines)
+        for (int k = 0; k < model.nClasses; k++)
+            scores.push_back(model.classScore(all, i, k, finite[k]));
+    return scores;
+}
+
+} // namespace
+
 FitResult Testing::fitFold(const FitTask &task) const
 {
     const int f = task.repetition * KFold + task.fold;
@@ -188,6 +205,7 @@ FitResult Testing::fitFold(const FitTask &task) const
     FitResult result;
     result.error = model.TestRows(*all, testLines[f], result.predicted);
     result.nonzero = nonzeroCoefficients(model);
+    result.scores = heldOutScores(model, *all, testLines[f]);
     model.del();
     return result;
 }
@@ -213,6 +231,7 @@ FitResult Testing::fitPath(const FitTask &task, std::size_t perW)
                                                task.fold;
                          fits[t].error = model.TestRows(*all, testLines[f], fits[t].predicted);
                          fits[t].nonzero = nonzeroCoefficients(model);
+                         fits[t].scores = heldOutScores(model, *all, testLines[f]);
                          gaps[t] = result.gap;
                      });
     model.del();

@@ -8,13 +8,14 @@
 #include <string>
 #include <vector>
 
-// Collects "-option value" pairs into `values` (a later occurrence wins).
+// Collects "-option value" pairs into `values` (a later occurrence wins);
+// an option of `flags` takes no value and is stored with an empty one.
 // "--help" or "-h" sets `help`, "--version" sets `version`; the first of them
 // ends the scan, so what follows it is not looked at. Returns the message to
 // print after "error: " for an unknown option or one whose value is missing.
 inline std::string scanOptions(int argc, char **argv, const std::vector<std::string> &known,
                                std::map<std::string, std::string> &values, bool &help,
-                               bool &version)
+                               bool &version, const std::vector<std::string> &flags = {})
 {
     help = false;
     version = false;
@@ -27,6 +28,13 @@ inline std::string scanOptions(int argc, char **argv, const std::vector<std::str
         if (option == "--version") {
             version = true;
             return "";
+        }
+        bool isFlag = false;
+        for (const std::string &name : flags)
+            isFlag = isFlag || name == option;
+        if (isFlag) {
+            values[option] = "";
+            continue;
         }
         bool isKnown = false;
         for (const std::string &name : known)

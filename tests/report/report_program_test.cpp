@@ -2,6 +2,10 @@
 // folder, agreement with Orvane -test, and every refusal.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <regex>
+#include <sstream>
+
 #include "../test_support.h"
 
 namespace {
@@ -43,6 +47,31 @@ std::string predictedNumbers(const std::string &predictions)
     return numbers;
 }
 
+std::vector<std::string> splitLines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> splitTabs(const std::string &line)
+{
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');)
+        fields.push_back(field);
+    return fields;
+}
+
+std::string threeDigits(const std::string &number)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", std::stod(number));
+    return text;
+}
+
 } // namespace
 
 TEST_F(Report, HelpEndsTheScan)
@@ -50,7 +79,7 @@ TEST_F(Report, HelpEndsTheScan)
     // -h and --help alone are checked with every program's.
     const Result result = report("-data dir -h");
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out.rfind("Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR] [-cv CVDIR]\n", 0), 0u);
+    EXPECT_EQ(result.out.rfind("Usage: Orvane-report -data DIR -c MODEL -o OUTDIR [-samples NEWDIR] [-cv CVDIR [-choice RULE]]\n", 0), 0u);
     EXPECT_EQ(result.err, "");
 }
 
@@ -160,6 +189,11 @@ TEST_F(Report, RefusalsWriteNothing)
         {none, "-data dir -c model.txt -o out -cv dir",
          "dir: holds none of cv_summary.tsv, cv_nested.tsv, cv_curve.svg, cv_confusion.svg (give the folder "
          "Orvane-cv -p wrote to)"},
+        {none, "-data dir -c model.txt -o out -cv cv -choice max", "-choice takes min or 1se, not \"max\""},
+        {none, "-data dir -c model.txt -o out -choice 1se",
+         "-choice needs -cv (the cross-validation that made the choice)"},
+        {[](const fs::path &bad) { writeFile(bad / "cv_curve.svg", "<svg><SCRIPT>alert(1)</SCRIPT></svg>"); },
+         "-data dir -c model.txt -o out -cv bad", "bad/cv_curve.svg: not a drawing Orvane-cv writes"},
         {[](const fs::path &bad) { writeFile(bad / "cv_curve.svg", "<svg><script>alert(1)</script></svg>"); },
          "-data dir -c model.txt -o out -cv bad", "bad/cv_curve.svg: not a drawing Orvane-cv writes"},
     };
@@ -215,4 +249,136 @@ TEST_F(Report, SignalsLeaveTheFolderWholeOrAbsent)
     }
     for (const auto &entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
+}
+
+// Every name that enters the page, from the data folder, the cross-validation
+// folder or the command line, is text, never markup: a class named
+// <script>...</script> shows as such in the prediction and taxa tables and runs
+// nowhere. The page's one script is its own.
+TEST_F(Report, EveryNameEntersThePageAsText)
+{
+    const fs::path data = dir / "<i>d&";
+    fs::copy(dir / "dir", data);
+    fs::copy(dir / "cv", dir / "<s>cv");
+    fs::copy_file(dir / "model.txt", dir / "<b>m.txt");
+    const std::string klass = "<script>alert(1)</script>";
+    writeFile(data / "classes.tsv", "class\tname\n1\t" + klass + "\n2\tskin\n3\tsoil\n");
+    writeFile(data / "samples.tsv", "line\tsample-id\tclass\n1\t<u>S1\t" + klass + "\n2\tS2\t" + klass +
+                                        "\n3\tS3\tskin\n4\tS4\tskin\n5\tS5\tsoil\n6\tS6\tsoil\n");
+    writeFile(data / "features.tsv", "column\tfeature-id\ttaxonomy\n0\t<em>otuA\tk__Bacteria; p__<img src=x>\n"
+                                     "1\totuB\tk__Bacteria\n2\totuC\tk__Bacteria\n3\totuD\tk__Bacteria\n");
+    writeFile(data / "nodes.tsv", "node\tlabel\n1\t\n2\t<svg onload=alert(2)>\n3\t0.87\n");
+    writeFile(dir / "<s>cv" / "cv_selection.tsv", "feature\tclass\tshare\tmean_coefficient\n<em>otuA\t" + klass +
+                                                     "\t<q>1\t2\n");
+    const Result result = report("-data '<i>d&' -c '<b>m.txt' -o out -cv '<s>cv'");
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string page = readFile(dir / "out/report.html");
+    for (const char *markup : {"<u>", "<em>", "<img", "<svg onload", "<i>d", "<b>m", "<s>cv", "<q>1", "alert(1)</script>"})
+        EXPECT_EQ(page.find(markup), std::string::npos) << markup;
+    EXPECT_EQ(page.find("<script"), page.rfind("<script"));
+    // The fitted values predict the first class for S1: the table names it as text.
+    EXPECT_NE(page.find("<td>&lt;u&gt;S1</td><td>&lt;script&gt;alert(1)&lt;/script&gt;</td>"
+                        "<td>&lt;script&gt;alert(1)&lt;/script&gt;</td>"),
+              std::string::npos);
+    EXPECT_NE(page.find("<td>&lt;em&gt;otuA</td>"), std::string::npos);
+    EXPECT_NE(page.find("&lt;i&gt;d&amp;"), std::string::npos);
+    expectWellFormedXml((dir / "out/tree.svg").string());
+}
+
+// The methods paragraph says what the run did, read from its own files: the
+// study's sizes, the grid, the folds, the rule's point and the nested error.
+TEST_F(Report, MethodsParagraphFollowsTheRunsSettings)
+{
+    fs::create_directory(dir / "run");
+    ASSERT_EQ(run(FOLDS_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -n 1 -k 2 -s run/sets -seed 4").status, 0);
+    const Result cv = run(CV_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -t dir/tree.tre -n 1 -k 2 -s run/sets "
+                                      "-p run/ -w 0.2,0.5 -lambda 0.1,1 -nested 2 -seed 5");
+    ASSERT_EQ(cv.status, 0) << cv.err;
+    EXPECT_EQ(readFile(dir / "run/cv_settings.tsv"), "key\tvalue\nsolver\tcyclic\nw\t0.2,0.5\nlambda\t0.1,1\n"
+                                                     "repetitions\t1\nfolds\t2\nnested_inner_folds\t2\nnested_seed\t5\n");
+    std::string w, lambda, mean, stdError;
+    for (const std::string &line : splitLines(readFile(dir / "run/cv_summary.tsv"))) {
+        const std::vector<std::string> fields = splitTabs(line);
+        if (fields.size() > 4 && (fields[4] == "min" || fields[4] == "min,1se"))
+            w = fields[0], lambda = fields[1];
+    }
+    for (const std::string &line : splitLines(readFile(dir / "run/cv_nested.tsv"))) {
+        const std::vector<std::string> fields = splitTabs(line);
+        if (fields[0] == "mean")
+            mean = threeDigits(fields.back());
+        if (fields[0] == "std_error")
+            stdError = threeDigits(fields.back());
+    }
+    ASSERT_FALSE(w.empty() || mean.empty() || stdError.empty());
+    const Result result = report("-data dir -c model.txt -o out -cv run -choice min");
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string page = readFile(dir / "out/report.html");
+    const std::string start = "<p id=\"methods-text\">";
+    const auto from = page.find(start) + start.size();
+    const std::string version = report("--version").out;
+    EXPECT_EQ(page.substr(from, page.find("</p>", from) - from),
+              "Samples were classified with Orvane " + version.substr(14, version.size() - 15) +
+                  ", a multinomial logistic regression whose coefficients are penalised along the phylogenetic "
+                  "tree of the taxa (a lasso term for each taxon and a group term for each clade). The training "
+                  "data (dir) held 6 samples in 3 classes (gut: 2, skin: 2, soil: 2) and 4 taxa. The model was "
+                  "fitted to all training samples at w = " + w + " and lambda = " + lambda +
+                  ", the point chosen by the least mean cross-validation error over a grid of 2 values of w (0.2 "
+                  "and 0.5) and 2 values of lambda, in 1 repetition of 2-fold cross-validation. Each fit used the "
+                  "cyclic coordinate-descent solver. A nested cross-validation, in which each of 2 outer folds "
+                  "chose w and lambda by cross-validating its own training samples (2-fold, folds drawn with seed "
+                  "5), gave an error of " + mean + " \u00b1 " + stdError +
+                  " (mean \u00b1 standard error). The model keeps 3 taxa with a nonzero coefficient.");
+    // The summary comes first and gives the error to publish.
+    EXPECT_EQ(page.find("<section id=\"summary\">"), page.find("<section"));
+    EXPECT_NE(page.find("<b>" + mean + " \u00b1 " + stdError + "</b>"), std::string::npos);
+
+    // Converged paths over grids of their own: the paragraph says so, and no nested run.
+    fs::remove_all(dir / "run");
+    fs::create_directory(dir / "run");
+    ASSERT_EQ(run(FOLDS_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -n 1 -k 2 -s run/sets").status, 0);
+    ASSERT_EQ(run(CV_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -t dir/tree.tre -n 1 -k 2 -s run/sets -p run/ "
+                              "-lambda auto -nlambda 3 -lambda-ratio 0.01 -solver converged -tol 1e-4").status, 0);
+    ASSERT_EQ(report("-data dir -c model.txt -o out2 -cv run -choice min").status, 0);
+    const std::string converged = readFile(dir / "out2/report.html");
+    EXPECT_NE(converged.find(", in 1 repetition of 2-fold cross-validation. In each fold the lambda values of each w "
+                             "were fitted as one warm-started path, from the largest down, each fit to a relative "
+                             "duality gap below 0.0001. The lambda values of each w were 3 values log-spaced from "
+                             "lambda_max (the least lambda that keeps every coefficient at zero) down to 0.01 x "
+                             "lambda_max. The model keeps"),
+              std::string::npos);
+    EXPECT_EQ(converged.find("A nested"), std::string::npos);
+}
+
+// Two classes: the summary shows the mean of the repetitions' ROC areas from
+// the out-of-fold probabilities, with one curve each. Repetition 0: skin
+// 0.9, 0.4 against gut 0.4, 0.2 (3.5 of 4 pairs); repetition 1: 0.8, 0.3
+// against 0.7, 0.1 (3 of 4); the mean is 0.8125.
+TEST_F(Report, TwoClassesShowTheAreaUnderTheRocCurves)
+{
+    writeFile(dir / "dir/classes.tsv", "class\tname\n1\tgut\n2\tskin\n");
+    writeFile(dir / "dir/labels.txt", ">gut\n1 2\n>skin\n3 4\n");
+    writeFile(dir / "dir/samples.tsv", "line\tsample-id\tclass\n1\tS1\tgut\n2\tS2\tgut\n3\tS3\tskin\n4\tS4\tskin\n");
+    writeFile(dir / "dir/samples.txt", "1 8 2 0 0\n2 6 1 1 0\n3 0 1 7 2\n4 1 0 6 3\n");
+    writeFile(dir / "model2.txt", "2 4\n1 0 -0.5 -1\n-1 0 2 0\n");
+    fs::create_directory(dir / "roc");
+    writeFile(dir / "roc/cv_summary.tsv", "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n0.5\t1\t0.25\t0.1\tmin,1se\t-\n");
+    const std::string probabilities = "sample-id\trepetition\tfold\ttrue_class\tgut\tskin\n"
+                                      "S1\t0\t0\tgut\t0.6\t0.4\nS2\t0\t1\tgut\t0.8\t0.2\n"
+                                      "S3\t0\t0\tskin\t0.1\t0.9\nS4\t0\t1\tskin\t0.6\t0.4\n"
+                                      "S1\t1\t1\tgut\t0.3\t0.7\nS2\t1\t0\tgut\t0.9\t0.1\n"
+                                      "S3\t1\t0\tskin\t0.2\t0.8\nS4\t1\t1\tskin\t0.7\t0.3\n";
+    writeFile(dir / "roc/cv_probabilities.tsv", probabilities);
+    ASSERT_EQ(report("-data dir -c model2.txt -o out -cv roc -choice min").status, 0);
+    const std::string page = readFile(dir / "out/report.html");
+    EXPECT_NE(page.find("AUC (skin positive)<b>0.812</b>"), std::string::npos);
+    EXPECT_NE(page.find("points=\"38.0,158.0 38.0,83.0 113.0,8.0 188.0,8.0 \""), std::string::npos);
+    EXPECT_NE(page.find("points=\"38.0,158.0 38.0,83.0 113.0,83.0 113.0,8.0 188.0,8.0 \""), std::string::npos);
+    // The files are taken at the min point: a 1se model gets no area, nor does a file of other classes.
+    writeFile(dir / "roc/cv_summary.tsv", "w\tlambda\tmean_error\tstd_error\tchoice\tedge\n"
+                                          "0.5\t1\t0.25\t0.1\tmin\t-\n0.5\t2\t0.3\t0.1\t1se\t-\n");
+    ASSERT_EQ(report("-data dir -c model2.txt -o out -cv roc -choice 1se").status, 0);
+    EXPECT_EQ(readFile(dir / "out/report.html").find("AUC"), std::string::npos);
+    writeFile(dir / "roc/cv_probabilities.tsv", std::regex_replace(probabilities, std::regex("skin"), "soil"));
+    ASSERT_EQ(report("-data dir -c model2.txt -o out -cv roc -choice min").status, 0);
+    EXPECT_EQ(readFile(dir / "out/report.html").find("AUC"), std::string::npos);
 }

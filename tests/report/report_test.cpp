@@ -2,6 +2,7 @@
 // the tree drawing's bound on a 20,000-tip tree, and a 10,000-level tree on a small stack.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 
 #include "report/Report.h"
@@ -50,6 +51,22 @@ TEST(Softmax, HandComputedAndSafeFromOverflow)
     const std::vector<double> low = softmax({-1000.0f, -1000.0f, -1000.0f});
     for (const double p : low)
         EXPECT_NEAR(p, 1.0 / 3, 1e-15);
+}
+
+// Positives 0.9, 0.4 against negatives 0.4, 0.2: three pairs won and one
+// tie, 3.5 of 4; the tie is one diagonal step of the curve.
+TEST(Roc, HandWorkedAreaAndCurveWithATie)
+{
+    EXPECT_EQ(rocArea({0.9, 0.4}, {0.4, 0.2}), 0.875);
+    const RocCurve curve = rocCurve({0.4, 0.9}, {0.2, 0.4});
+    EXPECT_EQ(curve.area, 0.875);
+    EXPECT_EQ(curve.points, (std::vector<std::pair<double, double>>{{0, 0}, {0, 0.5}, {0.5, 1}, {1, 1}}));
+    // Perfectly ordered, perfectly reversed, all tied; none without both classes.
+    EXPECT_EQ(rocArea({3, 2}, {1}), 1.0);
+    EXPECT_EQ(rocArea({1}, {3, 2}), 0.0);
+    EXPECT_EQ(rocArea({1, 1}, {1, 1, 1}), 0.5);
+    EXPECT_TRUE(std::isnan(rocArea({}, {1})));
+    EXPECT_EQ(meanRocArea({curve, rocCurve({0.8, 0.3}, {0.7, 0.1})}), (0.875 + 0.75) / 2);
 }
 
 TEST(Taxa, ByClassThenMagnitudeThenColumn)
@@ -165,9 +182,15 @@ TEST(TreeDrawing, AnyTreeFitsTheBoundWithItsLabels)
     // Every leaf selected, with both signs: groups collapse, their lanes mixed.
     for (int j = 0; j < 2 * n; j++)
         beta[j] = j % 3 ? 1.0f : -1.0f;
+    // The 50 strongest tips (of 20,000 selected) keep their labels: their clades open first.
+    for (int i = 0; i < 50; i++)
+        beta[n + 398 * i + 1] = 2.0f + i / 100.0f;
     const std::string dense = draw(tree, "dense.svg");
     EXPECT_NE(dense.find("only the subtree of those tips is drawn, its largest groups collapsed to fit"),
               std::string::npos);
+    for (int i = 0; i < 50; i++)
+        EXPECT_NE(dense.find(">p__F (ASV&lt;" + std::to_string(398 * i + 1) + "&gt;&amp;)</text>"), std::string::npos)
+            << i;
 
     // A thousand tips with a few selected: the rest collapse into wedges counting their tips.
     std::fill(beta.begin(), beta.end(), 0.0f);

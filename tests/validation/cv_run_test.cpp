@@ -147,6 +147,20 @@ TEST(OrvaneCv, PredictionsConfusionAndPlotsUseTheStudysNames)
                                                          "0.4\t1\t1\t0\tmin,1se\t-\n");
     EXPECT_EQ(readFile(dir.path + "out_cv_confusion.tsv"), "true\\predicted\t1\t2\n1\t0\t0\n2\t8\t0\n");
     EXPECT_EQ(linesOf(readFile(dir.path + "out_cv_predictions.tsv"))[1], "3\t0\t0\t2\t1");
+    // The probabilities follow the predictions row by row: the same first
+    // columns, a sum of 1, and the predicted class A the likelier. The
+    // repetitions share their folds, so they give the same numbers.
+    const std::vector<std::string> predicted = linesOf(readFile(dir.path + "out_cv_predictions.tsv")),
+                                    probable = linesOf(readFile(dir.path + "out_cv_probabilities.tsv"));
+    ASSERT_EQ(probable.size(), 9u);
+    EXPECT_EQ(probable[0], "line\trepetition\tfold\ttrue_class\t1\t2");
+    for (std::size_t r = 1; r < probable.size(); r++) {
+        EXPECT_EQ(probable[r].substr(0, 8), predicted[r].substr(0, 8));
+        const double a = std::stod(probable[r].substr(8)), b = std::stod(probable[r].substr(probable[r].rfind('\t')));
+        EXPECT_NEAR(a + b, 1.0, 1e-8);
+        EXPECT_GT(a, b);
+        EXPECT_EQ(probable[r].substr(3), probable[r <= 4 ? r + 4 : r - 4].substr(3)) << "the other repetition's";
+    }
 
     // The name files list the classes in another order than the labels file:
     // names are matched by name, never by position.
@@ -182,14 +196,14 @@ TEST(OrvaneCv, ThreeThreadsWriteWhatOneWritesByteForByte)
     TempDir dir;
     ASSERT_EQ(runCommand(folds + example + " -n 2 -k 3 -s " + dir.path + "sets -seed 3"), (Outcome{0, "", ""}));
     const std::string command = cv + example + " -t " + t + " -n 2 -k 3 -s " + dir.path +
-                                "sets -w 0,0.5,-1 -lambda 0.05,0.5,5 -r grid -p " + dir.path;
+                                "sets -w 0,0.5,-1 -lambda 0.05,0.5,5 -r grid -v -p " + dir.path;
     const Outcome one = runCommand(command + "one_ -j 1"), three = runCommand(command + "three_ -j 3");
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(three.status, 0);
     EXPECT_EQ(three.out, std::regex_replace(one.out, std::regex("one_"), "three_"));
     for (const std::string name : {"log_detailed.txt", "log_avr.txt", "log_result.txt", "cv_summary.tsv",
-                                   "cv_predictions.tsv", "cv_confusion.tsv", "cv_curve.svg", "cv_confusion.svg",
-                                   "cv_selection.tsv"})
+                                   "cv_predictions.tsv", "cv_probabilities.tsv", "cv_confusion.tsv", "cv_curve.svg",
+                                   "cv_confusion.svg", "cv_selection.tsv"})
         EXPECT_EQ(readFile(dir.path + "three_" + name), readFile(dir.path + "one_" + name)) << name;
     // Standard error: one progress line per fit, in any order, then the same warnings.
     const auto progress = [](const std::string &err) {
@@ -282,13 +296,14 @@ TEST(OrvaneCv, ConvergedPathsWriteTheSameLogsOnAnyNumberOfThreads)
     TempDir dir;
     ASSERT_EQ(runCommand(folds + example + " -n 1 -k 3 -s " + dir.path + "sets -seed 3"), (Outcome{0, "", ""}));
     const std::string grid = cv + example + " -t " + t + " -n 1 -k 3 -s " + dir.path +
-                             "sets -w 0.3,1 -lambda 0.05,2,0.5 -r grid -p " + dir.path;
+                             "sets -w 0.3,1 -lambda 0.05,2,0.5 -r grid -v -p " + dir.path;
     const Outcome one = runCommand(grid + "one_ -j 1 -solver converged"),
                   two = runCommand(grid + "two_ -j 2 -solver converged");
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(two.out, std::regex_replace(one.out, std::regex("one_"), "two_"));
     for (const std::string name : {"log_detailed.txt", "log_avr.txt", "log_result.txt", "cv_summary.tsv",
-                                   "cv_predictions.tsv", "cv_confusion.tsv", "cv_curve.svg", "cv_selection.tsv"})
+                                   "cv_predictions.tsv", "cv_probabilities.tsv", "cv_confusion.tsv", "cv_curve.svg",
+                                   "cv_selection.tsv"})
         EXPECT_EQ(readFile(dir.path + "two_" + name), readFile(dir.path + "one_" + name)) << name;
     int paths = 0; // 2 w x 3 folds
     for (const std::string &line : linesOf(one.err))
@@ -363,7 +378,7 @@ TEST(OrvaneCv, KilledRunLeavesNoLineInTheLogs)
     const std::string d = dir.path;
     for (const std::string prefix : {"", "new_"}) {
         const pid_t child = start({cv, "-d", d + "samples.txt", "-l", d + "labels.txt", "-t", d + "tree.tre", "-n",
-                                   "1", "-k", "3", "-s", d + "sets", "-p", d + prefix, "-w", "0.5", "-lambda", lambdas},
+                                   "1", "-k", "3", "-s", d + "sets", "-p", d + prefix, "-w", "0.5", "-lambda", lambdas, "-v"},
                                   err);
         ASSERT_GT(child, 0);
         for (int waited = 0; waited < 60000 && readFile(err).find("fit 2 of") == std::string::npos; waited++)
@@ -618,6 +633,31 @@ TEST(Plots, CurveTellsEveryWApartWithReadableAxes)
     ASSERT_TRUE(std::regex_search(svg, first, tick));
     EXPECT_EQ(first[1], "0.36"); // the lowest tick: 0.38 less a margin, not 0
     EXPECT_NE(svg.find("always the majority class: 0.45"), std::string::npos);
+    // At most 8 ticks an axis, each of at most 3 significant digits.
+    const std::regex yLabel("text-anchor=\"end\">([^<]*)</text>");
+    const std::regex threeDigits("0|0\\.0*[1-9]{1,3}|[1-9][0-9]{0,2}|[1-9]\\.[0-9]{1,2}|[1-9]e[-+][0-9]+");
+    for (const std::regex &axis : {yLabel, label}) {
+        int ticks = 0;
+        for (auto m = std::sregex_iterator(svg.begin(), svg.end(), axis); m != std::sregex_iterator(); ++m, ticks++) {
+            const std::string value = (*m)[axis.mark_count() == 2 ? 2 : 1];
+            EXPECT_TRUE(std::regex_match(value, threeDigits)) << value;
+        }
+        EXPECT_LE(ticks, 8);
+    }
+    // Grids of their own for each w share one axis of lambda / lambda_max;
+    // the legend's longest line ends inside the drawing.
+    const std::vector<std::vector<float>> gridOfW = {{1.5f, 0.15f, 0.015f}, {0.73f, 0.073f, 0.0073f}};
+    const std::string relative = curveSvg(
+        summarise({0.2f, 0.9f}, gridOfW, std::vector<std::vector<float>>(6, {0.3f, 0.2f}),
+                  std::vector<float>(6, 0.25f), 0),
+        0.5);
+    EXPECT_NE(relative.find(">lambda / lambda_max of each w (log scale)</text>"), std::string::npos);
+    EXPECT_NE(relative.find(">0.01</text>"), std::string::npos);
+    std::smatch width, legend;
+    ASSERT_TRUE(std::regex_search(relative, width, std::regex("width=\"([0-9.]+)\"")));
+    ASSERT_TRUE(std::regex_search(relative, legend, std::regex("x=\"([0-9.]+)\" y=\"[0-9.]+\">(min [^<]*)</text>")));
+    EXPECT_EQ(legend[2], "min (w 0.2, lambda 1.5)");
+    EXPECT_LT(std::stod(legend[1]) + 7.0 * legend[2].length(), std::stod(width[1]));
 
     StudyNames names;
     names.classes = {"a rather long class name", "B"};

@@ -7,11 +7,14 @@
 #include <new>
 #include <optional>
 #include <numeric>
+#include <regex>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 #include "model/Logistic.h"
 #include "tree/messages.h"
+#include "validation/Progress.h"
 #include "validation/Testing.h"
 #include "validation_test_util.h"
 
@@ -87,7 +90,7 @@ TEST(OrvaneCv, ExampleFoldsLogEveryFoldAsTheModelScoresIt)
     TempDir dir;
     const std::string x = data + "samples.txt", y = data + "labels.txt", t = data + "tree.tre";
     ASSERT_EQ(runCommand(folds + example + " -n 2 -k 5 -s " + dir.path + "sets -seed 11"), (Outcome{0, "", ""}));
-    const Outcome outcome = runCommand(cv + example + " -t " + t + " -n 2 -k 5 -s " + dir.path + "sets -p " + dir.path + " -r example");
+    const Outcome outcome = runCommand(cv + example + " -t " + t + " -n 2 -k 5 -s " + dir.path + "sets -p " + dir.path + " -r example -v");
     std::ostringstream detailed, average, result, progress; // every fold refitted here from the sets files
     detailed << "xFileName:\t" << x << "\nyFileName:\t" << y << "\ntFileName:\t" << t
              << "\nNTests:\t2\nKFold:\t5\nW\tLambda\ti\tj\terror\n";
@@ -105,7 +108,15 @@ TEST(OrvaneCv, ExampleFoldsLogEveryFoldAsTheModelScoresIt)
             detailed << "0.4\t1\t" << i << '\t' << j << '\t' << error << '\n';
             progress << "fit " << i * 5 + j + 1 << " of 10 done: w 0.4, lambda 1, repetition " << i << ", fold " << j << '\n';
         }
-    EXPECT_EQ(outcome, (Outcome{0, fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir), progress.str()}));
+    // -v: a line per fit, then the two choices, here the one point of the grid.
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, fill("2\n{dir}log_detailed.txt\n2\ni 0\ni 1\n", dir));
+    std::ostringstream mean;
+    mean << sum / 10.0f;
+    const std::string chosen = ": w 0.4, lambda 1, cross-validation error " + mean.str() + " \\(standard error [0-9.e-]+\\)\n";
+    EXPECT_TRUE(std::regex_match(outcome.err, std::regex(std::regex_replace(progress.str(), std::regex("[.()]"), "\\$&") +
+                                                         "chosen \\(min\\)" + chosen + "chosen \\(1se\\)" + chosen)))
+        << outcome.err;
     average << "0.4\t1\t" << sum / 10.0f << '\n';
     detailed << "Avr:\t" << average.str() << "Best Lambda:\t" << average.str();
     result << "example\t0.4\t" << std::min(sum / 10.0f, 1.0f) << '\n';
@@ -147,7 +158,7 @@ TEST(OrvaneCv, AcceptsSoundSetsAndRejectsUnsoundInputsBeforeWritingAnyLog)
     }
     TempDir dir; // blocks in any order, carriage returns and no final newline are sound
     writeFile(dir.path + "sets0.txt", "# two folds\r\n> 1\r\n1 3\r\n0 2\r\n> 0\r\n0 2\r\n1 3");
-    EXPECT_EQ(runCommand(tiny + " -s " + dir.path + "sets -p " + dir.path + " -w 0.2 -lambda 0.5,2"),
+    EXPECT_EQ(runCommand(tiny + " -s " + dir.path + "sets -p " + dir.path + " -w 0.2 -lambda 0.5,2 -v"),
               (Outcome{0, fill("1\n{dir}log_detailed.txt\n1\ni 0\n1\ni 0\n", dir),
                        "fit 1 of 4 done: w 0.2, lambda 0.5, repetition 0, fold 0\n"
                        "fit 2 of 4 done: w 0.2, lambda 0.5, repetition 0, fold 1\n"
@@ -156,7 +167,9 @@ TEST(OrvaneCv, AcceptsSoundSetsAndRejectsUnsoundInputsBeforeWritingAnyLog)
                        "warning: the min choice (w 0.2, lambda 0.5) is the grid's smallest lambda and no lambda "
                        "inside the grid does as well: try lambda below 0.5\n"
                        "warning: the 1se choice (w 0.2, lambda 0.5) is the grid's smallest lambda and no lambda "
-                       "inside the grid does as well: try lambda below 0.5\n"}));
+                       "inside the grid does as well: try lambda below 0.5\n"
+                       "chosen (min): w 0.2, lambda 0.5, cross-validation error 0 (standard error 0)\n"
+                       "chosen (1se): w 0.2, lambda 0.5, cross-validation error 0 (standard error 0)\n"}));
 }
 
 TEST(OrvaneFolds, FixedSeedGivesPinnedStratifiedFilesAndTooManyFoldsAreRefused)
@@ -331,7 +344,7 @@ TEST(FitQueue, AFailedFitIsRethrownNeverScored)
                        [](const FitTask &task) {
                            if (task.fold == 3)
                                throw std::bad_alloc();
-                           return FitResult{0.25f, {task.fold}};
+                           return FitResult{0.25f, {task.fold}, {}};
                        },
                        nullptr);
         for (std::size_t t = 0; t < 3; t++)
@@ -339,4 +352,64 @@ TEST(FitQueue, AFailedFitIsRethrownNeverScored)
         EXPECT_THROW(queue.result(3), std::bad_alloc) << jobs;
         EXPECT_EQ(queue.result(5).error, 0.25f) << jobs;
     }
+}
+
+// The per-fit lines of a long run: a line every tenth of a stage's fits when
+// standard error is a file, one line rewritten in place on a terminal, every
+// line with -v; the time left is the time so far scaled by the fits to come,
+// and any other line passes through whole.
+TEST(Progress, TenthsInPlaceAndEveryFit)
+{
+    double now = 0;
+    const auto clock = [&now] { return now; };
+    std::ostringstream tenths;
+    {
+        ProgressLines lines(tenths, ProgressLines::Mode::Tenths, clock);
+        std::ostream out(&lines);
+        for (int n = 1; n <= 20; n++) {
+            now = 3 * n;
+            out << "fit " << n << " of 20 done: w 0.4, lambda 1, repetition 0, fold " << n % 5 << '\n';
+        }
+        out << "warning: kept whole\n";
+        now = 100;
+        out << "outer fit 1 of 2 done\n";
+        now = 3785;
+        out << "outer fit 2 of 2 done" << std::flush;
+    }
+    EXPECT_EQ(tenths.str(), "fits: 1 of 20 done, 0:03 elapsed, about 0:57 left\n"
+                            "fits: 2 of 20 done, 0:06 elapsed, about 0:54 left\n"
+                            "fits: 4 of 20 done, 0:12 elapsed, about 0:48 left\n"
+                            "fits: 6 of 20 done, 0:18 elapsed, about 0:42 left\n"
+                            "fits: 8 of 20 done, 0:24 elapsed, about 0:36 left\n"
+                            "fits: 10 of 20 done, 0:30 elapsed, about 0:30 left\n"
+                            "fits: 12 of 20 done, 0:36 elapsed, about 0:24 left\n"
+                            "fits: 14 of 20 done, 0:42 elapsed, about 0:18 left\n"
+                            "fits: 16 of 20 done, 0:48 elapsed, about 0:12 left\n"
+                            "fits: 18 of 20 done, 0:54 elapsed, about 0:06 left\n"
+                            "fits: 20 of 20 done, 1:00 elapsed\n"
+                            "warning: kept whole\n"
+                            "outer fits: 1 of 2 done, 0:40 elapsed, about 0:40 left\n"
+                            "outer fits: 2 of 2 done, 1:02:05 elapsed\n");
+
+    const std::string fits[] = {"fit 1 of 3 done: w 1, lambda 2, repetition 0, fold 0\n",
+                                "fit 2 of 3 done: w 1, lambda 2, repetition 0, fold 1\n",
+                                "fit 3 of 3 done: w 1, lambda 2, repetition 0, fold 2\n"};
+    std::ostringstream inPlace, every;
+    for (std::ostringstream *shown : {&inPlace, &every}) {
+        now = 0;
+        ProgressLines lines(*shown, shown == &inPlace ? ProgressLines::Mode::InPlace : ProgressLines::Mode::EveryFit,
+                            clock);
+        std::ostream out(&lines);
+        now = 2;
+        out << fits[0] << "warning: between\n";
+        now = 4;
+        out << fits[1];
+        now = 63;
+        out << fits[2];
+    }
+    EXPECT_EQ(inPlace.str(), "\rfits: 1 of 3 done, 0:02 elapsed, about 0:04 left\n"
+                             "warning: between\n"
+                             "\rfits: 2 of 3 done, 0:04 elapsed, about 0:02 left"
+                             "\rfits: 3 of 3 done, 1:03 elapsed" + std::string(17, ' ') + "\n");
+    EXPECT_EQ(every.str(), fits[0] + "warning: between\n" + fits[1] + fits[2]);
 }
