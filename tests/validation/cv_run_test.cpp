@@ -466,7 +466,7 @@ TEST(OrvaneCv, NestedConvergedOuterFitsAreThePlainRunsFitsAtTheChosenPoints)
     TempDir dir;
     ASSERT_EQ(runCommand(folds + example + " -n 2 -k 3 -s " + dir.path + "sets -seed 3"), (Outcome{0, "", ""}));
     const std::string grid = cv + example + " -t " + t + " -n 2 -k 3 -s " + dir.path +
-                             "sets -w 0.3,1 -lambda 0.05,2,0.5 -nested 2 -solver converged -p " + dir.path;
+                             "sets -w 0.3,1 -lambda 0.05,2,0.5 -nested 2 -solver converged -v -p " + dir.path;
     const Outcome one = runCommand(grid + "one_ -j 1"), two = runCommand(grid + "two_ -j 2");
     ASSERT_EQ(one.status, 0) << one.err;
     ASSERT_EQ(two.status, 0) << two.err;
