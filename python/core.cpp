@@ -416,7 +416,6 @@ std::string reportPage(const FloatRows &beta, const std::string &treeText,
     const Coefficients coefficients{static_cast<int>(beta.shape(0)), static_cast<int>(beta.shape(1)),
                                     beta.data()};
     const TreeView view = viewOf(*tree);
-    const std::vector<RankedTaxon> taxa = rankTaxa(coefficients);
     const std::vector<Clade> clades = selectedClades(view, coefficients, features);
     std::ostringstream drawing, page;
     drawTree(drawing, view, coefficients, features, classes);
@@ -425,8 +424,13 @@ std::string reportPage(const FloatRows &beta, const std::string &treeText,
     cv.summary = cvSummary;
     cv.nested = cvNested;
     cv.curve = cvCurve;
-    const HtmlReport report{modelName, dataName, samples, classes, features, predictions,
-                            taxa, clades, view, treeSvg, cvSummary.empty() ? nullptr : &cv};
+    // The samples' own classes are not known here: the page names the
+    // predictions as fitted values, never as an error estimate.
+    const std::string version = ORVANE_VERSION, choice;
+    const HtmlReport report{version,     modelName,   dataName, samples, samples,
+                            false,       classes,     features, coefficients, predictions,
+                            clades,      view,        treeSvg,  cvSummary.empty() ? nullptr : &cv,
+                            choice};
     writeHtmlReport(page, report);
     return page.str();
 }
