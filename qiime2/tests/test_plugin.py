@@ -114,7 +114,7 @@ def test_fit_predict_and_report_give_orvane_tests_answers(study):
     qiime("orvane", "report", "--i-model", study / "model.qza", "--i-table", study / "table.qza",
           "--o-visualization", study / "report.qzv")
     page = (exported(study / "report.qzv", study / "report") / "index.html").read_text()
-    for heading in ("<h2>Predictions", "<h2>Selected taxa", "<h2>Clades", "<h2>Tree"):
+    for heading in ("<h2>Summary", "<h2>Predictions", "<h2>Selected taxa", "<h2>Clades", "id=\"tree\">Tree"):
         assert heading in page
 
 
