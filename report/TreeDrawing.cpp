@@ -1,8 +1,8 @@
 // Draws the tree as SVG: a rectangular phylogram (branch lengths from the
 // drawn root, or depths when the tree has none), tips top to bottom in the
 // file's order, one row each. A branch takes a class's colour when every leaf
-// below it has a nonzero coefficient of that class; a lane per class beside
-// the tips shows the sign of each row's coefficients. The drawing stays
+// below it has a nonzero coefficient of that class; a lane per class between
+// the tips and their labels shows the sign of each row's coefficients. The drawing stays
 // within kMaxDrawingWidth x kMaxDrawingHeight pixels whatever the tree, so
 // that every renderer opens it: when the tips need more rows than fit,
 // subtrees without a nonzero coefficient collapse into wedges; when that is
@@ -372,40 +372,43 @@ double wedgeTip(const Layout &layout, int v)
     return std::max(layout.tipX[v], layout.x[v] + 8);
 }
 
+// Columns right of the tree: the lanes start just past the farthest row's
+// end, and every row's label starts just past the lanes, so that each
+// label sits beside its own marks however long the other labels are.
 struct Frame {
     double top;    // y of the first row
     double laneX;  // x of the first lane
     double laneStep;
+    double labelX;  // x where the rows' labels start
 };
 
-// The label of a row, a tip or a wedge, and where it starts.
-struct RowLabel {
-    double start;
-    std::string text;
-};
+// Where a row, a tip or a wedge, ends on the right.
+double rowEnd(const TreeView &tree, const Layout &layout, int v)
+{
+    return tree.feature[v] >= 0 ? layout.x[v] : wedgeTip(layout, v);
+}
 
-RowLabel rowLabel(const TreeView &tree, const FeatureNames &features, const Selection &selection,
-                  const Layout &layout, int v)
+std::string rowLabel(const TreeView &tree, const FeatureNames &features, const Selection &selection, int v)
 {
     if (tree.feature[v] >= 0)
-        return {layout.x[v] + 4, shortened(tipLabel(features, tree.feature[v]), kTipLabelChars)};
+        return shortened(tipLabel(features, tree.feature[v]), kTipLabelChars);
     std::string text = std::to_string(tree.leaves(v)) + " tips";
     if (selection.anyBelow(v) > 0)
         text += ", " + std::to_string(selection.anyBelow(v)) + " selected";
-    return {wedgeTip(layout, v) + 4, text};
+    return text;
 }
 
-// The rightmost x of the rows' labels.
-double rowLabelsRight(const TreeView &tree, const FeatureNames &features, const Selection &selection,
-                      const Layout &layout)
+// The rightmost x of the rows' ends, and the widest row label's width.
+std::pair<double, double> rowExtents(const TreeView &tree, const FeatureNames &features, const Selection &selection,
+                                     const Layout &layout)
 {
-    double right = kTreeLeft + kTreeWidth;
+    double right = kTreeLeft, widest = 0;
     for (int v = layout.root; v < tree.nodes(); v++)
         if (layout.drawn[v] && !layout.open[v]) {
-            const RowLabel label = rowLabel(tree, features, selection, layout, v);
-            right = std::max(right, label.start + kCharWidth * characters(label.text));
+            right = std::max(right, rowEnd(tree, layout, v));
+            widest = std::max(widest, kCharWidth * characters(rowLabel(tree, features, selection, v)));
         }
-    return right;
+    return {right, widest};
 }
 
 // Branches as one path per colour group, collapsed subtrees as wedges, and
@@ -416,7 +419,7 @@ void writeBranches(std::ostream &out, const TreeView &tree, const FeatureNames &
     const int C = selection.C;
     std::vector<std::string> paths(C + 3);
     auto rowY = [&](double y) { return frame.top + y + kRowHeight / 2; };
-    std::string wedges, labels;
+    std::string wedges, leaders, labels;
     LabelSpace space(frame.top, layout.rows);
     const auto label = [&](double x, double y, const std::string &text, const char *attributes) {
         labels += "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\"" + attributes + ">" + xmlText(text) + "</text>\n";
@@ -443,9 +446,13 @@ void writeBranches(std::ostream &out, const TreeView &tree, const FeatureNames &
             const double tip = wedgeTip(layout, v);
             wedges += "M" + num(layout.x[v]) + " " + num(y) + "L" + num(tip) + " " + num(y - 5) + "V" + num(y + 5) + "Z";
         }
-        const auto [start, text] = rowLabel(tree, features, selection, layout, v);
-        space.take(start, start + kCharWidth * characters(text), y - 5, y + 6);
-        label(start, y + 4, text, tree.feature[v] >= 0 ? "" : " fill=\"#888888\"");
+        // A dotted leader from a row that ends short of the farthest.
+        const double end = rowEnd(tree, layout, v);
+        if (end + kMargin < frame.laneX)
+            leaders += "M" + num(end + 2) + " " + num(y) + "H" + num(frame.laneX - 2);
+        const std::string text = rowLabel(tree, features, selection, v);
+        space.take(frame.labelX, frame.labelX + kCharWidth * characters(text), y - 5, y + 6);
+        label(frame.labelX, y + 4, text, tree.feature[v] >= 0 ? "" : " fill=\"#888888\"");
     }
     // Then the nodes' labels, above the branch leading to each, from the root down.
     for (int v = layout.root; v < tree.nodes(); v++) {
@@ -476,6 +483,9 @@ void writeBranches(std::ostream &out, const TreeView &tree, const FeatureNames &
     }
     if (!wedges.empty())
         out << "<path fill=\"" << kInactiveColour << "\" d=\"" << wedges << "\"/>\n";
+    if (!leaders.empty())
+        out << "<path fill=\"none\" stroke=\"" << kInactiveColour << "\" stroke-dasharray=\"1 2\" d=\"" << leaders
+            << "\"/>\n";
     out << labels;
 }
 
@@ -579,12 +589,14 @@ void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model
     frame.top = kMargin + kLegendLine * (legend.size() + 1) + kLaneHeader;
     const int maxRows = static_cast<int>((kMaxDrawingHeight - frame.top - kScaleBarHeight - kMargin) / kRowHeight);
     const Layout layout = layOut(tree, selection, maxRows);
-    frame.laneX = rowLabelsRight(tree, features, selection, layout) + kMargin;
+    const auto [rowsRight, widestLabel] = rowExtents(tree, features, selection, layout);
+    frame.laneX = rowsRight + kMargin;
     frame.laneStep = C > 0 ? std::min(kLaneStep, kLanesMaxWidth / C) : kLaneStep;
+    frame.labelX = frame.laneX + frame.laneStep * C + 4;
     const double height = frame.top + kRowHeight * layout.rows + kScaleBarHeight + kMargin;
 
     const std::string heading = title(tree, selection, layout);
-    double width = std::max(frame.laneX + frame.laneStep * C + kMargin, kMargin * 2 + kCharWidth * heading.size());
+    double width = std::max(frame.labelX + widestLabel + kMargin, kMargin * 2 + kCharWidth * heading.size());
     for (const auto &item : legend)
         width = std::max(width, kMargin * 2 + 16 + kCharWidth * characters(item.second));
 

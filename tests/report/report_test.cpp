@@ -223,6 +223,25 @@ TEST(TreeDrawing, NodeLabelsAsWrittenAndNeverOverlapping)
     EXPECT_NE(svg.find(">0.2</text>"), std::string::npos);
 }
 
+TEST(TreeDrawing, LanesBetweenTheTipsAndTheirLabels)
+{
+    // Tip a ends at x 360 (half the depth), b and c at 660; one long label must not push the lanes away.
+    const TreeView tree = viewOfText("(0:1,(1:1,2:1):1);");
+    const std::vector<float> beta = {1, 0, -1, 0, 0, 1};
+    std::ostringstream out;
+    drawTree(out, tree, Coefficients{2, 3, beta.data()},
+             namesOf({"a", "b", "a-label-of-forty-characters-for-the-test"}), ClassNames{{"x", "y"}});
+    const std::string svg = out.str();
+    // Lanes at 670 and 682 (8 wide, rows from y 185), labels from 698; a dotted leader from a's end to the lanes.
+    EXPECT_NE(svg.find("<path fill=\"#e66101\" d=\"M670.0 185.0h8.0V197.0h-8.0Z"), std::string::npos);
+    EXPECT_NE(svg.find("<path fill=\"#e66101\" d=\"M682.0 213.0h8.0V225.0h-8.0Z"), std::string::npos);
+    EXPECT_NE(svg.find("stroke-dasharray=\"1 2\" d=\"M362.0 191.0H668.0\""), std::string::npos);
+    EXPECT_NE(svg.find("<text x=\"698.0\" y=\"195.0\">a</text>"), std::string::npos);
+    EXPECT_NE(svg.find("<text x=\"698.0\" y=\"223.0\">a-label-of-forty-characters-for-the-test</text>"),
+              std::string::npos);
+    EXPECT_NE(svg.find("width=\"968.0\""), std::string::npos);  // 698 + 40 x 6.5 + 10
+}
+
 TEST(Clades, DeepestTreeOnASmallStack)
 {
     // Tips 0 .. 10000 down a comb of 10000 internal nodes; only the two deepest are selected.
