@@ -8,9 +8,11 @@
 // subtrees without a nonzero coefficient collapse into wedges; when that is
 // still too many, only the subtree of the selected tips is drawn, and its
 // groups collapse until the rows fit, those holding the model's strongest
-// tips (the 50 largest, or all when fewer than 500 are selected) last. Labels never overlap: tip and
-// wedge labels have a row each, and a node's label is left out where it would
-// cover another.
+// tips (the 50 largest, or all when fewer than 500 are selected) last.
+// Neighbouring tips of one taxonomic name (grafted features carry their
+// relative's) share one label with a count, save the 50 strongest. Labels
+// never overlap: tip and wedge labels have rows of their own, and a node's
+// label is left out where it would cover another.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -99,13 +101,13 @@ float strength(const Coefficients &model, int feature)
 // The least strength a tip needs to count among the model's strongest: every
 // selected tip when fewer than kAllStrongBelow are selected, else the
 // kStrongest of largest strength (and those tied with the last of them).
-float strongThreshold(const TreeView &tree, const Coefficients &model)
+float strongThreshold(const TreeView &tree, const Coefficients &model, std::size_t allBelow)
 {
     std::vector<float> strengths;
     for (const int feature : tree.leafOrder)
         if (strength(model, feature) > 0.0f)
             strengths.push_back(strength(model, feature));
-    if (strengths.size() < kAllStrongBelow)
+    if (strengths.size() < allBelow)
         return std::numeric_limits<float>::min();
     std::nth_element(strengths.begin(), strengths.begin() + (kStrongest - 1), strengths.end(), std::greater<float>());
     return strengths[kStrongest - 1];
@@ -115,7 +117,8 @@ float strongThreshold(const TreeView &tree, const Coefficients &model)
 // over the leaves in drawing order: positive[k][i] of the first i leaves hold
 // a positive coefficient of class k, negative[k][i] a negative one; any[i]
 // hold a nonzero coefficient of some class, strong[i] one among the model's
-// strongest.
+// strongest. topFeature marks the kStrongest largest (and ties; all when
+// fewer are selected), the tips whose IDs a reader looks for.
 struct Selection {
     Selection(const TreeView &tree, const Coefficients &model) : tree(tree), C(model.nClasses)
     {
@@ -124,7 +127,11 @@ struct Selection {
         negative.assign(C, std::vector<int>(nLeaves + 1, 0));
         any.assign(nLeaves + 1, 0);
         strong.assign(nLeaves + 1, 0);
-        const float threshold = strongThreshold(tree, model);
+        const float threshold = strongThreshold(tree, model, kAllStrongBelow);
+        const float top = strongThreshold(tree, model, kStrongest);
+        topFeature.assign(model.nFeatures, false);
+        for (const int feature : tree.leafOrder)
+            topFeature[feature] = strength(model, feature) > 0.0f && strength(model, feature) >= top;
         for (int i = 0; i < nLeaves; i++) {
             bool nonzero = false;
             for (int k = 0; k < C; k++) {
@@ -168,6 +175,7 @@ struct Selection {
     const int C;
     std::vector<std::vector<int>> positive, negative;
     std::vector<int> any, strong;
+    std::vector<bool> topFeature;
 };
 
 enum class Shown { All, UnselectedCollapsed, SelectedOnly };
@@ -388,27 +396,94 @@ double rowEnd(const TreeView &tree, const Layout &layout, int v)
     return tree.feature[v] >= 0 ? layout.x[v] : wedgeTip(layout, v);
 }
 
-std::string rowLabel(const TreeView &tree, const FeatureNames &features, const Selection &selection, int v)
+// The drawn tips and wedges, top to bottom: one row each.
+std::vector<int> rowNodes(const TreeView &tree, const Layout &layout)
 {
-    if (tree.feature[v] >= 0)
-        return shortened(tipLabel(features, tree.feature[v]), kTipLabelChars);
-    std::string text = std::to_string(tree.leaves(v)) + " tips";
-    if (selection.anyBelow(v) > 0)
-        text += ", " + std::to_string(selection.anyBelow(v)) + " selected";
-    return text;
+    std::vector<int> rows;
+    for (int v = layout.root; v < tree.nodes(); v++)
+        if (layout.drawn[v] && !layout.open[v])
+            rows.push_back(v);
+    return rows;
 }
 
-// The rightmost x of the rows' ends, and the widest row label's width.
-std::pair<double, double> rowExtents(const TreeView &tree, const FeatureNames &features, const Selection &selection,
-                                     const Layout &layout)
+// The name a tip shares with neighbours of its kind (grafted features carry
+// their relative's): its taxonomy's deepest level, or none. The model's
+// strongest tips share none: they keep their IDs in sight.
+std::string sharedName(const TreeView &tree, const FeatureNames &features, const Selection &selection, int v)
 {
-    double right = kTreeLeft, widest = 0;
-    for (int v = layout.root; v < tree.nodes(); v++)
-        if (layout.drawn[v] && !layout.open[v]) {
-            right = std::max(right, rowEnd(tree, layout, v));
-            widest = std::max(widest, kCharWidth * characters(rowLabel(tree, features, selection, v)));
+    if (tree.feature[v] < 0 || !features.hasTaxonomy || selection.topFeature[tree.feature[v]])
+        return std::string();
+    const std::vector<std::string> levels = assignedLevels(features.taxonomy[tree.feature[v]]);
+    return levels.empty() ? std::string() : levels.back();
+}
+
+// The label of rows first to last: one row's, or a run's drawn as a fan.
+struct RowLabel {
+    int first, last;
+    std::string text;
+    bool fan() const { return last > first; }
+};
+
+// Where a fan's label starts, right of the lines joining its rows.
+const double kFanWidth = 10;
+
+double labelWidth(const RowLabel &label)
+{
+    return (label.fan() ? kFanWidth + 4 : 0) + kCharWidth * characters(label.text);
+}
+
+// A label per row, save that a run of neighbouring tips sharing a name gets
+// one, "name (xN)", instead of N that differ only in their IDs.
+std::vector<RowLabel> rowLabels(const TreeView &tree, const FeatureNames &features, const Selection &selection,
+                                const std::vector<int> &rows)
+{
+    std::vector<RowLabel> labels;
+    const int n = static_cast<int>(rows.size());
+    for (int r = 0; r < n;) {
+        const int v = rows[r];
+        const std::string name = sharedName(tree, features, selection, v);
+        int end = r + 1;
+        while (!name.empty() && end < n && sharedName(tree, features, selection, rows[end]) == name)
+            end++;
+        if (end - r > 1) {
+            labels.push_back({r, end - 1, shortened(name, kTipLabelChars) + " (x" + std::to_string(end - r) + ")"});
+        } else if (tree.feature[v] >= 0) {
+            labels.push_back({r, r, shortened(tipLabel(features, tree.feature[v]), kTipLabelChars)});
+        } else {
+            std::string text = std::to_string(tree.leaves(v)) + " tips";
+            if (selection.anyBelow(v) > 0)
+                text += ", " + std::to_string(selection.anyBelow(v)) + " selected";
+            labels.push_back({r, r, text});
         }
-    return {right, widest};
+        r = end;
+    }
+    return labels;
+}
+
+// The rightmost x of the rows' ends.
+double rowsRight(const TreeView &tree, const Layout &layout, const std::vector<int> &rows)
+{
+    double right = kTreeLeft;
+    for (const int v : rows)
+        right = std::max(right, rowEnd(tree, layout, v));
+    return right;
+}
+
+// The rows' labels, beside the lanes: a run's with lines fanning from each of its rows.
+void writeRowLabels(const TreeView &tree, const std::vector<int> &rows, const std::vector<RowLabel> &labels,
+                    const Frame &frame, LabelSpace &space, std::string &fans, std::string &out)
+{
+    const auto rowY = [&](int r) { return frame.top + r * kRowHeight + kRowHeight / 2; };
+    for (const RowLabel &label : labels) {
+        const double y = (rowY(label.first) + rowY(label.last)) / 2;
+        const double x = frame.labelX + (label.fan() ? kFanWidth + 4 : 0);
+        for (int r = label.first; label.fan() && r <= label.last; r++)
+            fans += "M" + num(frame.labelX) + " " + num(rowY(r)) + "L" + num(frame.labelX + kFanWidth) + " " + num(y);
+        space.take(frame.labelX, frame.labelX + labelWidth(label), rowY(label.first) - 5, rowY(label.last) + 6);
+        out += "<text x=\"" + num(x) + "\" y=\"" + num(y + 4) + "\"" +
+               (tree.feature[rows[label.first]] >= 0 ? "" : " fill=\"#888888\"") + ">" + xmlText(label.text) +
+               "</text>\n";
+    }
 }
 
 // Branches as one path per colour group, collapsed subtrees as wedges, and
@@ -416,15 +491,16 @@ std::pair<double, double> rowExtents(const TreeView &tree, const FeatureNames &f
 void writeBranches(std::ostream &out, const TreeView &tree, const FeatureNames &features, const Selection &selection,
                    const Layout &layout, const Frame &frame)
 {
+    const std::vector<int> rows = rowNodes(tree, layout);
     const int C = selection.C;
     std::vector<std::string> paths(C + 3);
     auto rowY = [&](double y) { return frame.top + y + kRowHeight / 2; };
-    std::string wedges, leaders, labels;
+    std::string wedges, leaders, fans, labels;
     LabelSpace space(frame.top, layout.rows);
     const auto label = [&](double x, double y, const std::string &text, const char *attributes) {
         labels += "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\"" + attributes + ">" + xmlText(text) + "</text>\n";
     };
-    // Tips and wedges first: each has its own row, so they never meet.
+    // Branches, wedges and leaders; then the rows' labels, which never meet: each has rows of its own.
     for (int v = layout.root; v < tree.nodes(); v++) {
         if (!layout.drawn[v])
             continue;
@@ -450,10 +526,8 @@ void writeBranches(std::ostream &out, const TreeView &tree, const FeatureNames &
         const double end = rowEnd(tree, layout, v);
         if (end + kMargin < frame.laneX)
             leaders += "M" + num(end + 2) + " " + num(y) + "H" + num(frame.laneX - 2);
-        const std::string text = rowLabel(tree, features, selection, v);
-        space.take(frame.labelX, frame.labelX + kCharWidth * characters(text), y - 5, y + 6);
-        label(frame.labelX, y + 4, text, tree.feature[v] >= 0 ? "" : " fill=\"#888888\"");
     }
+    writeRowLabels(tree, rows, rowLabels(tree, features, selection, rows), frame, space, fans, labels);
     // Then the nodes' labels, above the branch leading to each, from the root down.
     for (int v = layout.root; v < tree.nodes(); v++) {
         if (!layout.open[v])
@@ -486,6 +560,8 @@ void writeBranches(std::ostream &out, const TreeView &tree, const FeatureNames &
     if (!leaders.empty())
         out << "<path fill=\"none\" stroke=\"" << kInactiveColour << "\" stroke-dasharray=\"1 2\" d=\"" << leaders
             << "\"/>\n";
+    if (!fans.empty())
+        out << "<path fill=\"none\" stroke=\"" << kActiveColour << "\" d=\"" << fans << "\"/>\n";
     out << labels;
 }
 
@@ -494,10 +570,7 @@ void writeBranches(std::ostream &out, const TreeView &tree, const FeatureNames &
 void writeLanes(std::ostream &out, const TreeView &tree, const Selection &selection, const Layout &layout,
                 const Frame &frame)
 {
-    std::vector<int> rowNode;
-    for (int v = layout.root; v < tree.nodes(); v++)
-        if (layout.drawn[v] && !layout.open[v])
-            rowNode.push_back(v);
+    const std::vector<int> rowNode = rowNodes(tree, layout);
     // Lane numbers written upwards, leaving out some when the lanes are too narrow for each.
     const int every = static_cast<int>(std::ceil(12 / frame.laneStep));
     const double barWidth = std::max(1.0, frame.laneStep - 4);
@@ -589,8 +662,11 @@ void drawTree(std::ostream &out, const TreeView &tree, const Coefficients &model
     frame.top = kMargin + kLegendLine * (legend.size() + 1) + kLaneHeader;
     const int maxRows = static_cast<int>((kMaxDrawingHeight - frame.top - kScaleBarHeight - kMargin) / kRowHeight);
     const Layout layout = layOut(tree, selection, maxRows);
-    const auto [rowsRight, widestLabel] = rowExtents(tree, features, selection, layout);
-    frame.laneX = rowsRight + kMargin;
+    const std::vector<int> rows = rowNodes(tree, layout);
+    double widestLabel = 0;
+    for (const RowLabel &label : rowLabels(tree, features, selection, rows))
+        widestLabel = std::max(widestLabel, labelWidth(label));
+    frame.laneX = rowsRight(tree, layout, rows) + kMargin;
     frame.laneStep = C > 0 ? std::min(kLaneStep, kLanesMaxWidth / C) : kLaneStep;
     frame.labelX = frame.laneX + frame.laneStep * C + 4;
     const double height = frame.top + kRowHeight * layout.rows + kScaleBarHeight + kMargin;

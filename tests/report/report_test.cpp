@@ -242,6 +242,30 @@ TEST(TreeDrawing, LanesBetweenTheTipsAndTheirLabels)
     EXPECT_NE(svg.find("width=\"968.0\""), std::string::npos);  // 698 + 40 x 6.5 + 10
 }
 
+TEST(TreeDrawing, NeighbouringTipsOfOneNameShareAFan)
+{
+    // a, b, c are one genus and neighbours: one label for a and b, lines fanning from their rows to it;
+    // c, selected (so among the strongest), keeps its ID. e, of that genus too, is apart and keeps its own.
+    const TreeView tree = viewOfText("(0:1,1:1,2:1,3:1,4:1);");
+    const std::vector<float> beta = {0, 0, 1, 1, 0};
+    const std::string genus = "k__Bacteria; g__Bacteroides";
+    std::ostringstream out;
+    drawTree(out, tree, Coefficients{1, 5, beta.data()},
+             namesOf({"a", "b", "c", "d", "e"}, {genus, genus, genus, "k__Bacteria; g__Alistipes", genus}),
+             ClassNames{{"x"}});
+    const std::string svg = out.str();
+    // Rows at y 175, 189, ...; lanes from x 670, labels from 686.
+    EXPECT_NE(svg.find("<path fill=\"none\" stroke=\"#666666\" d=\"M686.0 175.0L696.0 182.0M686.0 189.0L696.0 182.0\"/>"),
+              std::string::npos);
+    EXPECT_NE(svg.find("<text x=\"700.0\" y=\"186.0\">g__Bacteroides (x2)</text>\n"
+                       "<text x=\"686.0\" y=\"207.0\">g__Bacteroides (c)</text>\n"
+                       "<text x=\"686.0\" y=\"221.0\">g__Alistipes (d)</text>\n"
+                       "<text x=\"686.0\" y=\"235.0\">g__Bacteroides (e)</text>\n"),
+              std::string::npos);
+    EXPECT_EQ(svg.find("(a)"), std::string::npos);
+    EXPECT_NE(svg.find("width=\"833.5\""), std::string::npos);  // 686 + 14 + 19 x 6.5 + 10
+}
+
 TEST(Clades, DeepestTreeOnASmallStack)
 {
     // Tips 0 .. 10000 down a comb of 10000 internal nodes; only the two deepest are selected.
