@@ -51,6 +51,9 @@ const double kCharWidth = 6.5;       // rough width of a character at font size 
 const double kSmallCharWidth = 5.4;  // at font size 9, the node labels
 const std::size_t kTipLabelChars = 64;
 const std::size_t kNodeLabelChars = 40;
+// Node labels: small, grey, on a white halo drawn beneath the letters.
+const std::string kNodeLabelStyle =
+    " font-size=\"9\" fill=\"#666666\" stroke=\"#ffffff\" stroke-width=\"3\" stroke-linejoin=\"round\" paint-order=\"stroke\"";
 const int kLegendClasses = 100;  // classes named in the legend; the rest are counted
 // Clades holding the model's strongest tips open before any other: the
 // kStrongest largest, or every selected tip when fewer than kAllStrongBelow.
@@ -497,7 +500,7 @@ void writeBranches(std::ostream &out, const TreeView &tree, const FeatureNames &
     auto rowY = [&](double y) { return frame.top + y + kRowHeight / 2; };
     std::string wedges, leaders, fans, labels;
     LabelSpace space(frame.top, layout.rows);
-    const auto label = [&](double x, double y, const std::string &text, const char *attributes) {
+    const auto label = [&](double x, double y, const std::string &text, const std::string &attributes) {
         labels += "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\"" + attributes + ">" + xmlText(text) + "</text>\n";
     };
     // Branches, wedges and leaders; then the rows' labels, which never meet: each has rows of its own.
@@ -536,14 +539,15 @@ void writeBranches(std::ostream &out, const TreeView &tree, const FeatureNames &
         if (text.empty())
             continue;
         // Left of the node, ending there; where that has no room (the root's,
-        // say), right of it.
+        // say), right of it. Raised clear of the branch (descenders too), with
+        // a white halo that keeps it legible where another branch passes behind.
         const double width = kSmallCharWidth * characters(text);
         const double y = rowY(layout.y[v]);
         const double before = layout.x[v] - 3, after = layout.x[v] + 3;
-        if (before - width >= 1 && space.take(before - width, before, y - 11, y - 1))
-            label(before, y - 3, text, " font-size=\"9\" fill=\"#666666\" text-anchor=\"end\"");
-        else if (space.take(after, after + width, y - 11, y - 1))
-            label(after, y - 3, text, " font-size=\"9\" fill=\"#666666\"");
+        if (before - width >= 1 && space.take(before - width, before, y - 12, y - 3))
+            label(before, y - 5, text, kNodeLabelStyle + " text-anchor=\"end\"");
+        else if (space.take(after, after + width, y - 12, y - 3))
+            label(after, y - 5, text, kNodeLabelStyle);
     }
     // Grey first, so that coloured branches are drawn over it.
     for (int group = C + 2; group >= 0; group--) {

@@ -216,8 +216,11 @@ TEST(TreeDrawing, NodeLabelsAsWrittenAndNeverOverlapping)
     drawTree(out, tree, Coefficients{2, 3, beta.data()}, namesOf({"a", "b", "c"}), ClassNames{{"x", "y"}});
     const std::string svg = out.str();
     EXPECT_NE(svg.find(">0.998:o__Clostridiales; f__</text>"), std::string::npos);
-    EXPECT_NE(svg.find(">Bname</text>"), std::string::npos);
-    EXPECT_NE(svg.find(" fill=\"#666666\">Cname</text>"), std::string::npos);
+    // Both above their branch (at y 198), clear of its stroke, on a white halo: B's left of B (x 65.9), C's right of C.
+    const std::string style = " font-size=\"9\" fill=\"#666666\" stroke=\"#ffffff\" stroke-width=\"3\" "
+                              "stroke-linejoin=\"round\" paint-order=\"stroke\"";
+    EXPECT_NE(svg.find("<text x=\"62.9\" y=\"193.0\"" + style + " text-anchor=\"end\">Bname</text>"), std::string::npos);
+    EXPECT_NE(svg.find("<text x=\"74.8\" y=\"193.0\"" + style + ">Cname</text>"), std::string::npos);
     // Lane 1 marks leaf 2's row positive; a scale bar of 0.2 for a tree 1.02 deep.
     EXPECT_NE(svg.find("<path fill=\"#e66101\""), std::string::npos);
     EXPECT_NE(svg.find(">0.2</text>"), std::string::npos);
