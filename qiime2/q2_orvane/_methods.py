@@ -3,6 +3,7 @@ QIIME 2 hands over its artifacts as pandas and scikit-bio objects, orvane does
 the work and raises ValueError with its own message on bad input."""
 import os
 import tempfile
+import warnings
 
 import pandas as pd
 import qiime2
@@ -51,10 +52,16 @@ def _grafted_study(table, metadata, phylogeny, taxonomy):
         with open(paths["taxonomy.tsv"], "w", encoding="utf-8") as out:
             out.write("Feature ID\tTaxon\n")
             out.writelines("%s\t%s\n" % item for item in taxonomy.items())
-        x, y, tree = orvane.read_study(paths["table.tsv"], paths["metadata.tsv"], metadata.name,
-                                       paths["tree.nwk"], paths["taxonomy.tsv"], "features",
-                                       graft=True)
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            x, y, tree = orvane.read_study(paths["table.tsv"], paths["metadata.tsv"],
+                                           metadata.name, paths["tree.nwk"],
+                                           paths["taxonomy.tsv"], "features", graft=True)
+    # Shown with --verbose beside the cross-validation's summary, as
+    # Orvane-prepare prints its note and warning.
     print(x.attrs["note"])
+    for warning in caught:
+        print("warning: %s" % warning.message)
     return x, y, x.attrs.get("taxonomy"), tree
 
 
