@@ -2,6 +2,8 @@
 QIIME 2 hands over its artifacts as pandas and scikit-bio objects, orvane does
 the work and raises ValueError with its own message on bad input."""
 import os
+import tempfile
+import warnings
 
 import pandas as pd
 import qiime2
@@ -26,6 +28,50 @@ def _study(table, metadata, taxonomy):
     return x, classes.loc[kept].rename(metadata.name), lineage
 
 
+def _grafted_study(table, metadata, phylogeny, taxonomy):
+    """(X, y, lineage, tree) of the study read by orvane.read_study with
+    graft=True, so that features off the tree are placed beside their
+    relatives by taxonomy just as Orvane-prepare -graft places them. The
+    artifacts are written to a temporary folder in the formats read_study
+    reads, and the folder is removed afterwards."""
+    if taxonomy is None:
+        raise ValueError("--p-graft places features off the tree by their taxonomy: "
+                         "give --i-taxonomy")
+    classes = metadata.drop_missing_values().to_series().astype(str)
+    with tempfile.TemporaryDirectory(prefix="q2-orvane-") as folder:
+        paths = {name: os.path.join(folder, name)
+                 for name in ("table.tsv", "metadata.tsv", "tree.nwk", "taxonomy.tsv")}
+        with open(paths["table.tsv"], "w", encoding="utf-8") as out:
+            out.write("#OTU ID\t" + "\t".join(str(s) for s in table.index) + "\n")
+            for feature, counts in table.T.iterrows():
+                out.write(str(feature) + "\t" + "\t".join("%.17g" % v for v in counts) + "\n")
+        with open(paths["metadata.tsv"], "w", encoding="utf-8") as out:
+            out.write("sample-id\t%s\n" % metadata.name)
+            out.writelines("%s\t%s\n" % (sample, value) for sample, value in classes.items())
+        phylogeny.write(paths["tree.nwk"], format="newick")
+        with open(paths["taxonomy.tsv"], "w", encoding="utf-8") as out:
+            out.write("Feature ID\tTaxon\n")
+            out.writelines("%s\t%s\n" % item for item in taxonomy.items())
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            x, y, tree = orvane.read_study(paths["table.tsv"], paths["metadata.tsv"],
+                                           metadata.name, paths["tree.nwk"],
+                                           paths["taxonomy.tsv"], "features", graft=True)
+    # Shown with --verbose beside the cross-validation's summary, as
+    # Orvane-prepare prints its note and warning.
+    print(x.attrs["note"])
+    for warning in caught:
+        print("warning: %s" % warning.message)
+    return x, y, x.attrs.get("taxonomy"), tree
+
+
+def _inputs(table, metadata, phylogeny, taxonomy, graft):
+    """(X, y, lineage, tree) to fit: the table as it is, or grafted."""
+    if graft:
+        return _grafted_study(table, metadata, phylogeny, taxonomy)
+    return _study(table, metadata, taxonomy) + (phylogeny,)
+
+
 def _selected(classifier):
     """The coefficient of each class (columns) of every taxon the model keeps in
     some class (rows, feature IDs); every taxon when it keeps none."""
@@ -46,20 +92,20 @@ def fit_classifier(table: pd.DataFrame, phylogeny: skbio.TreeNode,
                    w: list = None, lambdas: list = None, cv_folds: int = 0,
                    cv_repetitions: int = 1, n_lambdas: int = 20, lambda_ratio: float = 0.001,
                    rule: str = "min", solver: str = "converged", random_seed: int = 1,
-                   n_jobs: int = 1) -> (FittedModel, pd.DataFrame):
+                   n_jobs: int = 1, graft: bool = False) -> (FittedModel, pd.DataFrame):
     w = list(w or [0.5])
     _check_grid(w, lambdas, cv_folds)
-    x, y, lineage = _study(table, metadata, taxonomy)
+    x, y, lineage, tree = _inputs(table, metadata, phylogeny, taxonomy, graft)
     if cv_folds == 0:
         lam = lambdas[0] if lambdas else 1.0
         classifier = orvane.TreeClassifier(w=w[0], lam=lam, solver=solver)
-        classifier.fit(x, y, tree=phylogeny, taxonomy=lineage)
+        classifier.fit(x, y, tree=tree, taxonomy=lineage)
         return FittedModel(classifier), _selected(classifier)
     search = orvane.TreeClassifierCV(
         ws=w, lambdas=lambdas or "auto", cv=cv_folds, n_repeats=cv_repetitions, rule=rule,
         solver=solver, n_lambdas=n_lambdas, lambda_ratio=lambda_ratio, random_state=random_seed,
         n_jobs=n_jobs)
-    search.fit(x, y, tree=phylogeny, taxonomy=lineage)
+    search.fit(x, y, tree=tree, taxonomy=lineage)
     print(search.summary_ + search.warnings_, end="")
     files = {"cv_summary.tsv": search.summary_, "cv_curve.svg": search.curve_svg_}
     return FittedModel(search.best_estimator_, files), _selected(search.best_estimator_)
@@ -84,35 +130,36 @@ def classify_samples(table: pd.DataFrame, phylogeny: skbio.TreeNode,
                      w: list = None, lambdas: list = None, cv_folds: int = 5,
                      cv_repetitions: int = 1, inner_folds: int = 3, n_lambdas: int = 20,
                      lambda_ratio: float = 0.001, random_seed: int = 1,
-                     n_jobs: int = 1) -> (FittedModel, pd.DataFrame, pd.Series, pd.DataFrame):
+                     n_jobs: int = 1, graft: bool = False
+                     ) -> (FittedModel, pd.DataFrame, pd.Series, pd.DataFrame):
     """The nested cross-validation: each outer fold chooses (w, lambda) on its own
     training samples and is tested at that choice; the predictions are those
     honest ones (of the first repetition), and the model is fitted on every
     sample at the point of least mean error."""
-    x, y, lineage = _study(table, metadata, taxonomy)
+    x, y, lineage, tree = _inputs(table, metadata, phylogeny, taxonomy, graft)
     search = orvane.TreeClassifierCV(
         ws=list(w or [0.5]), lambdas=lambdas or "auto", cv=cv_folds, n_repeats=cv_repetitions,
         solver="cyclic", n_lambdas=n_lambdas, lambda_ratio=lambda_ratio,
         random_state=random_seed, n_jobs=n_jobs, nested=inner_folds)
-    search.fit(x, y, tree=phylogeny, taxonomy=lineage)
+    search.fit(x, y, tree=tree, taxonomy=lineage)
     print(search.summary_ + search.warnings_, end="")
     print("nested cross-validation error: %g (standard error %g)"
           % (search.nested_error_, search.nested_std_error_))
-    predicted, probabilities = _nested_predictions(search, x, y, phylogeny)
+    predicted, probabilities = _nested_predictions(search, x, y, tree)
     files = {"cv_summary.tsv": search.summary_, "cv_curve.svg": search.curve_svg_,
              "cv_nested.tsv": search.nested_table_}
     model = search.best_estimator_
     return FittedModel(model, files), _selected(model), predicted, probabilities
 
 
-def _nested_predictions(search, x, y, phylogeny):
+def _nested_predictions(search, x, y, tree):
     """Each held-out sample of the first repetition predicted by a model fitted
     on its fold's training samples at the point that fold chose."""
     predicted, probabilities = [], []
     for _, fold in search.nested_[search.nested_["repetition"] == 0].iterrows():
         train, test = search.splits_[0][int(fold["fold"])]
         classifier = orvane.TreeClassifier(w=fold["w"], lam=fold["lambda"], solver="cyclic")
-        classifier.fit(x.iloc[train], y.iloc[train], tree=phylogeny)
+        classifier.fit(x.iloc[train], y.iloc[train], tree=tree)
         labels, chances = _predictions(classifier, x.iloc[test])
         predicted.append(labels)
         probabilities.append(chances.reindex(columns=[str(c) for c in search.classes_], fill_value=0.0))

@@ -2,7 +2,7 @@
 transformers between them and the Python package's classifier, and the
 actions fit-classifier, predict, classify-samples and report."""
 import qiime2.plugin
-from qiime2.plugin import Categorical, Choices, Float, Int, List, MetadataColumn, Range, Str
+from qiime2.plugin import Bool, Categorical, Choices, Float, Int, List, MetadataColumn, Range, Str
 from q2_sample_classifier import ClassifierPredictions, Importance, Probabilities
 from q2_types.feature_data import FeatureData, Taxonomy
 from q2_types.feature_table import FeatureTable, Frequency, RelativeFrequency
@@ -52,6 +52,7 @@ STUDY_PARAMETERS = {
     "lambda_ratio": Float % Range(0, 1, inclusive_start=False),
     "random_seed": Int % Range(0, 2 ** 32),
     "n_jobs": Int % Range(1, None),
+    "graft": Bool,
 }
 STUDY_INPUT_TEXT = {
     "table": "Feature table (counts or relative frequencies) of the samples to learn from.",
@@ -71,6 +72,10 @@ STUDY_PARAMETER_TEXT = {
     "lambda_ratio": "Smallest lambda searched, as a share of lambda_max.",
     "random_seed": "Seed of the folds' draws (Orvane-folds -seed).",
     "n_jobs": "Number of fits run at once; the results do not depend on it.",
+    "graft": "Place the table's features that are not tips of the tree beside their relatives "
+             "on it by their taxonomy, as Orvane-prepare -graft does (needs --i-taxonomy); "
+             "features it cannot place are left out, and a note says how many. Without it, "
+             "a feature off the tree is an error.",
 }
 MODEL_TEXT = "The fitted model: Orvane's model file and the names of its features and classes."
 TAXA_TEXT = "Each selected taxon's coefficient in every class."

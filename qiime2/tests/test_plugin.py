@@ -159,3 +159,34 @@ def test_bad_input_gets_qiimes_error_with_orvanes_message(study):
                    "--o-selected-taxa", study / "y.qza", fails=True)
     assert "Phylogeny[Rooted]" in failed.stderr
     assert not (study / "x.qza").exists()
+
+
+def test_graft_places_a_feature_off_the_tree_by_its_taxonomy(study):
+    """A feature the tree lacks, with the lineage of a tip: grafted it is fitted
+    among the others; without --p-graft it is refused as before."""
+    lines = (STUDY / "table.tsv").read_text().splitlines()
+    (study / "off.tsv").write_text("\n".join(lines + ["offtree" + lines[2][lines[2].index("\t"):]]) + "\n")
+    subprocess.run(["biom", "convert", "-i", study / "off.tsv", "-o", study / "off.biom", "--to-hdf5",
+                    "--table-type", "OTU table"], check=True)
+    qiime("tools", "import", "--type", "FeatureTable[Frequency]", "--input-path", study / "off.biom",
+          "--output-path", study / "off-table.qza")
+    taxa = (STUDY / "taxonomy.tsv").read_text().splitlines()
+    (study / "off-taxonomy.tsv").write_text("\n".join(taxa + ["offtree" + taxa[1][taxa[1].index("\t"):]]) + "\n")
+    qiime("tools", "import", "--type", "FeatureData[Taxonomy]", "--input-format", "TSVTaxonomyFormat",
+          "--input-path", study / "off-taxonomy.tsv", "--output-path", study / "off-taxonomy.qza")
+    study_inputs = ["--i-table", study / "off-table.qza", "--i-phylogeny", study / "tree.qza"] + METADATA
+    outputs = ["--o-model", study / "g.qza", "--o-selected-taxa", study / "gt.qza"]
+
+    qiime("orvane", "fit-classifier", *study_inputs, "--i-taxonomy", study / "off-taxonomy.qza",
+          "--p-graft", "--p-solver", "cyclic", *outputs)
+    names = json.loads((exported(study / "g.qza", study / "g") / "model.txt.json").read_text())
+    assert "offtree" in names["features"] and "71074" in names["features"]
+
+    failed = qiime("orvane", "fit-classifier", *study_inputs, "--i-taxonomy", study / "off-taxonomy.qza",
+                   "--p-solver", "cyclic", "--o-model", study / "n.qza", "--o-selected-taxa",
+                   study / "nt.qza", fails=True)
+    assert "Plugin error from orvane" in failed.stderr and "are not tips of the tree" in failed.stderr
+    failed = qiime("orvane", "classify-samples", *study_inputs, "--p-graft", "--output-dir",
+                   study / "n", fails=True)
+    assert "Plugin error from orvane" in failed.stderr and "give --i-taxonomy" in failed.stderr
+    assert not (study / "n.qza").exists() and not (study / "n").exists()
