@@ -244,8 +244,9 @@ TEST_F(Report, SignalsLeaveTheFolderWholeOrAbsent)
         const std::string out = "out" + std::to_string(delay);
         shell("'" + std::string(REPORT_PROGRAM) + "' -data dir -c model.txt -o " + out + " & pid=$!; sleep 0.00" +
               std::to_string(delay / 10) + std::to_string(delay % 10) + "; kill -TERM $pid; wait $pid");
-        if (fs::exists(dir / out))
+        if (fs::exists(dir / out)) {
             EXPECT_EQ(readFile(dir / out / "tree.svg"), readFile(dir / "expected/tree.svg")) << out;
+        }
     }
     for (const auto &entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
