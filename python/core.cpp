@@ -298,17 +298,25 @@ py::array_t<float> readModel(const std::string &path, int nFeatures)
     return beta;
 }
 
-// taxa.tsv and clades.tsv as Orvane-report writes them for the model file's
-// text, the numbered tree and the names.
-py::tuple selected(const std::string &modelFile, const std::string &treeText,
-                   const std::vector<std::string> &featureIds, const py::object &taxonomy,
-                   const std::vector<std::string> &classNames)
+// The features' names as the report reads them: IDs, and their taxonomy
+// unless `taxonomy` is None.
+FeatureNames featureNamesOf(const std::vector<std::string> &featureIds, const py::object &taxonomy)
 {
     FeatureNames features;
     features.ids = featureIds;
     features.hasTaxonomy = !taxonomy.is_none();
     if (features.hasTaxonomy)
         features.taxonomy = taxonomy.cast<std::vector<std::string>>();
+    return features;
+}
+
+// taxa.tsv and clades.tsv as Orvane-report writes them for the model file's
+// text, the numbered tree and the names.
+py::tuple selected(const std::string &modelFile, const std::string &treeText,
+                   const std::vector<std::string> &featureIds, const py::object &taxonomy,
+                   const std::vector<std::string> &classNames)
+{
+    const FeatureNames features = featureNamesOf(featureIds, taxonomy);
     ClassNames classes;
     classes.names = classNames;
     Logistic model(Data(), nullptr);
@@ -400,11 +408,7 @@ std::string reportPage(const FloatRows &beta, const std::string &treeText,
         beta.shape(1) != static_cast<py::ssize_t>(featureIds.size()) ||
         predicted.size() != sampleIds.size() || probabilities.size() != sampleIds.size())
         refuse("the model, its names and the predictions do not match in size");
-    FeatureNames features;
-    features.ids = featureIds;
-    features.hasTaxonomy = !taxonomy.is_none();
-    if (features.hasTaxonomy)
-        features.taxonomy = taxonomy.cast<std::vector<std::string>>();
+    const FeatureNames features = featureNamesOf(featureIds, taxonomy);
     ClassNames classes;
     classes.names = classNames;
     SampleNames samples;
