@@ -46,9 +46,11 @@ protected:
     // (all but dropped.tsv when `dropped` is false).
     void expectSameFolder(const std::string &name, const std::string &reference, bool dropped = true)
     {
-        for (const char *file : kFolderFiles)
-            if (dropped || std::string(file) != "dropped.tsv")
+        for (const char *file : kFolderFiles) {
+            if (dropped || std::string(file) != "dropped.tsv") {
                 EXPECT_EQ(readFile(dir / name / file), readFile(dir / reference / file)) << name << "/" << file;
+            }
+        }
     }
 
     void expectError(const std::string &args, const std::string &err)

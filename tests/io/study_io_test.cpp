@@ -12,18 +12,9 @@
 #include "io/text.h"
 
 #include "../test_support.h"
+#include "count_table_support.h"
 
 namespace {
-
-// The table's counts, sample after sample, zeros included.
-std::vector<float> allCounts(const CountTable &table)
-{
-    std::vector<float> counts;
-    for (size_t s = 0; s < table.samples.size(); s++)
-        for (size_t f = 0; f < table.features.size(); f++)
-            counts.push_back(table.count(s, f));
-    return counts;
-}
 
 class StudyFiles : public InTempFolder {
 protected:

@@ -344,7 +344,7 @@ TEST(FitQueue, AFailedFitIsRethrownNeverScored)
                        [](const FitTask &task) {
                            if (task.fold == 3)
                                throw std::bad_alloc();
-                           return FitResult{0.25f, {task.fold}, {}};
+                           return FitResult{0.25f, {task.fold}, {}, {}};
                        },
                        nullptr);
         for (std::size_t t = 0; t < 3; t++)
