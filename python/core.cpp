@@ -219,26 +219,36 @@ std::unique_ptr<vessik::Tree> checkedTree(const FloatRows &x, const std::vector<
 }
 
 // Fits the model to rows `x` of classes `y` (from 0) as Orvane -train fits
-// the same data set; returns the coefficients, the numbered tree and the
-// model file's text.
+// the same data set (the converged solver to the relative duality gap `tol`);
+// returns the coefficients, the numbered tree, the model file's text and the
+// converged fit's certificate: the gap it reached and its iterations (None
+// for the cyclic fit, which has none).
 py::tuple fit(const FloatRows &x, const std::vector<int> &y, int nClasses,
               const std::vector<std::string> &features, const py::object &newick,
-              const std::string &treeName, float w, float lambda, const std::string &solver)
+              const std::string &treeName, float w, float lambda, const std::string &solver,
+              double tol)
 {
     const std::string treeText = numberedTree(features, newick, treeName);
     std::unique_ptr<vessik::Tree> tree = checkedTree(x, y, nClasses, features, treeText, {w});
     const std::vector<int> classOfSample = classesFrom1(y);
     Logistic model(dataOfRows(x, &classOfSample, nClasses), tree.release());
+    const bool converged = solver == "converged";
+    ConvergedResult certificate;
     {
         py::gil_scoped_release unlocked;
-        if (solver == "converged") {
-            fitConverged(model, w, lambda, ConvergedOptions());
+        if (converged) {
+            ConvergedOptions options;
+            options.tol = tol;
+            certificate = fitConverged(model, w, lambda, options);
         } else {
             model.Train(lambda);
             model.Learn(w);
         }
     }
-    const py::tuple result = py::make_tuple(betaArray(model), treeText, modelText(model));
+    const py::object gap = converged ? py::cast(certificate.gap) : py::none();
+    const py::object iterations = converged ? py::cast(certificate.iterations) : py::none();
+    const py::tuple result =
+        py::make_tuple(betaArray(model), treeText, modelText(model), gap, iterations);
     model.del();
     return result;
 }
@@ -482,7 +492,8 @@ std::vector<std::vector<float>> autoGrids(const Data &all, vessik::Tree *tree,
 // grids of nLambda values down to lambdaRatio) on the folds of the sets files
 // setsPrefix0.txt, ... (one per repetition), on `jobs` threads. With
 // innerFolds above 0, also the nested cross-validation of Orvane-cv -nested.
-// Returns what its summary, plot and nested table hold.
+// Returns what its summary, plot and nested table hold, and how many converged
+// fits stopped above `tol` (their largest gap, the iteration cap).
 py::dict crossValidate(const FloatRows &x, const std::vector<int> &y, int nClasses,
                        const std::vector<std::string> &features, const py::object &newick,
                        const std::string &treeName, const std::vector<float> &ws,
@@ -516,12 +527,17 @@ py::dict crossValidate(const FloatRows &x, const std::vector<int> &y, int nClass
                 nestedCrossValidation(search, all, tree.get(), innerFolds, seed, jobs, nullptr));
         const std::size_t above = std::count_if(search.gaps.begin(), search.gaps.end(),
                                                 [&](double gap) { return gap > tol; });
+        const double largestGap =
+            search.gaps.empty() ? 0.0 : *std::max_element(search.gaps.begin(), search.gaps.end());
         py::gil_scoped_acquire locked;
         result["summary"] = summaryTable(summary);
         result["min_point"] = summary.minPoint;
         result["one_se_point"] = summary.oneSePoint;
         result["warnings"] = edgeWarnings(summary);
         result["unconverged"] = above;
+        result["converged_fits"] = search.gaps.size();
+        result["largest_gap"] = largestGap;
+        result["max_iterations"] = options.maxIterations;
         result["curve_svg"] = curveSvg(summary, majorityClassError(all));
         result["majority_error"] = majorityClassError(all);
         result["nested"] = nested;
@@ -544,7 +560,7 @@ PYBIND11_MODULE(_core, m)
     m.doc() = "Orvane's model, study and report libraries (used by orvane.TreeClassifier)";
     vessik::setMessageSink(collectErrors);
     m.def("fit", &fit, py::arg("x"), py::arg("y"), py::arg("n_classes"), py::arg("features"),
-          py::arg("newick"), py::arg("tree_name"), py::arg("w"), py::arg("lam"), py::arg("solver"));
+          py::arg("newick"), py::arg("tree_name"), py::arg("w"), py::arg("lam"), py::arg("solver"), py::arg("tol"));
     m.def("draw_folds", &drawnFolds, py::arg("y"), py::arg("n_classes"), py::arg("n_folds"),
           py::arg("repetitions"), py::arg("seed"), py::arg("groups"));
     m.def("cross_validate", &crossValidate, py::arg("x"), py::arg("y"), py::arg("n_classes"),

@@ -10,6 +10,7 @@ import numpy as np
 import pandas as pd
 import scipy.sparse
 from sklearn.base import BaseEstimator, ClassifierMixin
+from sklearn.exceptions import ConvergenceWarning
 from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_array, check_is_fitted
 
@@ -57,16 +58,22 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
     w spreads the penalty between the clades of the tree and single taxa (0 to
     1, or -1 and -2 to weigh clades by their height); lam is its strength;
     solver is "converged" (the minimum of the objective, to a certified
-    relative duality gap of 1e-6: Orvane -train -solver converged) or "cyclic"
-    (Orvane -train's own coordinate descent, byte for byte).
+    relative duality gap of tol: Orvane -train -solver converged -tol) or
+    "cyclic" (Orvane -train's own coordinate descent, byte for byte).
     Rows are compositions: each is divided by its sum, so counts and relative
     abundances give the same model.
+
+    A converged fit keeps its certificate: gap_, the relative duality gap it
+    reached, and n_iter_, its iterations (both None for the cyclic fit). When
+    it stops at its iteration cap above tol (this can happen near lam 0) it
+    gives a ConvergenceWarning, and its coefficients are not the minimum.
     """
 
-    def __init__(self, w=0.5, lam=1.0, solver="converged"):
+    def __init__(self, w=0.5, lam=1.0, solver="converged", tol=1e-6):
         self.w = w
         self.lam = lam
         self.solver = solver
+        self.tol = tol
 
     def _check_params(self):
         w, lam = float(self.w), float(self.lam)
@@ -76,6 +83,8 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
             raise ValueError("lam=%r is not a finite number of 0 or more" % self.lam)
         if self.solver not in SOLVERS:
             raise ValueError("solver=%r is not one of %s" % (self.solver, ", ".join(SOLVERS)))
+        if not 1e-12 <= float(self.tol) <= 0.01:
+            raise ValueError("tol=%r is outside 1e-12 to 0.01" % self.tol)
         return w, lam
 
     def fit(self, X, y, tree=None, taxonomy=None):
@@ -103,9 +112,10 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
         if len(self.classes_) < 2:
             raise ValueError("TreeClassifier needs samples of at least two classes; y has one class")
         newick, tree_name = _newick(tree)
-        beta, self._tree, self._model_file = _core.fit(
+        beta, self._tree, self._model_file, self.gap_, self.n_iter_ = _core.fit(
             _dense(table), codes.astype(np.int32).tolist(), len(self.classes_), features, newick,
-            tree_name, w, lam, self.solver)
+            tree_name, w, lam, self.solver, float(self.tol))
+        self._warn_if_unconverged()
         self._set_coefficients(beta)
         if taxonomy is None and isinstance(X, pd.DataFrame):
             taxonomy = X.attrs.get("taxonomy")
@@ -115,6 +125,14 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
             self._taxonomy = [str(lineage.get(f, "")) for f in features]
         self._features = features
         return self
+
+    def _warn_if_unconverged(self):
+        if self.gap_ is not None and self.gap_ > float(self.tol):
+            warnings.warn("the converged fit at w %g, lambda %g stopped after %d iterations with a "
+                          "relative duality gap of %.6g, above the tolerance %g: its coefficients are "
+                          "not certified as the minimum" % (float(self.w), float(self.lam), self.n_iter_,
+                                                   self.gap_, float(self.tol)),
+                          ConvergenceWarning, stacklevel=3)
 
     def _set_coefficients(self, beta):
         self._beta = np.ascontiguousarray(beta, dtype=np.float32)
@@ -187,6 +205,8 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
             "named": names,
             "taxonomy": self._taxonomy,
             "tree": self._tree,
+            "gap": self.gap_,
+            "n_iter": self.n_iter_,
             "coefficients": base64.b64encode(self._beta.astype("<f4").tobytes()).decode("ascii"),
         }
 
@@ -201,6 +221,9 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
             self.feature_names_in_ = np.array(self._features, dtype=object)
         self._taxonomy = state["taxonomy"]
         self._tree = state["tree"]
+        # Models saved before the certificate was kept have none.
+        self.gap_ = state.get("gap")
+        self.n_iter_ = state.get("n_iter")
         if beta is None:
             raw = base64.b64decode(state["coefficients"])
             beta = np.frombuffer(raw, dtype="<f4").reshape(len(self.classes_), len(self._features))
@@ -209,9 +232,11 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
         return self
 
     def _set_params(self, params):
-        # Straight to the attributes: set_params reads them first.
+        # Straight to the attributes: set_params reads them first. Models
+        # saved before tol was a parameter were fitted at its default.
         for name in ("w", "lam", "solver"):
             setattr(self, name, params[name])
+        self.tol = params.get("tol", 1e-6)
 
     def __getstate__(self):
         return self._state() if hasattr(self, "coef_") else {"params": self.get_params()}

@@ -5,10 +5,12 @@ Orvane-folds draws them or given by the caller."""
 import io
 import os
 import tempfile
+import warnings
 
 import numpy as np
 import pandas as pd
 from sklearn.base import BaseEstimator, ClassifierMixin
+from sklearn.exceptions import ConvergenceWarning
 from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_is_fitted
 
@@ -84,6 +86,8 @@ class TreeClassifierCV(ClassifierMixin, BaseEstimator):
     nested (a number of inner folds, 2 or more; cyclic solver only) also runs
     the nested cross-validation of Orvane-cv -nested: nested_ then holds each
     outer fold's own choice and error, and nested_error_ the error to publish.
+    Converged fits that stop at their iteration cap above tol (this can happen
+    near lambda 0) are counted in one ConvergenceWarning, as Orvane-cv warns.
     """
 
     def __init__(self, ws=(0.5,), lambdas="auto", cv=5, groups=None, n_jobs=1, refit=True,
@@ -166,12 +170,22 @@ class TreeClassifierCV(ClassifierMixin, BaseEstimator):
                 len(splits[0]), self._jobs(), self.solver, float(self.tol), int(self.nested),
                 int(self.random_state))
         self._set_results(run)
+        self._warn_if_unconverged(run)
         self.splits_ = splits
         if self.refit:
             self.best_estimator_ = TreeClassifier(
-                w=self.best_params_["w"], lam=self.best_params_["lam"], solver=self.solver)
+                w=self.best_params_["w"], lam=self.best_params_["lam"], solver=self.solver,
+                tol=self.tol)
             self.best_estimator_.fit(X, y, tree=tree, taxonomy=taxonomy)
         return self
+
+    def _warn_if_unconverged(self, run):
+        if run["unconverged"] > 0:
+            warnings.warn("%d of %d converged fits stopped after %d iterations with a relative "
+                          "duality gap above the tolerance %g (largest %.6g)"
+                          % (run["unconverged"], run["converged_fits"], run["max_iterations"],
+                             float(self.tol), run["largest_gap"]),
+                          ConvergenceWarning, stacklevel=3)
 
     def _set_results(self, run):
         summary = pd.read_csv(io.StringIO(run["summary"]), sep="\t", keep_default_na=False)

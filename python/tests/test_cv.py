@@ -8,8 +8,13 @@ import numpy as np
 import pandas as pd
 import pytest
 
+import warnings
+
+from sklearn.exceptions import ConvergenceWarning
+
 import orvane
-from test_orvane import STUDY, program, run
+from test_orvane import (STUDY, UNSEPARATED, UNSEPARATED_CLASSES, UNSEPARATED_TREE, program, run,
+                         write_program_inputs)
 
 matplotlib.use("Agg")
 
@@ -103,3 +108,27 @@ def test_bad_settings_are_refused_with_what_is_wrong(prepared):
             orvane.TreeClassifierCV(**settings).fit(x, y, tree=tree)
     with pytest.raises(ValueError, match="not tips of the tree"):
         orvane.TreeClassifierCV(cv=3).fit(x, y, tree="(%s,%s);" % tuple(x.columns[:2]))
+
+
+def test_fits_stopped_above_tol_are_counted_in_one_warning_as_orvane_cv_counts_them(tmp_path):
+    """At lambda 0 the folds' converged fits of a table that no coefficients
+    separate stop at the iteration cap: the search says how many, with the
+    largest gap, as Orvane-cv does on the same folds; the refit at the chosen
+    lambda, 0.01, converges and says nothing more."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        search = orvane.TreeClassifierCV(lambdas=[0, 0.01], cv=3, random_state=2).fit(
+            UNSEPARATED, UNSEPARATED_CLASSES, tree=UNSEPARATED_TREE)
+    assert [c.category for c in caught] == [ConvergenceWarning]
+    assert search.best_params_["lam"] == pytest.approx(0.01) and search.best_estimator_.gap_ <= 1e-6
+
+    write_program_inputs(tmp_path, UNSEPARATED, UNSEPARATED_CLASSES, search.best_estimator_._tree)
+    files = ["-d", tmp_path / "samples.txt", "-l", tmp_path / "labels.txt"]
+    run(program("Orvane-folds"), *files, "-n", "1", "-k", "3", "-seed", "2", "-s", tmp_path / "sets")
+    said = run(program("Orvane-cv"), *files, "-t", tmp_path / "tree.tre", "-n", "1", "-k", "3",
+               "-s", tmp_path / "sets", "-p", tmp_path / "cv-", "-w", "0.5", "-lambda", "0,0.01",
+               "-solver", "converged").stderr
+    assert search.summary_ == (tmp_path / "cv-cv_summary.tsv").read_text()
+    counted = [line for line in said.splitlines() if "converged fits" in line]
+    assert counted == ["warning: " + str(caught[0].message).replace("the tolerance", "-tol")]
+    assert str(caught[0].message).startswith("3 of 6 converged fits stopped after 20000 iterations")

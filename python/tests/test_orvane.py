@@ -10,6 +10,7 @@ from pathlib import Path
 import numpy as np
 import pandas as pd
 import pytest
+from sklearn.exceptions import ConvergenceWarning
 from sklearn.model_selection import GridSearchCV
 from sklearn.utils.estimator_checks import parametrize_with_checks
 
@@ -183,9 +184,61 @@ def test_saved_and_pickled_models_predict_the_same(study, tmp_path):
         orvane.load(tmp_path / "model.txt")
 
 
+# Six samples of two classes that no coefficients tell apart: at lambda 0 the
+# converged fit runs into its iteration cap far above its tolerance.
+UNSEPARATED = pd.DataFrame([[10, 11, 10], [11, 10, 10], [10, 10, 12],
+                            [11, 10, 10], [10, 12, 10], [10, 10, 11]],
+                           columns=["a", "b", "c"], dtype=float)
+UNSEPARATED_CLASSES = ["p", "p", "p", "q", "q", "q"]
+UNSEPARATED_TREE = "((a:1,b:1):1,c:1);"
+
+
+def write_program_inputs(folder, x, classes, numbered_tree):
+    """samples.txt, labels.txt and tree.tre of the table x (classes named in
+    sorted order) for the programs."""
+    rows = "".join("1\t" + "\t".join("%g" % v for v in row) + "\n" for row in x.to_numpy())
+    (folder / "samples.txt").write_text(rows)
+    (folder / "labels.txt").write_text(labels_text(pd.Series(classes)))
+    (folder / "tree.tre").write_text(numbered_tree)
+
+
+def test_a_converged_fit_keeps_its_certificate_and_warns_above_tol(tmp_path):
+    """gap_ and n_iter_ are the gap and iterations Orvane -train -v reports;
+    a fit stopped at the iteration cap warns once, as Orvane -train warns."""
+    fitted = orvane.TreeClassifier(lam=0.01, solver="cyclic").fit(
+        UNSEPARATED, UNSEPARATED_CLASSES, tree=UNSEPARATED_TREE)
+    assert fitted.gap_ is None and fitted.n_iter_ is None
+    write_program_inputs(tmp_path, UNSEPARATED, UNSEPARATED_CLASSES, fitted._tree)
+    files = ["-d", tmp_path / "samples.txt", "-l", tmp_path / "labels.txt", "-t", tmp_path / "tree.tre"]
+    for lam, stopped in ((0.01, False), (0.0, True)):
+        said = run(program("Orvane"), "-train", *files, "-w", "0.5", "-lambda", str(lam), "-solver",
+                   "converged", "-v", "-o", tmp_path / "orvane.txt").stderr.splitlines()
+        gap, iterations = said[0].split("relative duality gap ")[1].split(" iterations")[0].split(" after ")
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            model = orvane.TreeClassifier(lam=lam).fit(UNSEPARATED, UNSEPARATED_CLASSES,
+                                                       tree=UNSEPARATED_TREE)
+        assert model.n_iter_ == int(iterations) and "%g" % model.gap_ == gap
+        assert (model.gap_ > 1e-6) == stopped
+        if stopped:
+            assert said[1] == ("warning: the converged solver stopped after 20000 iterations with a "
+                               "relative duality gap of %s, above -tol 1e-06" % gap)
+        assert [(c.category, str(c.message)) for c in caught] == ([(
+            ConvergenceWarning, "the converged fit at w 0.5, lambda 0 stopped after 20000 iterations "
+            "with a relative duality gap of %s, above the tolerance 1e-06: its coefficients are not "
+            "certified as the minimum" % gap)] if stopped else [])
+        model.save(tmp_path / "python.txt")
+        assert (tmp_path / "python.txt").read_bytes() == (tmp_path / "orvane.txt").read_bytes()
+    for copy in (orvane.load(tmp_path / "python.txt"), pickle.loads(pickle.dumps(model))):
+        assert (copy.gap_, copy.n_iter_, copy.tol) == (model.gap_, model.n_iter_, 1e-6)
+    looser = orvane.TreeClassifier(lam=0.01, tol=1e-2).fit(UNSEPARATED, UNSEPARATED_CLASSES,
+                                                            tree=UNSEPARATED_TREE)
+    assert looser.gap_ <= 1e-2 and looser.n_iter_ < model.n_iter_
+
+
 def test_parameters_are_checked_and_grid_search_runs_in_parallel(study):
     _, x, y, tree = study
-    for bad in ({"w": 2}, {"lam": -1}, {"solver": "newton"}):
+    for bad in ({"w": 2}, {"lam": -1}, {"solver": "newton"}, {"tol": 0.5}):
         with pytest.raises(ValueError):
             orvane.TreeClassifier(**bad).fit(x, y, tree=tree)
     grid = {"w": [0.2, 0.8], "lam": [0.1, 1.0]}
