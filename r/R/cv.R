@@ -41,17 +41,24 @@ orvane_cv <- function(x, class, w = 0.5, lambda = "auto", nlambda = 20, lambda_r
                     sets)
   for (line in strsplit(run$warnings, "\n")[[1]]) warning(sub("^warning: ", "", line), call. = FALSE)
   if (run$above_tol > 0)
-    warning(run$above_tol, " of ", run$fits, " converged fits stopped above tol ", tol, call. = FALSE)
+    warning(sprintf(paste("%d of %d converged fits stopped after %d iterations with a relative",
+                          "duality gap above the tolerance %g (largest %.6g)"),
+                    as.integer(run$above_tol), as.integer(run$fits), as.integer(run$max_iterations),
+                    tol, run$largest_gap), call. = FALSE)
   summary <- utils::read.delim(text = run$summary, colClasses = c("numeric", "numeric", "numeric",
                                "numeric", "character", "character"))
   at <- function(choice) summary[grepl(paste0("(^|,)", choice, "(,|$)"), summary$choice), ][1, ]
   best <- at("min")
   simplest <- at("1se")
   refit <- function(point) orvane_fit(x, class, w = point$w, lambda = point$lambda, tree = tree,
-                                      graft = graft, taxonomy = taxonomy, solver = solver)
+                                      graft = graft, taxonomy = taxonomy, solver = solver, tol = tol)
+  # The refit at lambda.1se repeats the warnings about the inputs that the one
+  # at lambda.min gave, but its own convergence is news.
+  quiet_but_convergence <- function(fit) withCallingHandlers(fit, warning = function(w)
+    if (!inherits(w, "orvane_convergence")) invokeRestart("muffleWarning"))
   structure(list(summary = summary, lambdas = stats::setNames(run$lambdas, format(w)),
                  w.min = best$w, lambda.min = best$lambda, w.1se = simplest$w,
-                 lambda.1se = simplest$lambda, fit.min = refit(best), fit.1se = suppressWarnings(refit(simplest)),
+                 lambda.1se = simplest$lambda, fit.min = refit(best), fit.1se = quiet_but_convergence(refit(simplest)),
                  folds = folds, repetitions = repetitions, seed = seed, solver = solver),
             class = "orvane_cv")
 }

@@ -14,24 +14,41 @@
 # a warning; graft = TRUE places them beside their relatives on the tree by
 # their lineages, as Orvane-prepare -graft does.
 # `solver`: "converged" (the minimum, to a certified relative duality gap of
-# 1e-6) or "cyclic" (`Orvane -train`'s default fit, byte for byte).
+# `tol`, as `Orvane -train -solver converged -tol`) or "cyclic" (`Orvane
+# -train`'s default fit, byte for byte). A converged fit keeps the gap it
+# reached and its iterations (`gap`, `iterations`; NA for the cyclic fit);
+# one that stops at its iteration cap above `tol` (this can happen near lambda
+# 0) warns with a condition of class "orvane_convergence".
 orvane_fit <- function(x, class, w = 0.5, lambda = 1, tree = NULL, graft = FALSE, taxonomy = NULL,
-                       solver = c("converged", "cyclic")) {
+                       solver = c("converged", "cyclic"), tol = 1e-6) {
   solver <- match.arg(solver)
   if (!is.numeric(w) || length(w) != 1 || !is.numeric(lambda) || length(lambda) != 1)
     stop("w and lambda must be one number each")
+  if (!is.numeric(tol) || length(tol) != 1) stop("tol must be one number")
   study <- fit_inputs(x, class, tree, graft, taxonomy)
   on.exit(if (study$newick$temporary) unlink(study$newick$path))
   fitted <- .orvane_fit(study$counts, sample_names(study$counts), study$class_numbers,
                         length(study$classes), study$newick$path, study$newick$name, w, lambda,
-                        study$from_taxonomy, study$graft, study$lineages, solver)
+                        study$from_taxonomy, study$graft, study$lineages, solver, tol)
   if (length(fitted$left_out) > 0)
     warning(left_out_text(study$counts, fitted$left_out + 1, study$from_taxonomy, study$graft))
+  if (!is.na(fitted$gap) && fitted$gap > tol)
+    warning(convergence_warning(w, lambda, fitted$iterations, fitted$gap, tol))
   coefficients <- fitted$coefficients
   dimnames(coefficients) <- list(study$classes, fitted$taxa)
   structure(list(coefficients = coefficients, taxa = fitted$taxa, classes = study$classes,
-                 w = w, lambda = lambda, solver = solver, model = fitted$model, tree = fitted$tree),
+                 w = w, lambda = lambda, solver = solver, tol = tol, gap = fitted$gap,
+                 iterations = fitted$iterations, model = fitted$model, tree = fitted$tree),
             class = "orvane_fit")
+}
+
+# The warning of a converged fit that stopped above its tolerance, as a
+# condition of its own class, so that callers can tell it from the others.
+convergence_warning <- function(w, lambda, iterations, gap, tol) {
+  message <- sprintf(paste("the converged fit at w %g, lambda %g stopped after %d iterations with a",
+                           "relative duality gap of %.6g, above the tolerance %g: its coefficients",
+                           "are not certified as the minimum"), w, lambda, as.integer(iterations), gap, tol)
+  warningCondition(message, class = "orvane_convergence")
 }
 
 # The counts, classes, tree file and lineages a fit reads: samples without a

@@ -11,8 +11,8 @@ Rcpp::Rostream<false>& Rcpp::Rcerr = Rcpp::Rcpp_cerr_get();
 #endif
 
 // orvaneFit
-Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames, Rcpp::IntegerVector classOf, int nClasses, std::string treePath, std::string treeName, double w, double lambda, bool fromTaxonomy, bool graft, Rcpp::CharacterVector lineages, std::string solver);
-RcppExport SEXP _orvane_orvaneFit(SEXP xSEXP, SEXP sampleNamesSEXP, SEXP classOfSEXP, SEXP nClassesSEXP, SEXP treePathSEXP, SEXP treeNameSEXP, SEXP wSEXP, SEXP lambdaSEXP, SEXP fromTaxonomySEXP, SEXP graftSEXP, SEXP lineagesSEXP, SEXP solverSEXP) {
+Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames, Rcpp::IntegerVector classOf, int nClasses, std::string treePath, std::string treeName, double w, double lambda, bool fromTaxonomy, bool graft, Rcpp::CharacterVector lineages, std::string solver, double tol);
+RcppExport SEXP _orvane_orvaneFit(SEXP xSEXP, SEXP sampleNamesSEXP, SEXP classOfSEXP, SEXP nClassesSEXP, SEXP treePathSEXP, SEXP treeNameSEXP, SEXP wSEXP, SEXP lambdaSEXP, SEXP fromTaxonomySEXP, SEXP graftSEXP, SEXP lineagesSEXP, SEXP solverSEXP, SEXP tolSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
@@ -28,7 +28,8 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< bool >::type graft(graftSEXP);
     Rcpp::traits::input_parameter< Rcpp::CharacterVector >::type lineages(lineagesSEXP);
     Rcpp::traits::input_parameter< std::string >::type solver(solverSEXP);
-    rcpp_result_gen = Rcpp::wrap(orvaneFit(x, sampleNames, classOf, nClasses, treePath, treeName, w, lambda, fromTaxonomy, graft, lineages, solver));
+    Rcpp::traits::input_parameter< double >::type tol(tolSEXP);
+    rcpp_result_gen = Rcpp::wrap(orvaneFit(x, sampleNames, classOf, nClasses, treePath, treeName, w, lambda, fromTaxonomy, graft, lineages, solver, tol));
     return rcpp_result_gen;
 END_RCPP
 }
@@ -77,7 +78,7 @@ END_RCPP
 }
 
 static const R_CallMethodDef CallEntries[] = {
-    {"_orvane_orvaneFit", (DL_FUNC) &_orvane_orvaneFit, 12},
+    {"_orvane_orvaneFit", (DL_FUNC) &_orvane_orvaneFit, 13},
     {"_orvane_orvaneScores", (DL_FUNC) &_orvane_orvaneScores, 3},
     {"_orvane_orvaneCv", (DL_FUNC) &_orvane_orvaneCv, 20},
     {NULL, NULL, 0}

@@ -341,17 +341,30 @@ bool isConverged(const std::string &solver)
     return solver == "converged";
 }
 
+// The converged solver's options for the relative duality gap `tol`, within
+// the range Orvane's programs take for -tol.
+ConvergedOptions convergedOptions(double tol)
+{
+    if (!(tol >= 1e-12 && tol <= 0.01))
+        Rcpp::stop("tol must be from 1e-12 to 0.01");
+    ConvergedOptions options;
+    options.tol = tol;
+    return options;
+}
+
 } // namespace
 
 // Fits the model to a study (see prepareStudy) at (w, lambda) with the solver
-// named ("converged" or "cyclic", as Orvane -train -solver). Returns the
-// model file's text, the tree as fitted, the coefficients as the model file
-// holds them, the taxa left out (off the tree) and the number grafted.
+// named ("converged" or "cyclic", as Orvane -train -solver; converged to the
+// relative duality gap `tol`, as -tol). Returns the model file's text, the
+// tree as fitted, the coefficients as the model file holds them, the taxa
+// left out (off the tree), the number grafted, and the converged fit's gap
+// and iterations (NA for the cyclic fit, which has no certificate).
 // [[Rcpp::export(name = ".orvane_fit")]]
 Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
                      Rcpp::IntegerVector classOf, int nClasses, std::string treePath,
                      std::string treeName, double w, double lambda, bool fromTaxonomy,
-                     bool graft, Rcpp::CharacterVector lineages, std::string solver)
+                     bool graft, Rcpp::CharacterVector lineages, std::string solver, double tol)
 {
     LibraryErrors quiet; // nothing reaches the console: failures are R errors
     const float weight = weightOf(w);
@@ -359,6 +372,7 @@ Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
     if (!std::isfinite(strength) || strength < 0.0f)
         Rcpp::stop("lambda must be a finite number of at least 0");
     const bool converged = isConverged(solver);
+    const ConvergedOptions options = convergedOptions(tol);
     PreparedStudy study;
     prepareStudy(x, sampleNames, classOf, nClasses, treePath, treeName, fromTaxonomy, graft,
                  lineages, study);
@@ -367,8 +381,11 @@ Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
     // The model owns a copy of the data set; the study keeps its own.
     Logistic model(selectRows(study.data, {}), study.tree->copy());
     ModelRelease release{model};
+    double gap = NA_REAL, iterations = NA_REAL;
     if (converged) {
-        fitConverged(model, weight, strength, ConvergedOptions());
+        const ConvergedResult certificate = fitConverged(model, weight, strength, options);
+        gap = certificate.gap;
+        iterations = certificate.iterations;
     } else {
         model.Train(strength);
         model.Learn(weight);
@@ -393,7 +410,8 @@ Rcpp::List orvaneFit(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
                               Rcpp::Named("taxa") = study.taxa,
                               Rcpp::Named("left_out") = Rcpp::IntegerVector(study.leftOut.begin(),
                                                                              study.leftOut.end()),
-                              Rcpp::Named("grafted") = study.grafted);
+                              Rcpp::Named("grafted") = study.grafted, Rcpp::Named("gap") = gap,
+                              Rcpp::Named("iterations") = iterations);
 }
 
 // The scores (classes x taxa coefficients times each sample's relative
@@ -490,8 +508,8 @@ void writeSetsFiles(const Data &data, int nFolds, int repetitions, std::uint32_t
 // nLambda -lambda-ratio lambdaRatio) on `repetitions` draws of `folds` folds
 // (see writeSetsFiles, under `setsPrefix`), with the solver named, on `jobs`
 // threads: the search Orvane-cv runs. Returns cv_summary.tsv's text, its edge
-// warnings, each w's grid and the number of converged fits that stopped above
-// `tol`.
+// warnings, each w's grid, the number of converged fits, how many of them
+// stopped above `tol` (at the iteration cap) and the largest gap.
 // [[Rcpp::export(name = ".orvane_cv")]]
 Rcpp::List orvaneCv(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
                     Rcpp::IntegerVector classOf, int nClasses, std::string treePath,
@@ -512,8 +530,7 @@ Rcpp::List orvaneCv(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
         Rcpp::stop("repetitions must be 1 or more");
     if (!(seed >= 0 && seed <= 4294967295.0 && seed == std::floor(seed)))
         Rcpp::stop("seed must be a whole number from 0 to 4294967295");
-    if (!(tol >= 1e-12 && tol <= 0.01))
-        Rcpp::stop("tol must be from 1e-12 to 0.01");
+    const ConvergedOptions options = convergedOptions(tol);
     if (jobs < 1)
         Rcpp::stop("jobs must be 1 or more");
     PreparedStudy study;
@@ -530,8 +547,6 @@ Rcpp::List orvaneCv(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
         lambdaGrids(study, weights, lambdas, nLambda, lambdaRatio);
     writeSetsFiles(study.data, folds, repetitions, static_cast<std::uint32_t>(seed), setsPrefix);
 
-    ConvergedOptions options;
-    options.tol = tol;
     const Testing search(study.data, study.tree.get(), "samples", "labels", "tree", repetitions,
                          folds, setsPrefix, "", "R", weights, grids[0], jobs, nullptr,
                          converged ? &options : nullptr, grids);
@@ -541,9 +556,13 @@ Rcpp::List orvaneCv(Rcpp::NumericMatrix x, Rcpp::CharacterVector sampleNames,
         gridOfW.push_back(Rcpp::NumericVector(grid.begin(), grid.end()));
     const long above = std::count_if(search.gaps.begin(), search.gaps.end(),
                                      [&](double gap) { return gap > tol; });
+    const double largestGap =
+        search.gaps.empty() ? 0.0 : *std::max_element(search.gaps.begin(), search.gaps.end());
     return Rcpp::List::create(Rcpp::Named("summary") = summaryTable(summary),
                               Rcpp::Named("warnings") = edgeWarnings(summary),
                               Rcpp::Named("lambdas") = gridOfW,
                               Rcpp::Named("fits") = static_cast<double>(search.gaps.size()),
-                              Rcpp::Named("above_tol") = static_cast<double>(above));
+                              Rcpp::Named("above_tol") = static_cast<double>(above),
+                              Rcpp::Named("largest_gap") = largestGap,
+                              Rcpp::Named("max_iterations") = options.maxIterations);
 }

@@ -36,3 +36,32 @@ prepared_study <- function(dir) {
           "-column", "site", "-tree", file.path(dir, "tree.nwk"), "-o", data)
   data
 }
+
+# Six samples of two classes that no coefficients tell apart: at lambda 0 the
+# converged fit runs into its iteration cap far above its tolerance.
+unseparated <- matrix(c(10, 11, 10, 11, 10, 10, 10, 10, 12, 11, 10, 10, 10, 12, 10, 10, 10, 11), 6,
+                      byrow = TRUE, dimnames = list(paste0("S", 1:6), c("a", "b", "c")))
+unseparated_classes <- rep(c("p", "q"), each = 3)
+unseparated_tree <- "((a:1,b:1):1,c:1);"
+
+# Runs a program of the repository's build with arguments `...`; its
+# standard error, as lines.
+program_stderr <- function(name, ...) {
+  bin <- Sys.getenv("ORVANE_BIN")
+  if (bin == "" || !file.exists(file.path(bin, name)))
+    skip("ORVANE_BIN does not name a folder with the built programs (as .ci/run sets it)")
+  said <- withr::local_tempfile()
+  status <- system2(file.path(bin, name), c(...), stdout = FALSE, stderr = said)
+  expect(status == 0, paste(name, "failed:", paste(readLines(said), collapse = "\n")))
+  readLines(said)
+}
+
+# samples.txt, labels.txt and tree.tre in `dir` for the programs, of the
+# unseparated table (classes p and q) and a fit's numbered tree.
+write_unseparated <- function(dir, fit) {
+  writeLines(paste("1", apply(unseparated, 1, paste, collapse = "\t"), sep = "\t"),
+             file.path(dir, "samples.txt"))
+  writeLines(c(">p", "1 2 3", ">q", "4 5 6"), file.path(dir, "labels.txt"))
+  writeLines(fit$tree, file.path(dir, "tree.tre"), sep = "")
+  c("-d", file.path(dir, "samples.txt"), "-l", file.path(dir, "labels.txt"))
+}

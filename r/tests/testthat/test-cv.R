@@ -57,3 +57,25 @@ test_that("coef, predict and plot take the model at lambda.min or lambda.1se", {
   expect_error(orvane_cv(ps, "site", repetitions = 0), "repetitions must be 1 or more")
   expect_error(orvane_cv(ps, "site", folds = 2.5), "folds must be a whole number")
 })
+
+test_that("converged fits stopped above tol are counted as Orvane-cv counts them, and each refit warns", {
+  said <- character(0)
+  cv <- withCallingHandlers(
+    orvane_cv(unseparated, unseparated_classes, lambda = 0, folds = 3, seed = 2, tree = unseparated_tree),
+    warning = function(w) {
+      said <<- c(said, conditionMessage(w))
+      invokeRestart("muffleWarning")
+    })
+  dir <- withr::local_tempdir()
+  files <- write_unseparated(dir, cv$fit.min)
+  program_stderr("Orvane-folds", files, "-n", 1, "-k", 3, "-seed", 2, "-s", file.path(dir, "sets"))
+  counted <- program_stderr("Orvane-cv", files, "-t", file.path(dir, "tree.tre"), "-n", 1, "-k", 3,
+                            "-s", file.path(dir, "sets"), "-p", file.path(dir, "cv_"), "-w", 0.5,
+                            "-lambda", 0, "-solver", "converged")
+  counted <- grep("converged fits", counted, value = TRUE)
+  expect_identical(paste0("warning: ", sub("the tolerance", "-tol", said[1])), counted)
+  expect_match(said[1], "^3 of 3 converged fits stopped after 20000 iterations")
+  # One grid point is both choices: each refitted model warns of its own gap.
+  expect_length(said, 3)
+  expect_match(said[-1], "^the converged fit at w 0.5, lambda 0 stopped after 20000 iterations")
+})

@@ -50,6 +50,44 @@ test_that("prediction matches taxa by name and warns about missing and unknown o
   expect_identical(extra, predict(fit, counts))
 })
 
+test_that("a converged fit keeps the gap Orvane -train reports and warns when it stops above tol", {
+  cyclic <- orvane_fit(unseparated, unseparated_classes, lambda = 0.01, tree = unseparated_tree,
+                       solver = "cyclic")
+  expect_true(is.na(cyclic$gap) && is.na(cyclic$iterations))
+  dir <- withr::local_tempdir()
+  files <- c(write_unseparated(dir, cyclic), "-t", file.path(dir, "tree.tre"))
+  for (lambda in c(0.01, 0)) {
+    said <- program_stderr("Orvane", "-train", files, "-w", 0.5, "-lambda", lambda, "-solver",
+                           "converged", "-v", "-o", file.path(dir, "model.txt"))
+    reported <- regmatches(said[1], regexec("gap (\\S+) after (\\d+) iterations", said[1]))[[1]]
+    caught <- list()
+    fit <- withCallingHandlers(
+      orvane_fit(unseparated, unseparated_classes, lambda = lambda, tree = unseparated_tree),
+      warning = function(w) {
+        caught[[length(caught) + 1]] <<- w
+        invokeRestart("muffleWarning")
+      })
+    expect_identical(c(sprintf("%g", fit$gap), sprintf("%d", fit$iterations)), reported[2:3])
+    expect_identical(fit$model, paste0(paste(readLines(file.path(dir, "model.txt")), collapse = "\n"), "\n"))
+    if (lambda == 0) {
+      expect_length(caught, 1)
+      expect_s3_class(caught[[1]], "orvane_convergence")
+      expect_identical(conditionMessage(caught[[1]]), paste0(
+        "the converged fit at w 0.5, lambda 0 stopped after 20000 iterations with a relative duality ",
+        "gap of ", reported[2], ", above the tolerance 1e-06: its coefficients are not certified as ",
+        "the minimum"))
+      expect_match(said[2], paste0("stopped after 20000 iterations with a relative duality gap of ",
+                                   reported[2], ", above -tol 1e-06$"))
+    } else {
+      expect_length(caught, 0)
+      expect_lte(fit$gap, 1e-6)
+    }
+  }
+  looser <- orvane_fit(unseparated, unseparated_classes, lambda = 0.01, tree = unseparated_tree, tol = 0.01)
+  expect_true(looser$gap <= 0.01 && looser$iterations < fit$iterations)
+  expect_error(orvane_fit(unseparated, unseparated_classes, tree = unseparated_tree, tol = 1), "tol must be")
+})
+
 test_that("a model survives saveRDS and readRDS", {
   fit <- orvane_fit(counts, site, lambda = 0.05, tree = newick)
   path <- withr::local_tempfile(fileext = ".rds")
