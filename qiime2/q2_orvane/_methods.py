@@ -1,7 +1,9 @@
 """The plugin's actions, each a few lines over the Python package orvane:
 QIIME 2 hands over its artifacts as pandas and scikit-bio objects, orvane does
 the work and raises ValueError with its own message on bad input."""
+import contextlib
 import os
+import re
 import tempfile
 import warnings
 
@@ -15,17 +17,78 @@ from orvane import _core
 from ._model import FittedModel
 
 
-def _study(table, metadata, taxonomy):
-    """(X, y, taxonomy) of the table's samples that have a class in the column."""
+def _some(names, shown=5):
+    listed = ", ".join("'%s'" % n for n in list(names)[:shown])
+    return listed + (", ..." if len(names) > shown else "")
+
+
+@contextlib.contextmanager
+def _warnings_as_lines():
+    """Prints the warnings raised inside as "warning: ..." lines, which QIIME 2
+    shows with --verbose beside the plugin's other notes."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        yield
+    for warning in caught:
+        print("warning: %s" % warning.message)
+
+
+def _classes(table, metadata):
+    """The class of each sample of the table that has one in the metadata
+    column, by sample ID in the table's order. The others are left out with a
+    warning line; fewer than two classes left is an error."""
     classes = metadata.drop_missing_values().to_series().astype(str)
     kept = [s for s in table.index if s in classes.index]
     if not kept:
         raise ValueError("no sample of the table has a value in the metadata column '%s'"
                          % metadata.name)
-    x = table.loc[kept]
+    left_out = [s for s in table.index if s not in classes.index]
+    if left_out:
+        print("warning: %d of the table's %d samples %s no value in the metadata column '%s' "
+              "and %s left out: %s" % (len(left_out), len(table.index),
+                                       "has" if len(left_out) == 1 else "have", metadata.name,
+                                       "is" if len(left_out) == 1 else "are", _some(left_out)))
+    y = classes.loc[kept].rename(metadata.name)
+    if y.nunique() < 2:
+        raise ValueError("the %d samples of the table with a value in the metadata column '%s' "
+                         "are all of class '%s': the classifier needs samples of at least two "
+                         "classes" % (len(y), metadata.name, y.iloc[0]))
+    return y
+
+
+def _study(table, metadata, phylogeny, taxonomy):
+    """(X, y, taxonomy) of the table's samples that have a class in the column."""
+    y = _classes(table, metadata)
+    x = table.loc[y.index]
     x.columns = [str(c) for c in x.columns]
+    tips = {tip.name for tip in phylogeny.tips()}
+    off_tree = [f for f in x.columns if f not in tips]
+    if off_tree:
+        raise ValueError("%d feature(s) of the table are not tips of the tree (--i-phylogeny): %s; "
+                         "--p-graft places them beside their relatives on it by their taxonomy "
+                         "(--i-taxonomy)" % (len(off_tree), _some(off_tree)))
     lineage = None if taxonomy is None else {str(k): v for k, v in taxonomy.items()}
-    return x, classes.loc[kept].rename(metadata.name), lineage
+    return x, y, lineage
+
+
+# The inputs the user gave that the temporary files of a grafted study hold.
+GRAFT_FILES = {"table.tsv": "the table (--i-table)", "metadata.tsv": "the metadata (--m-metadata-file)",
+               "tree.nwk": "the tree (--i-phylogeny)", "taxonomy.tsv": "the taxonomy (--i-taxonomy)"}
+
+
+def _named_inputs(text, paths):
+    """text with each temporary file's path, and the line number after it if
+    any (of a file the user never saw), replaced by the input the user gave."""
+    for name, path in paths.items():
+        text = re.sub(re.escape(path) + r"(:\d+)?", GRAFT_FILES[name], text)
+    return text
+
+
+def _without_program_advice(warning):
+    """Orvane-prepare's warning without its advice ("To keep more: -tree
+    taxonomy ..., -min-count N ..."): with --p-graft on, the options it
+    suggests are ones the plugin does not have."""
+    return warning.partition(". To keep more: ")[0]
 
 
 def _grafted_study(table, metadata, phylogeny, taxonomy):
@@ -33,35 +96,42 @@ def _grafted_study(table, metadata, phylogeny, taxonomy):
     graft=True, so that features off the tree are placed beside their
     relatives by taxonomy just as Orvane-prepare -graft places them. The
     artifacts are written to a temporary folder in the formats read_study
-    reads, and the folder is removed afterwards."""
+    reads, and the folder is removed afterwards; messages name the inputs the
+    user gave instead of those files."""
     if taxonomy is None:
         raise ValueError("--p-graft places features off the tree by their taxonomy: "
                          "give --i-taxonomy")
-    classes = metadata.drop_missing_values().to_series().astype(str)
+    classes = _classes(table, metadata)
     with tempfile.TemporaryDirectory(prefix="q2-orvane-") as folder:
-        paths = {name: os.path.join(folder, name)
-                 for name in ("table.tsv", "metadata.tsv", "tree.nwk", "taxonomy.tsv")}
+        paths = {name: os.path.join(folder, name) for name in GRAFT_FILES}
         with open(paths["table.tsv"], "w", encoding="utf-8") as out:
             out.write("#OTU ID\t" + "\t".join(str(s) for s in table.index) + "\n")
             for feature, counts in table.T.iterrows():
                 out.write(str(feature) + "\t" + "\t".join("%.17g" % v for v in counts) + "\n")
+        # QIIME 2 has already told the samples with a class from those
+        # without: the others are written empty, and missing=[] below keeps
+        # every value written a class (such as "unknown", as without graft).
         with open(paths["metadata.tsv"], "w", encoding="utf-8") as out:
             out.write("sample-id\t%s\n" % metadata.name)
-            out.writelines("%s\t%s\n" % (sample, value) for sample, value in classes.items())
+            out.writelines("%s\t%s\n" % (sample, classes.get(sample, "")) for sample in table.index)
         phylogeny.write(paths["tree.nwk"], format="newick")
         with open(paths["taxonomy.tsv"], "w", encoding="utf-8") as out:
             out.write("Feature ID\tTaxon\n")
             out.writelines("%s\t%s\n" % item for item in taxonomy.items())
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
-            x, y, tree = orvane.read_study(paths["table.tsv"], paths["metadata.tsv"],
-                                           metadata.name, paths["tree.nwk"],
-                                           paths["taxonomy.tsv"], "features", graft=True)
+            try:
+                x, y, tree = orvane.read_study(paths["table.tsv"], paths["metadata.tsv"],
+                                               metadata.name, paths["tree.nwk"],
+                                               paths["taxonomy.tsv"], "features", graft=True,
+                                               missing=[])
+            except ValueError as error:
+                raise ValueError(_named_inputs(str(error), paths)) from None
     # Shown with --verbose beside the cross-validation's summary, as
     # Orvane-prepare prints its note and warning.
-    print(x.attrs["note"])
+    print(_named_inputs(x.attrs["note"], paths))
     for warning in caught:
-        print("warning: %s" % warning.message)
+        print("warning: %s" % _without_program_advice(_named_inputs(str(warning.message), paths)))
     return x, y, x.attrs.get("taxonomy"), tree
 
 
@@ -69,7 +139,7 @@ def _inputs(table, metadata, phylogeny, taxonomy, graft):
     """(X, y, lineage, tree) to fit: the table as it is, or grafted."""
     if graft:
         return _grafted_study(table, metadata, phylogeny, taxonomy)
-    return _study(table, metadata, taxonomy) + (phylogeny,)
+    return _study(table, metadata, phylogeny, taxonomy) + (phylogeny,)
 
 
 def _selected(classifier):
@@ -99,13 +169,15 @@ def fit_classifier(table: pd.DataFrame, phylogeny: skbio.TreeNode,
     if cv_folds == 0:
         lam = lambdas[0] if lambdas else 1.0
         classifier = orvane.TreeClassifier(w=w[0], lam=lam, solver=solver)
-        classifier.fit(x, y, tree=tree, taxonomy=lineage)
+        with _warnings_as_lines():
+            classifier.fit(x, y, tree=tree, taxonomy=lineage)
         return FittedModel(classifier), _selected(classifier)
     search = orvane.TreeClassifierCV(
         ws=w, lambdas=lambdas or "auto", cv=cv_folds, n_repeats=cv_repetitions, rule=rule,
         solver=solver, n_lambdas=n_lambdas, lambda_ratio=lambda_ratio, random_state=random_seed,
         n_jobs=n_jobs)
-    search.fit(x, y, tree=tree, taxonomy=lineage)
+    with _warnings_as_lines():
+        search.fit(x, y, tree=tree, taxonomy=lineage)
     print(search.summary_ + search.warnings_, end="")
     files = {"cv_summary.tsv": search.summary_, "cv_curve.svg": search.curve_svg_}
     return FittedModel(search.best_estimator_, files), _selected(search.best_estimator_)

@@ -60,7 +60,8 @@ STUDY_INPUT_TEXT = {
     "taxonomy": "Taxonomy of the features, shown with the selected taxa and clades.",
 }
 STUDY_PARAMETER_TEXT = {
-    "metadata": "The class of each sample; samples without one are left out.",
+    "metadata": "The class of each sample; samples without one are left out, and a warning "
+                "line (shown with --verbose) counts and names them.",
     "w": "How the penalty is spread between the clades of the tree and single taxa: from 0 to 1, "
          "or -1 or -2 to weigh clades by their height. Several values need a cross-validation.",
     "lambdas": "Strength of the penalty. Without --p-cv-folds one value (default 1); with it, "

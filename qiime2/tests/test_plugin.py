@@ -5,6 +5,7 @@ program (default: qiime on the PATH); ORVANE_BIN the folder of the programs."""
 import base64
 import json
 import os
+import re
 import shlex
 import subprocess
 from pathlib import Path
@@ -144,7 +145,8 @@ def test_bad_input_gets_qiimes_error_with_orvanes_message(study):
     failed = qiime("orvane", "fit-classifier", *inputs(study)[:6], "--m-metadata-file", one_class,
                    "--m-metadata-column", "SampleType", "--o-model", study / "x.qza",
                    "--o-selected-taxa", study / "y.qza", fails=True)
-    assert "Plugin error from orvane" in failed.stderr and "at least two classes" in failed.stderr
+    assert "Plugin error from orvane" in failed.stderr
+    assert "are all of class 'Soil': the classifier needs samples of at least two classes" in failed.stderr
 
     (study / "small.nwk").write_text("((71074:1,245697:1):1,319002:1);\n")
     for kind in ("Rooted", "Unrooted"):
@@ -158,6 +160,17 @@ def test_bad_input_gets_qiimes_error_with_orvanes_message(study):
                    study / "small-Unrooted.qza", *METADATA, "--o-model", study / "x.qza",
                    "--o-selected-taxa", study / "y.qza", fails=True)
     assert "Phylogeny[Rooted]" in failed.stderr
+
+    # Grafting onto a tree that shares no tip with the table: the error names
+    # the inputs, not the files the plugin writes for the study reader.
+    (study / "foreign.nwk").write_text("((x:1,y:1):1,z:1);\n")
+    qiime("tools", "import", "--type", "Phylogeny[Rooted]", "--input-path", study / "foreign.nwk",
+          "--output-path", study / "foreign.qza")
+    failed = qiime("orvane", "fit-classifier", "--i-table", study / "table.qza", "--i-phylogeny",
+                   study / "foreign.qza", "--i-taxonomy", study / "taxonomy.qza", "--p-graft", *METADATA,
+                   "--o-model", study / "x.qza", "--o-selected-taxa", study / "y.qza", fails=True)
+    assert "no feature ID of the table (--i-table) is a tip of the tree (--i-phylogeny)" in failed.stderr
+    assert "q2-orvane-" not in failed.stderr
     assert not (study / "x.qza").exists()
 
 
@@ -165,28 +178,80 @@ def test_graft_places_a_feature_off_the_tree_by_its_taxonomy(study):
     """A feature the tree lacks, with the lineage of a tip: grafted it is fitted
     among the others; without --p-graft it is refused as before."""
     lines = (STUDY / "table.tsv").read_text().splitlines()
-    (study / "off.tsv").write_text("\n".join(lines + ["offtree" + lines[2][lines[2].index("\t"):]]) + "\n")
+    # And a feature with a lineage found nowhere on the tree, holding most of
+    # the reads: grafting cannot place it.
+    lost = "\t".join(["lost"] + [str(1000 * int(float(v))) for v in lines[2].split("\t")[1:]])
+    (study / "off.tsv").write_text("\n".join(lines + ["offtree" + lines[2][lines[2].index("\t"):], lost]) + "\n")
     subprocess.run(["biom", "convert", "-i", study / "off.tsv", "-o", study / "off.biom", "--to-hdf5",
                     "--table-type", "OTU table"], check=True)
     qiime("tools", "import", "--type", "FeatureTable[Frequency]", "--input-path", study / "off.biom",
           "--output-path", study / "off-table.qza")
     taxa = (STUDY / "taxonomy.tsv").read_text().splitlines()
-    (study / "off-taxonomy.tsv").write_text("\n".join(taxa + ["offtree" + taxa[1][taxa[1].index("\t"):]]) + "\n")
+    (study / "off-taxonomy.tsv").write_text("\n".join(taxa + ["offtree" + taxa[1][taxa[1].index("\t"):],
+                                                              "lost\tk__Nowhere; p__Nothing"]) + "\n")
     qiime("tools", "import", "--type", "FeatureData[Taxonomy]", "--input-format", "TSVTaxonomyFormat",
           "--input-path", study / "off-taxonomy.tsv", "--output-path", study / "off-taxonomy.qza")
-    study_inputs = ["--i-table", study / "off-table.qza", "--i-phylogeny", study / "tree.qza"] + METADATA
+    # Two samples without a class: left out, and said so. A class QIIME 2
+    # takes as a value is one, with --p-graft as without.
+    sheet = (STUDY / "metadata.tsv").read_text().splitlines()
+    (study / "unclassed.tsv").write_text("\n".join(sheet[:2] + [line.split("\t")[0] + "\t" for line in sheet[2:4]]
+                                                  + [sheet[4].split("\t")[0] + "\tunknown"] + sheet[5:]) + "\n")
+    metadata = ["--m-metadata-file", study / "unclassed.tsv", "--m-metadata-column", "SampleType"]
+    study_inputs = ["--i-table", study / "off-table.qza", "--i-phylogeny", study / "tree.qza"] + metadata
     outputs = ["--o-model", study / "g.qza", "--o-selected-taxa", study / "gt.qza"]
 
-    qiime("orvane", "fit-classifier", *study_inputs, "--i-taxonomy", study / "off-taxonomy.qza",
-          "--p-graft", "--p-solver", "cyclic", *outputs)
+    said = qiime("orvane", "fit-classifier", *study_inputs, "--i-taxonomy", study / "off-taxonomy.qza",
+                 "--p-graft", "--p-solver", "cyclic", "--verbose", *outputs).stdout.splitlines()
     names = json.loads((exported(study / "g.qza", study / "g") / "model.txt.json").read_text())
-    assert "offtree" in names["features"] and "71074" in names["features"]
+    assert "offtree" in names["features"] and "71074" in names["features"] and "lost" not in names["features"]
+    assert "unknown" in names["classes"]
+    assert ("warning: 2 of the table's 26 samples have no value in the metadata column 'SampleType' and "
+            "are left out: 'CL3', 'CC1'") in said
+    assert any(line.startswith("kept 24 of 26 samples of the table (0 not in the metadata, 2 with no "
+                               "SampleType)") for line in said)
+    # Orvane-prepare's advice names options the plugin does not have.
+    shares = [line for line in said if line.startswith("warning: the kept features hold only")]
+    assert len(shares) == 1 and "To keep more" not in shares[0]
+    assert not any("q2-orvane-" in line or " -min-count" in line for line in said)
 
     failed = qiime("orvane", "fit-classifier", *study_inputs, "--i-taxonomy", study / "off-taxonomy.qza",
                    "--p-solver", "cyclic", "--o-model", study / "n.qza", "--o-selected-taxa",
                    study / "nt.qza", fails=True)
-    assert "Plugin error from orvane" in failed.stderr and "are not tips of the tree" in failed.stderr
+    assert "Plugin error from orvane" in failed.stderr
+    assert ("2 feature(s) of the table are not tips of the tree (--i-phylogeny): 'offtree', 'lost'; "
+            "--p-graft places them") in failed.stderr
     failed = qiime("orvane", "classify-samples", *study_inputs, "--p-graft", "--output-dir",
                    study / "n", fails=True)
     assert "Plugin error from orvane" in failed.stderr and "give --i-taxonomy" in failed.stderr
     assert not (study / "n.qza").exists() and not (study / "n").exists()
+
+
+def test_a_fit_stopped_above_its_tolerance_says_so(study):
+    """Six samples of two classes that no coefficients tell apart, and one
+    without a class: at lambda 0 the converged fit stops at its iteration cap,
+    and --verbose shows that warning beside the count of samples left out."""
+    folder = study / "unseparated"
+    folder.mkdir()
+    rows = [[10, 11, 10], [11, 10, 10], [10, 10, 12], [11, 10, 10], [10, 12, 10], [10, 10, 11], [5, 5, 5]]
+    samples = ["S%d" % i for i in range(1, 8)]
+    (folder / "table.tsv").write_text("#OTU ID\t" + "\t".join(samples) + "\n" + "".join(
+        "%s\t%s\n" % (feature, "\t".join(str(row[j]) for row in rows)) for j, feature in enumerate("abc")))
+    subprocess.run(["biom", "convert", "-i", folder / "table.tsv", "-o", folder / "table.biom",
+                    "--to-hdf5", "--table-type", "OTU table"], check=True)
+    qiime("tools", "import", "--type", "FeatureTable[Frequency]", "--input-path", folder / "table.biom",
+          "--output-path", folder / "table.qza")
+    (folder / "tree.nwk").write_text("((a:1,b:1):1,c:1);\n")
+    qiime("tools", "import", "--type", "Phylogeny[Rooted]", "--input-path", folder / "tree.nwk",
+          "--output-path", folder / "tree.qza")
+    (folder / "classes.tsv").write_text("sample-id\tkind\n" + "".join(
+        "%s\t%s\n" % (sample, "pq"[i // 3]) for i, sample in enumerate(samples[:6])))
+    said = qiime("orvane", "fit-classifier", "--i-table", folder / "table.qza", "--i-phylogeny",
+                 folder / "tree.qza", "--m-metadata-file", folder / "classes.tsv",
+                 "--m-metadata-column", "kind", "--p-lambdas", "0", "--verbose", "--o-model",
+                 folder / "model.qza", "--o-selected-taxa", folder / "taxa.qza").stdout.splitlines()
+    assert ("warning: 1 of the table's 7 samples has no value in the metadata column 'kind' and is "
+            "left out: 'S7'") in said
+    assert len([line for line in said if re.fullmatch(
+        r"warning: the converged fit at w 0\.5, lambda 0 stopped after 20000 iterations with a relative "
+        r"duality gap of [0-9.e+-]+, above the tolerance 1e-06: its coefficients are not certified as "
+        r"the minimum", line)]) == 1
