@@ -66,7 +66,8 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
     A converged fit keeps its certificate: gap_, the relative duality gap it
     reached, and n_iter_, its iterations (both None for the cyclic fit). When
     it stops at its iteration cap above tol (this can happen near lam 0) it
-    gives a ConvergenceWarning, and its coefficients are not the minimum.
+    gives a ConvergenceWarning: its coefficients are not certified as the
+    minimum.
     """
 
     def __init__(self, w=0.5, lam=1.0, solver="converged", tol=1e-6):
@@ -130,8 +131,8 @@ class TreeClassifier(ClassifierMixin, BaseEstimator):
         if self.gap_ is not None and self.gap_ > float(self.tol):
             warnings.warn("the converged fit at w %g, lambda %g stopped after %d iterations with a "
                           "relative duality gap of %.6g, above the tolerance %g: its coefficients are "
-                          "not certified as the minimum" % (float(self.w), float(self.lam), self.n_iter_,
-                                                   self.gap_, float(self.tol)),
+                          "not certified as the minimum"
+                          % (float(self.w), float(self.lam), self.n_iter_, self.gap_, float(self.tol)),
                           ConvergenceWarning, stacklevel=3)
 
     def _set_coefficients(self, beta):
