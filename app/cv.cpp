@@ -262,25 +262,31 @@ std::string convergenceWarnings(const std::vector<double> &gaps, const Converged
     return text.str();
 }
 
-// Whether the sets files (each repetition's fold of every sample) are those
-// Orvane-folds draws from settings.foldsSeed; refuses them when that seed was
-// given (-folds-seed) and drew other folds.
-std::string checkFoldsSeed(Settings &settings, const std::vector<std::vector<int>> &foldOfSample,
-                           const std::vector<int> &groupOfSample, int nGroups)
+// Whether the sets files are, byte for byte, those Orvane-folds writes from
+// settings.foldsSeed; refuses them when that seed was given (-folds-seed)
+// and drew other folds.
+std::string checkFoldsSeed(Settings &settings, int nSamples, const std::vector<int> &groupOfSample,
+                           int nGroups)
 {
     std::vector<int> classOfSample;
     int nClasses = 0;
-    const int nSamples = static_cast<int>(foldOfSample[0].size());
     std::string message = checkLabels(settings.labels, nSamples, classOfSample, nClasses);
     if (!message.empty())
         return message;
-    const int differs = firstRepetitionNotDrawn(foldOfSample, classOfSample, nClasses, groupOfSample,
-                                                nGroups, settings.folds, settings.foldsSeed);
-    settings.foldsFromSeed = differs < 0;
-    if (differs >= 0 && settings.foldsSeedGiven)
-        return settings.setsPrefix + std::to_string(differs) + ".txt: not the folds Orvane-folds -seed " +
-               std::to_string(settings.foldsSeed) + " draws from " + settings.labels +
-               (settings.groups.empty() ? "" : " and " + settings.groups) + " (-folds-seed)";
+    const std::vector<std::string> drawn =
+        setsFilesOfSeed(classOfSample, nClasses, groupOfSample, nGroups, settings.folds,
+                        settings.repetitions, settings.foldsSeed);
+    settings.foldsFromSeed = true;
+    for (int r = 0; r < settings.repetitions && settings.foldsFromSeed; r++) {
+        const std::string path = settings.setsPrefix + std::to_string(r) + ".txt";
+        std::ostringstream text;
+        text << std::ifstream(path, std::ios::binary).rdbuf();
+        settings.foldsFromSeed = text.str() == drawn[r];
+        if (!settings.foldsFromSeed && settings.foldsSeedGiven)
+            return path + ": not the folds Orvane-folds -seed " + std::to_string(settings.foldsSeed) +
+                   " draws from " + settings.labels +
+                   (settings.groups.empty() ? "" : " and " + settings.groups) + " (-folds-seed)";
+    }
     return "";
 }
 
@@ -291,7 +297,6 @@ std::string checkInputs(Settings &settings, TrainingInputs &inputs, std::vector<
     std::string message = readTrainingInputs(settings.samples, settings.labels, settings.tree,
                                              settings.ws, inputs);
     int nGroups = 0;
-    std::vector<std::vector<int>> foldOfSample;  // per repetition
     if (message.empty() && !settings.groups.empty())
         message = readSampleGroups(settings.groups, inputs.data.N, settings.samples, groupOfSample,
                                    nGroups);
@@ -309,13 +314,9 @@ std::string checkInputs(Settings &settings, TrainingInputs &inputs, std::vector<
         if (message.empty() && !settings.groups.empty())
             message = checkGroupedFolds(path, folds, groupOfSample, settings.groups,
                                         settings.innerFolds);
-        foldOfSample.emplace_back(inputs.data.N, -1);
-        for (int j = 0; j < settings.folds && message.empty(); j++)
-            for (const int sample : folds[j].test)
-                foldOfSample.back()[sample] = j;
     }
     if (message.empty())
-        message = checkFoldsSeed(settings, foldOfSample, groupOfSample, nGroups);
+        message = checkFoldsSeed(settings, inputs.data.N, groupOfSample, nGroups);
     return message;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ostream>
 #include <random>
+#include <string>
 #include <vector>
 
 // The fold (0 to nFolds-1) of every sample for one repetition, each class
@@ -24,14 +25,13 @@ std::vector<int> drawGroupFolds(const std::vector<int> &classOfSample, int nClas
                                 const std::vector<int> &groupOfSample, int nGroups, int nFolds,
                                 std::mt19937 &generator);
 
-// The first repetition (from 0) whose folds, foldOfSample[r], differ from
-// those Orvane-folds draws from `seed`: every repetition in turn from one
-// generator, by drawGroupFolds when nGroups > 0, else by drawFolds; -1 when
-// none differs. Tells which seed drew the folds a run was given.
-int firstRepetitionNotDrawn(const std::vector<std::vector<int>> &foldOfSample,
-                            const std::vector<int> &classOfSample, int nClasses,
-                            const std::vector<int> &groupOfSample, int nGroups, int nFolds,
-                            std::uint32_t seed);
+// The sets files Orvane-folds writes from `seed`, one text per repetition:
+// every repetition in turn from one generator, drawn by drawGroupFolds when
+// nGroups > 0, else by drawFolds, and written by writeSets. Compared with a
+// run's sets files, it tells which seed drew them.
+std::vector<std::string> setsFilesOfSeed(const std::vector<int> &classOfSample, int nClasses,
+                                         const std::vector<int> &groupOfSample, int nGroups,
+                                         int nFolds, int repetitions, std::uint32_t seed);
 
 // Writes the sets file of one repetition, the file Orvane-cv reads: for each
 // fold a header "> FOLD", then its held-out samples, then its training

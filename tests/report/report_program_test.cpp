@@ -362,6 +362,20 @@ TEST_F(Report, MethodsParagraphFollowsTheRunsSettings)
     EXPECT_EQ(page.find("<section id=\"summary\">"), page.find("<section"));
     EXPECT_NE(page.find("<b>" + mean + " \u00b1 " + stdError + "</b>"), std::string::npos);
 
+    // Folds that keep groups whole are known by their seed too, and a wrong seed is refused.
+    writeFile(dir / "groups.tsv", "line\tgroup\n1\ta\n2\tb\n3\ta\n4\tc\n5\tb\n6\tc\n");
+    ASSERT_EQ(run(FOLDS_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -n 2 -k 2 -s g -seed 9 -g groups.tsv").status, 0);
+    const std::string grouped = "-d dir/samples.txt -l dir/labels.txt -t dir/tree.tre -n 2 -k 2 -s g -w 0.5 "
+                                "-lambda 1 -g groups.tsv -p g_";
+    ASSERT_EQ(run(CV_PROGRAM, grouped + " -folds-seed 9").status, 0);
+    EXPECT_NE(readFile(dir / "g_cv_settings.tsv").find("\nfolds\t2\nfolds_seed\t9\n"), std::string::npos);
+    // Without -folds-seed, folds that seed 1 did not draw are run with no seed recorded.
+    ASSERT_EQ(run(CV_PROGRAM, grouped).status, 0);
+    EXPECT_EQ(readFile(dir / "g_cv_settings.tsv").find("folds_seed"), std::string::npos);
+    EXPECT_EQ(run(CV_PROGRAM, grouped + " -folds-seed 1").err,
+              "error: g0.txt: not the folds Orvane-folds -seed 1 draws from dir/labels.txt and groups.tsv "
+              "(-folds-seed)\n");
+
     // Converged paths over grids of their own: the paragraph says so, and no
     // nested run. Folds of Orvane-folds' default seed are known without -folds-seed.
     fs::remove_all(dir / "run");
