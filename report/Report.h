@@ -211,7 +211,7 @@ struct HtmlReport {
     const std::string &treeSvg;
     const CrossValidationFiles *cv;  // null without -cv
     const std::string &choice;       // -choice, or empty
-    const PreparationFacts *preparation;  // null when the data folder has no prepare_note.tsv
+    const PreparationFacts *preparation = nullptr;  // null when the data folder has no prepare_note.tsv
 };
 
 // The methods paragraph: what the run did, in sentences to paste into a paper.
