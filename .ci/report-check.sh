@@ -4,9 +4,11 @@
 # one) and Orvane-report -cv -choice, renders every SVG with rsvg-convert, and
 # opens report.html in headless Chromium. Fails on a drawing that does not
 # render, a console message, a reference to another file in the page, a
-# summary that is not the page's first section, a filter box that leaves a
-# row without the text searched for (or hides a row with it), a methods
-# paragraph that does not name the nested error, or a blank screenshot.
+# summary that is not the page's first section or lacks the share of reads
+# kept, a filter box that leaves a row without the text searched for (or
+# hides a row with it), a methods paragraph that does not name the nested
+# error, both folds' seeds and how the data were prepared, or a blank
+# screenshot.
 #   .ci/report-check.sh [BUILD_DIR]
 # BUILD_DIR (default build, as `make` configures it, so that after `make test`
 # nothing is rebuilt). REPORT_SCREENSHOT=FILE keeps the 1400 x 900 screenshot.
@@ -95,9 +97,16 @@ nested = f"{float(mean):.3g}"
 methods = re.search(r'<p id="methods-text">(.*?)</p>', dom, re.S)
 if not methods or f"gave an error of {nested} " not in methods.group(1):
     problems.append(f"the methods paragraph does not name the nested error {nested}")
+# The seeds of both folds' draws, and how the data were prepared.
+for words in ("(folds drawn by Orvane-folds with seed 1)", "(3-fold, folds drawn with seed 1)",
+              "They were prepared with Orvane-prepare from the feature table table.tsv"):
+    if not methods or words not in methods.group(1):
+        problems.append(f"the methods paragraph does not say {words!r}")
 summary = dom.split('<section id="summary">', 1)[-1].split("</section>", 1)[0]
 if f"<b>{nested} " not in summary:
     problems.append(f"the summary does not give the nested error {nested}")
+if "of the reads kept" not in summary:
+    problems.append("the summary does not give the share of the reads kept")
 if 'data-filter="works"' not in open(filtered_file, encoding="utf-8").read():
     problems.append("the taxa table's filter box does not keep just the rows holding its text")
 for reference in re.findall(r'\b(?:src|href)="([^"#][^"]*)"|url\(([^)#][^)]*)\)', dom):

@@ -29,6 +29,7 @@
 #include "io/sample_groups.h"
 #include "app/version.h"
 #include "validation/LambdaGrid.h"
+#include "validation/folds.h"
 #include "validation/Nested.h"
 #include "validation/Selection.h"
 #include "validation/Progress.h"
@@ -44,7 +45,7 @@ const char *const usage =
     "Usage: Orvane-cv -d SAMPLES -l LABELS -t TREE -n REPETITIONS -k FOLDS -s SETS_PREFIX\n"
     "                 [-p LOG_PREFIX] [-r LABEL] [-w W1,W2,...] [-lambda L1,L2,...] [-j JOBS]\n"
     "                 [-lambda auto [-nlambda N] [-lambda-ratio R]] [-nested K2 [-seed SEED]]\n"
-    "                 [-solver cyclic|converged] [-tol GAP] [-g GROUPS] [-v]\n"
+    "                 [-solver cyclic|converged] [-tol GAP] [-g GROUPS] [-folds-seed SEED] [-v]\n"
     "Repeated K-fold cross-validation of the tree-regularised model over a grid of\n"
     "w and lambda values. Repetition i reads its folds from SETS_PREFIXi.txt\n"
     "(written by Orvane-folds). Beside the logs it writes LOG_PREFIXcv_summary.tsv,\n"
@@ -74,6 +75,10 @@ const char *const usage =
     "\t\tthat choice on the fold. Writes LOG_PREFIXcv_nested.tsv and prints the\n"
     "\t\tnested error, the one to publish. The logs are those of the plain run.\n"
     "-seed\t\tSeed of the inner folds' draws, 0 to 4294967295 (default 1).\n"
+    "-folds-seed\tThe -seed Orvane-folds drew the sets files with: the folds are\n"
+    "\t\tdrawn again from the labels (and -g) and must be the same. Without it\n"
+    "\t\tOrvane-folds' default seed 1 is tried. cv_settings.tsv records the seed\n"
+    "\t\tthat drew them (folds_seed), for the methods paragraph of Orvane-report.\n"
     "-g\t\tGroups file (the one Orvane-folds -g read): no fold may hold out a\n"
     "\t\tsample of a group it trains on, and the inner folds of -nested keep\n"
     "\t\teach group whole too.\n"
@@ -113,6 +118,9 @@ struct Settings {
     std::uint32_t seed = 1;
     std::string groups;  // empty without -g
     bool everyFit = false; // -v
+    std::uint32_t foldsSeed = 1;  // -folds-seed, or Orvane-folds' default
+    bool foldsSeedGiven = false;
+    bool foldsFromSeed = false;   // the sets files are foldsSeed's draw
 };
 
 // Reads a comma-separated list, each item through `parse`.
@@ -223,6 +231,14 @@ std::string readSettings(std::map<std::string, std::string> &values, Settings &s
             return message;
         settings.seed = static_cast<std::uint32_t>(seed);
     }
+    if (values.count("-folds-seed")) {
+        long long seed = 0;
+        message = readWholeNumber("-folds-seed", values["-folds-seed"], 0, UINT32_MAX, seed);
+        if (!message.empty())
+            return message;
+        settings.foldsSeed = static_cast<std::uint32_t>(seed);
+        settings.foldsSeedGiven = true;
+    }
     if (values.count("-g")) {
         settings.groups = values["-g"];
         if (settings.groups.empty())
@@ -246,10 +262,37 @@ std::string convergenceWarnings(const std::vector<double> &gaps, const Converged
     return text.str();
 }
 
+// Whether the sets files are, byte for byte, those Orvane-folds writes from
+// settings.foldsSeed; refuses them when that seed was given (-folds-seed)
+// and drew other folds.
+std::string checkFoldsSeed(Settings &settings, int nSamples, const std::vector<int> &groupOfSample,
+                           int nGroups)
+{
+    std::vector<int> classOfSample;
+    int nClasses = 0;
+    std::string message = checkLabels(settings.labels, nSamples, classOfSample, nClasses);
+    if (!message.empty())
+        return message;
+    const std::vector<std::string> drawn =
+        setsFilesOfSeed(classOfSample, nClasses, groupOfSample, nGroups, settings.folds,
+                        settings.repetitions, settings.foldsSeed);
+    settings.foldsFromSeed = true;
+    for (int r = 0; r < settings.repetitions && settings.foldsFromSeed; r++) {
+        const std::string path = settings.setsPrefix + std::to_string(r) + ".txt";
+        std::ostringstream text;
+        text << std::ifstream(path, std::ios::binary).rdbuf();
+        settings.foldsFromSeed = text.str() == drawn[r];
+        if (!settings.foldsFromSeed && settings.foldsSeedGiven)
+            return path + ": not the folds Orvane-folds -seed " + std::to_string(settings.foldsSeed) +
+                   " draws from " + settings.labels +
+                   (settings.groups.empty() ? "" : " and " + settings.groups) + " (-folds-seed)";
+    }
+    return "";
+}
+
 // Reads and checks every input once; `inputs` keeps what the folds are fitted
-// on, `groupOfSample` the groups of -g.
-std::string checkInputs(const Settings &settings, TrainingInputs &inputs,
-                        std::vector<int> &groupOfSample)
+// on, `groupOfSample` the groups of -g. Finds whether settings.foldsSeed drew the folds.
+std::string checkInputs(Settings &settings, TrainingInputs &inputs, std::vector<int> &groupOfSample)
 {
     std::string message = readTrainingInputs(settings.samples, settings.labels, settings.tree,
                                              settings.ws, inputs);
@@ -272,6 +315,8 @@ std::string checkInputs(const Settings &settings, TrainingInputs &inputs,
             message = checkGroupedFolds(path, folds, groupOfSample, settings.groups,
                                         settings.innerFolds);
     }
+    if (message.empty())
+        message = checkFoldsSeed(settings, inputs.data.N, groupOfSample, nGroups);
     return message;
 }
 
@@ -311,6 +356,8 @@ std::string settingsTable(const Settings &settings)
     else
         out << "lambda\t" << listText(settings.lambdas) << '\n';
     out << "repetitions\t" << settings.repetitions << "\nfolds\t" << settings.folds << '\n';
+    if (settings.foldsFromSeed)
+        out << "folds_seed\t" << settings.foldsSeed << '\n';
     if (settings.innerFolds > 0)
         out << "nested_inner_folds\t" << settings.innerFolds << "\nnested_seed\t" << settings.seed << '\n';
     return out.str();
@@ -480,7 +527,7 @@ try {
     bool version = false;
     std::string message = scanOptions(
         argc, argv, {"-d", "-l", "-t", "-n", "-k", "-s", "-p", "-r", "-w", "-lambda", "-j", "-nested",
-         "-seed", "-nlambda", "-lambda-ratio", "-solver", "-tol", "-g"}, values,
+         "-seed", "-nlambda", "-lambda-ratio", "-solver", "-tol", "-g", "-folds-seed"}, values,
         help, version, {"-v"});
     if (version) {
         std::cout << "Orvane-cv " ORVANE_VERSION << std::endl;

@@ -30,7 +30,8 @@ const char *const kUsage =
     "the data folder made by Orvane-prepare.\n"
     "\n"
     "  -data DIR       data folder the model was trained on (samples.txt, tree.tre,\n"
-    "                  features.tsv, samples.tsv, classes.tsv)\n"
+    "                  features.tsv, samples.tsv, classes.tsv; and prepare_note.tsv,\n"
+    "                  what Orvane-prepare kept, when it has one)\n"
     "  -c MODEL        model file written by Orvane -train\n"
     "  -o OUTDIR       output folder, written all or nothing\n"
     "  -samples NEWDIR new samples made by Orvane-prepare -like DIR (samples.txt,\n"
@@ -232,6 +233,27 @@ std::string readCrossValidation(const std::string &dir, CrossValidationFiles &cv
     return "";
 }
 
+// What Orvane-prepare kept, from the data folder's prepare_note.tsv when it
+// has one (folders prepared before it was written, and folders made by other
+// means, lack it); the note must tell of this folder's samples and features.
+std::string readPreparation(const std::string &dir, const SampleNames &samples, const FeatureNames &features,
+                            PreparationFacts &facts, bool &found)
+{
+    const std::string path = inFolder(dir, "prepare_note.tsv");
+    std::string text;
+    std::string problem = readWhole(path, text, found);
+    if (problem.empty() && found)
+        problem = readPreparationFacts(path, text, facts);
+    if (problem.empty() && found &&
+        (facts.samplesKept != static_cast<long long>(samples.ids.size()) ||
+         facts.featuresKept != static_cast<long long>(features.ids.size())))
+        problem = path + ": tells of " + std::to_string(facts.samplesKept) + " samples and " +
+                  std::to_string(facts.featuresKept) + " features, the folder holds " +
+                  std::to_string(samples.ids.size()) + " and " + std::to_string(features.ids.size()) +
+                  " (the note of another folder)";
+    return problem;
+}
+
 template <class Write>
 std::string textOf(Write write)
 {
@@ -240,52 +262,70 @@ std::string textOf(Write write)
     return out.str();
 }
 
-int run(const Options &options)
+// Everything the report reads before the model: the data folder's names,
+// table shape, tree and note, the samples to predict, and the cross-validation.
+struct ReportInputs {
+    FeatureNames features;
+    ClassNames classes;
+    SampleNames samples;          // the predicted samples
+    SampleNames trainingSamples;  // the data folder's, which the page describes
+    SampleTable sampleValues;
+    std::unique_ptr<vessik::Tree> tree;
+    CrossValidationFiles cv;
+    PreparationFacts preparation;
+    bool prepared = false;        // the data folder has prepare_note.tsv
+};
+
+std::string readInputs(const Options &options, ReportInputs &in)
 {
     const std::string &dir = options.dataDir;
     const std::string featuresFile = inFolder(dir, "features.tsv");
-    const std::string classesFile = inFolder(dir, "classes.tsv");
     const std::string tableFile = inFolder(dir, "samples.txt");
-    const std::string treeFile = inFolder(dir, "tree.tre");
-    FeatureNames features;
-    ClassNames classes;
-    SampleNames samples;
     int nSamples = 0;
     int nFeatures = 0;
-    std::string problem = readFeatureNames(featuresFile, features);
+    std::string problem = readFeatureNames(featuresFile, in.features);
     if (problem.empty())
-        problem = readClassNames(classesFile, classes);
+        problem = readClassNames(inFolder(dir, "classes.tsv"), in.classes);
     if (problem.empty())
         problem = checkSampleTable(tableFile, nSamples, nFeatures);
-    if (problem.empty() && static_cast<int>(features.ids.size()) != nFeatures)
-        problem = featuresFile + ": names " + std::to_string(features.ids.size()) + " features, " + tableFile +
+    if (problem.empty() && static_cast<int>(in.features.ids.size()) != nFeatures)
+        problem = featuresFile + ": names " + std::to_string(in.features.ids.size()) + " features, " + tableFile +
                   " holds " + std::to_string(nFeatures);
-    std::unique_ptr<vessik::Tree> tree;
     if (problem.empty())
-        problem = readTree(treeFile, nFeatures, tree);
+        problem = readTree(inFolder(dir, "tree.tre"), nFeatures, in.tree);
     if (problem.empty())
         problem = checkModelFile(options.modelFile, nFeatures);
     const std::string sampleDir = options.newDir.empty() ? dir : options.newDir;
-    SampleTable sampleValues;
     if (problem.empty() && !options.newDir.empty())
-        problem = checkSameFeatures(options.newDir, features, featuresFile);
+        problem = checkSameFeatures(options.newDir, in.features, featuresFile);
     if (problem.empty())
-        problem = readSamples(sampleDir, nFeatures, tableFile + " holds", classes, samples, sampleValues);
-    // The page describes the study the model was trained on, whatever it predicts.
-    SampleNames trainingSamples = samples;
+        problem = readSamples(sampleDir, nFeatures, tableFile + " holds", in.classes, in.samples, in.sampleValues);
+    in.trainingSamples = in.samples;
     if (problem.empty() && !options.newDir.empty())
-        problem = readSampleNames(inFolder(dir, "samples.tsv"), trainingSamples);
-    CrossValidationFiles cv;
+        problem = readSampleNames(inFolder(dir, "samples.tsv"), in.trainingSamples);
     if (problem.empty() && !options.cvDir.empty())
-        problem = readCrossValidation(options.cvDir, cv);
+        problem = readCrossValidation(options.cvDir, in.cv);
+    if (problem.empty())
+        problem = readPreparation(dir, in.trainingSamples, in.features, in.preparation, in.prepared);
+    return problem;
+}
+
+int run(const Options &options)
+{
+    const std::string &dir = options.dataDir;
+    ReportInputs in;
+    std::string problem = readInputs(options, in);
     if (!problem.empty())
         return fail(problem);
+    const FeatureNames &features = in.features;
+    const ClassNames &classes = in.classes;
+    const SampleNames &samples = in.samples;
 
-    Logistic model(dataOf(sampleValues), nullptr);
+    Logistic model(dataOf(in.sampleValues), nullptr);
     model.input(options.modelFile);
     if (model.nClasses != static_cast<int>(classes.names.size())) {
         problem = options.modelFile + ": the model has " + std::to_string(model.nClasses) + " classes, " +
-                  classesFile + " names " + std::to_string(classes.names.size());
+                  inFolder(dir, "classes.tsv") + " names " + std::to_string(classes.names.size());
         model.del();
         return fail(problem);
     }
@@ -301,7 +341,7 @@ int run(const Options &options)
         predictions[i].probabilities = softmax(scores);
     }
     const Coefficients coefficients{model.nClasses, model.nFeatures, model.beta};
-    TreeView view = viewOf(*tree);
+    TreeView view = viewOf(*in.tree);
     problem = readNodeNames(dir, view);
     if (!problem.empty()) {
         model.del();
@@ -312,10 +352,11 @@ int run(const Options &options)
     const std::string treeSvg =
         textOf([&](std::ostream &out) { drawTree(out, view, coefficients, features, classes); });
     const std::string version = ORVANE_VERSION;
-    const HtmlReport page{version,      options.modelFile, dir,     trainingSamples,
+    const HtmlReport page{version,      options.modelFile, dir,     in.trainingSamples,
                           samples,      !options.newDir.empty(),    classes, features,
                           coefficients, predictions,       clades,  view,
-                          treeSvg,      options.cvDir.empty() ? nullptr : &cv, options.choice};
+                          treeSvg,      options.cvDir.empty() ? nullptr : &in.cv, options.choice,
+                          in.prepared ? &in.preparation : nullptr};
     const std::vector<std::pair<std::string, std::string>> files = {
         {"predictions.tsv", textOf([&](std::ostream &out) { writePredictions(out, samples, classes, predictions); })},
         {"taxa.tsv", textOf([&](std::ostream &out) { writeTaxa(out, taxa, features, classes); })},

@@ -4,10 +4,11 @@
 // the samples with a class and the features on the tree with a count in a
 // kept sample, numbers the classes in byte order of their names, prunes the
 // tree to the kept features, and writes samples.txt, labels.txt and tree.tre
-// with the name files, what it left out (dropped.tsv) and the groups. The
-// folder's order is canonical: samples by ID, the tree's children by the
-// smallest feature ID below them, columns in the order of the tree's tips.
-// The note counts what was left out, in features and in reads. A -like run puts a table's
+// with the name files, what it left out (dropped.tsv), the groups and the
+// note's facts (prepare_note.tsv). The folder's order is canonical: samples
+// by ID, the tree's children by the smallest feature ID below them, columns
+// in the order of the tree's tips. The note counts what was left out, in
+// features and in reads. A -like run puts a table's
 // samples in the feature columns of an existing data folder, counting 0 for a
 // feature the table lacks. Both write their folder through a temporary folder
 // beside it, renamed into place once every file is complete.
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -357,6 +359,8 @@ struct ReadShares {
     double lowest = 0.0;
     std::string lowestId;
     double grafted = 0.0;  // held by grafted features
+    double all = 0.0;      // the kept samples' counts
+    double kept = 0.0;     // those of the kept features
 };
 
 ReadShares readShares(const CountTable &table, const std::vector<size_t> &samples,
@@ -387,6 +391,8 @@ ReadShares readShares(const CountTable &table, const std::vector<size_t> &sample
     }
     shares.overall = kept / all;
     shares.grafted = graftedCounts / all;
+    shares.all = all;
+    shares.kept = kept;
     shares.median = median(perSample);
     return shares;
 }
@@ -459,18 +465,32 @@ std::string classSizes(const std::vector<std::string> &names, const std::vector<
     return text;
 }
 
-// The counts of each reason among the features left out, for the note: the
-// reasons that can occur in this run, even when no feature has them.
-std::string droppedCounts(const PrepareOptions &options, const std::vector<Reason> &reason,
-                          size_t nGrafted, double graftedShare)
+// The reasons a feature can be left out in this run, whether or not one is.
+std::vector<Reason> droppedReasons(const PrepareOptions &options)
 {
     std::vector<Reason> shown = {Reason::NoTaxonomy};
     if (options.tree != "taxonomy")
         shown = options.graft ? std::vector<Reason>{Reason::NoTaxonomyToGraft, Reason::NoRelative}
                               : std::vector<Reason>{Reason::OffTree};
     shown.push_back(Reason::ZeroCounts);
+    return shown;
+}
+
+// A reason as a key of prepare_note.tsv: dropped.tsv's wording, '_' for spaces.
+std::string reasonKey(Reason reason)
+{
+    std::string key = reasonText(reason);
+    std::replace(key.begin(), key.end(), ' ', '_');
+    return key;
+}
+
+// The counts of each reason among the features left out, for the note: the
+// reasons that can occur in this run, even when no feature has them.
+std::string droppedCounts(const PrepareOptions &options, const std::vector<Reason> &reason,
+                          size_t nGrafted, double graftedShare)
+{
     std::string text;
-    for (Reason why : shown)
+    for (Reason why : droppedReasons(options))
         text += (text.empty() ? "" : ", ") +
                 std::to_string(std::count(reason.begin(), reason.end(), why)) + " " +
                 reasonText(why, true);
@@ -697,16 +717,22 @@ std::string nameStudy(const PrepareOptions &options, const StudyInputs &in,
     return "";
 }
 
-// The note of a study run: what was kept and left out, and the share of the
-// counts kept; `warning` gets the warning when too little was kept.
-std::string studyNote(const PrepareOptions &options, const StudyInputs &in, const Selection &sel,
-                      const StudyLayout &layout, size_t noGroup, std::string &warning)
+size_t graftedColumns(const Selection &sel, const StudyLayout &layout)
 {
-    const CountTable &table = in.table;
-    const ReadShares shares = readShares(table, sel.chosen.kept, sel.reason, sel.placed.grafted);
     size_t nGrafted = 0;
     for (size_t f : layout.columns)
         nGrafted += sel.placed.grafted[f] ? 1 : 0;
+    return nGrafted;
+}
+
+// The note of a study run: what was kept and left out, and the share of the
+// counts kept; `warning` gets the warning when too little was kept.
+std::string studyNote(const PrepareOptions &options, const StudyInputs &in, const Selection &sel,
+                      const StudyLayout &layout, const ReadShares &shares, size_t noGroup,
+                      std::string &warning)
+{
+    const CountTable &table = in.table;
+    const size_t nGrafted = graftedColumns(sel, layout);
     std::ostringstream text;
     text << "kept " << sel.chosen.kept.size() << " of " << table.samples.size()
          << " samples of the table (" << sel.chosen.notInSheet << " not in the metadata, "
@@ -739,9 +765,77 @@ std::string studyNote(const PrepareOptions &options, const StudyInputs &in, cons
     return text.str();
 }
 
+// "%.17g": a sum of counts written so that it reads back as the same double.
+std::string countText(double count)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", count);
+    return text;
+}
+
+std::string shortShare(double share)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6g", share);
+    return text;
+}
+
+// An option's value as one field of a line: a tab or line break in a path becomes a space.
+std::string oneField(std::string value)
+{
+    for (char &c : value)
+        c = c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
+    return value;
+}
+
+// prepare_note.tsv: the note's facts as "key<TAB>value" lines, for programs
+// (Orvane-report's summary and methods paragraph) to read. Options appear
+// only when given; the features left out are counted by the reasons the
+// run could give, as the note counts them.
+std::string noteTable(const PrepareOptions &options, const StudyInputs &in, const Selection &sel,
+                      const StudyLayout &layout, const ReadShares &shares)
+{
+    const size_t nGrafted = graftedColumns(sel, layout);
+    std::ostringstream out;
+    out << "key\tvalue\ntable\t" << oneField(options.table) << "\nmetadata\t"
+        << oneField(options.metadata) << "\ncolumn\t" << oneField(options.column) << "\ntree\t"
+        << oneField(options.tree) << '\n';
+    const std::pair<const char *, const std::string *> given[] = {
+        {"taxonomy", &options.taxonomy}, {"group", &options.group}, {"min_count", &options.minCount}};
+    for (const auto &[key, value] : given)
+        if (!value->empty())
+            out << key << '\t' << oneField(*value) << '\n';
+    if (options.missingGiven)
+        out << "missing\t" << oneField(options.missing) << '\n';
+    out << "tree_source\t"
+        << (options.tree == "taxonomy" ? "taxonomy" : nGrafted > 0 ? "grafted" : "given") << '\n';
+    out << "samples_in_table\t" << in.table.samples.size() << "\nsamples_kept\t"
+        << sel.chosen.kept.size() << "\nsamples_not_in_metadata\t" << sel.chosen.notInSheet
+        << "\nsamples_without_class\t" << sel.chosen.noClass << '\n';
+    if (!options.minCount.empty())
+        out << "samples_below_min_count\t" << sel.chosen.fewCounts << '\n';
+    out << "classes\t" << sel.classNames.size() << "\nfeatures_in_table\t"
+        << in.table.features.size() << "\nfeatures_kept\t" << layout.columns.size() << '\n';
+    for (Reason why : droppedReasons(options))
+        out << "features_" << reasonKey(why) << '\t'
+            << std::count(sel.reason.begin(), sel.reason.end(), why) << '\n';
+    if (options.graft)
+        out << "features_grafted\t" << nGrafted << '\n';
+    if (options.tree != "taxonomy")
+        out << "tree_tips\t" << sel.placed.tips << "\ntree_tips_pruned\t"
+            << sel.placed.tips - (layout.columns.size() - nGrafted) << '\n';
+    out << "reads\t" << countText(shares.all) << "\nreads_kept\t" << countText(shares.kept)
+        << "\nreads_kept_share\t" << shortShare(shares.overall) << "\nmedian_sample_share\t"
+        << shortShare(shares.median) << "\nlowest_sample_share\t" << shortShare(shares.lowest)
+        << "\nlowest_sample\t" << shares.lowestId << '\n';
+    if (options.graft)
+        out << "reads_grafted_share\t" << shortShare(shares.grafted) << '\n';
+    return out.str();
+}
+
 std::string writeStudyFolder(const PrepareOptions &options, const StudyInputs &in,
                              const Selection &sel, const StudyLayout &layout,
-                             const StudyNames &names)
+                             const StudyNames &names, const std::string &note)
 {
     std::vector<OutputFile> files = {
         {"samples.txt", [&](std::ostream &out) { writeSampleTable(out, layout.rows); }},
@@ -763,6 +857,7 @@ std::string writeStudyFolder(const PrepareOptions &options, const StudyInputs &i
              writeNodeLabels(out, NodeLabels{internalLabels(*layout.pruned.tree)});
          }},
     };
+    files.push_back({"prepare_note.tsv", [&](std::ostream &out) { out << note; }});
     if (!options.group.empty())
         files.push_back({"groups.tsv", [&](std::ostream &out) {
                              out << "line\tgroup\n";
@@ -791,7 +886,9 @@ std::string runStudy(const PrepareOptions &options, Study *study, std::string &n
     if (!problem.empty())
         return problem;
     std::string warningText;
-    const std::string noteText = studyNote(options, in, sel, layout, names.noGroup, warningText);
+    const ReadShares shares = readShares(in.table, sel.chosen.kept, sel.reason, sel.placed.grafted);
+    const std::string noteText =
+        studyNote(options, in, sel, layout, shares, names.noGroup, warningText);
     if (study != nullptr) {
         study->rows = std::move(layout.rows);
         study->classOfSample = sel.classOfSample;
@@ -803,7 +900,8 @@ std::string runStudy(const PrepareOptions &options, Study *study, std::string &n
         study->warning = warningText;
         study->groups = names.groupOfSample;
     } else {
-        problem = writeStudyFolder(options, in, sel, layout, names);
+        problem = writeStudyFolder(options, in, sel, layout, names,
+                                   noteTable(options, in, sel, layout, shares));
         if (!problem.empty())
             return problem;
     }

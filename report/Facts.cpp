@@ -1,7 +1,8 @@
 // What report.html says about a run: the facts read from an Orvane-cv output
 // folder (grid, folds, the model's point, the nested error), the balanced
 // accuracy of a confusion matrix, the ROC curves and their area for two
-// classes, and the methods paragraph built from them.
+// classes, what Orvane-prepare kept (prepare_note.tsv), and the methods
+// paragraph built from them.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <map>
 #include <sstream>
 
+#include "io/prepare_notes.h"
 #include "io/text.h"
 #include "report/Report.h"
 
@@ -125,7 +127,8 @@ void readSettings(const std::string &settings, CrossValidationFacts &facts)
     const std::pair<const char *, std::string *> keys[] = {
         {"solver", &facts.solver},          {"tol", &facts.tol},
         {"nlambda", &facts.nLambda},        {"lambda_ratio", &facts.lambdaRatio},
-        {"nested_inner_folds", &facts.innerFolds}, {"nested_seed", &facts.nestedSeed}};
+        {"nested_inner_folds", &facts.innerFolds}, {"nested_seed", &facts.nestedSeed},
+        {"folds_seed", &facts.foldsSeed}};
     const auto rows = tsvRows(settings);
     for (std::size_t r = 1; r < rows.size(); r++)
         for (const auto &[key, value] : keys)
@@ -256,13 +259,43 @@ std::string ruleText(const std::string &choice)
                            : "the least mean cross-validation error";
 }
 
-// ", in 2 repetitions of 5-fold cross-validation", when the folder tells.
+// ", in 2 repetitions of 5-fold cross-validation (folds drawn by
+// Orvane-folds with seed 1)", when the folder tells.
 std::string foldsText(const CrossValidationFacts &cv)
 {
     if (cv.repetitions == 0)
         return "";
     return ", in " + plural(cv.repetitions, "repetition", "repetitions") + " of " + std::to_string(cv.folds) +
-           "-fold cross-validation";
+           "-fold cross-validation" +
+           (cv.foldsSeed.empty() ? "" : " (folds drawn by Orvane-folds with seed " + cv.foldsSeed + ")");
+}
+
+// How the tree of the kept taxa came to be.
+std::string treeText(const PreparationFacts &prepared)
+{
+    if (prepared.treeSource == "taxonomy")
+        return "the tree was built from the taxa's taxonomy (" +
+               (prepared.taxonomy.empty() ? std::string("the table's own") : fileName(prepared.taxonomy)) + ")";
+    std::string text = "the tree is the study's own (" + fileName(prepared.tree) + ")";
+    if (prepared.treeSource == "grafted")
+        text += " with " + plural(prepared.featuresGrafted, "taxon", "taxa") + " grafted onto it by taxonomy";
+    return text + ", pruned to the kept taxa";
+}
+
+// " They were prepared with Orvane-prepare from ...": what it kept, and the tree.
+std::string preparationText(const PreparationFacts &prepared)
+{
+    std::string text = " They were prepared with Orvane-prepare from the feature table " + fileName(prepared.table) +
+                       " and the column " + prepared.column + " of " + fileName(prepared.metadata) + ", keeping " +
+                       std::to_string(prepared.samplesKept) + " of its " +
+                       plural(prepared.samplesInTable, "sample", "samples");
+    if (!prepared.minCount.empty())
+        text += " (" + std::to_string(prepared.samplesBelowMinCount) +
+                " left out for fewer than " + prepared.minCount + " reads on the kept taxa)";
+    return text + " and " + std::to_string(prepared.featuresKept) + " of its " +
+           plural(prepared.featuresInTable, "taxon", "taxa") + ", which hold " +
+           shareText(prepared.readsKept / prepared.reads) + " of the kept samples' reads; " + treeText(prepared) +
+           ".";
 }
 
 // How the fits were made and the lambda grid drawn, when the run recorded it.
@@ -281,6 +314,12 @@ std::string solverText(const CrossValidationFacts &cv)
 }
 
 } // namespace
+
+std::string fileName(const std::string &path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos || slash + 1 == path.size() ? path : path.substr(slash + 1);
+}
 
 int selectedTaxonCount(const Coefficients &model)
 {
@@ -320,11 +359,13 @@ std::string methodsText(const HtmlReport &report, const CrossValidationFacts &cv
          << report.dataDir << ") held " << plural(nSamples, "sample", "samples") << " in "
          << plural(report.classes.names.size(), "class", "classes") << " (" << classSizes(report) << ") and "
          << plural(report.features.ids.size(), "taxon", "taxa");
-    if (report.features.hasGrafted) {
+    if (report.features.hasGrafted && report.preparation == nullptr) {
         const auto grafted = std::count(report.features.grafted.begin(), report.features.grafted.end(), true);
         text << ", " << grafted << " of them placed on the tree by their taxonomy";
     }
     text << ".";
+    if (report.preparation != nullptr)
+        text << preparationText(*report.preparation);
     if (cv.given && cv.pointKnown) {
         text << " The model was fitted to all training samples at w = " << cv.w << " and lambda = "
              << threeDigits(cv.lambda) << ", the point chosen by " << ruleText(cv.choice) << " over a grid of "
@@ -351,4 +392,77 @@ std::string methodsText(const HtmlReport &report, const CrossValidationFacts &cv
     text << " The model keeps " << plural(selectedTaxonCount(report.model), "taxon", "taxa")
          << " with a nonzero coefficient.";
     return text.str();
+}
+
+namespace {
+
+// A whole number from 0 up, as prepare_note.tsv writes counts.
+bool wholeNumber(const std::string &text, long long &value)
+{
+    char *end = nullptr;
+    value = std::strtoll(text.c_str(), &end, 10);
+    return !text.empty() && text[0] != '-' && *end == '\0' && value >= 0 && value < (1LL << 53);
+}
+
+// A count of reads: a finite number from 0 up.
+bool readCount(const std::string &text, double &value)
+{
+    char *end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && std::isfinite(value) && value >= 0;
+}
+
+} // namespace
+
+std::string readPreparationFacts(const std::string &path, const std::string &text, PreparationFacts &facts)
+{
+    facts = PreparationFacts();
+    std::map<std::string, std::pair<std::string, std::size_t>> values;  // key: value, line
+    std::istringstream lines(text);
+    std::size_t number = 0;
+    for (std::string line; std::getline(lines, line);) {
+        number++;
+        const std::string where = path + ":" + std::to_string(number) + ": ";
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string::npos || line.find('\t', tab + 1) != std::string::npos)
+            return where + "not a key<TAB>value line";
+        if (number == 1 && line != "key\tvalue")
+            return where + "the header is not key<TAB>value (not a note Orvane-prepare writes)";
+        if (number > 1 && !values.emplace(line.substr(0, tab), std::make_pair(line.substr(tab + 1), number)).second)
+            return where + "key " + quote(line.substr(0, tab)) + " given twice";
+    }
+    const auto lacking = [&](const char *key) { return values.count(key) == 0; };
+    for (const char *key : {"table", "metadata", "column", "tree", "tree_source", "samples_in_table", "samples_kept",
+                            "features_in_table", "features_kept", "reads", "reads_kept"})
+        if (lacking(key))
+            return path + ": lacks the key " + key;
+    const auto field = [&](const char *key) { return values[key].first; };
+    const auto at = [&](const char *key) { return path + ":" + std::to_string(values[key].second) + ": "; };
+    facts.table = field("table"), facts.metadata = field("metadata"), facts.column = field("column");
+    facts.tree = field("tree"), facts.treeSource = field("tree_source");
+    if (!lacking("taxonomy"))
+        facts.taxonomy = field("taxonomy");
+    if (facts.treeSource != "given" && facts.treeSource != "grafted" && facts.treeSource != "taxonomy")
+        return at("tree_source") + "tree_source is " + quote(facts.treeSource) + ", not given, grafted or taxonomy";
+    const std::pair<const char *, long long *> counts[] = {
+        {"samples_in_table", &facts.samplesInTable}, {"samples_kept", &facts.samplesKept},
+        {"samples_below_min_count", &facts.samplesBelowMinCount}, {"features_in_table", &facts.featuresInTable},
+        {"features_kept", &facts.featuresKept}, {"features_grafted", &facts.featuresGrafted}};
+    for (const auto &[key, value] : counts)
+        if (!lacking(key) && !wholeNumber(field(key), *value))
+            return at(key) + key + " is " + quote(field(key)) + ", not a whole number";
+    if (facts.treeSource == "grafted" && lacking("features_grafted"))
+        return path + ": lacks the key features_grafted (tree_source is grafted)";
+    if (!lacking("min_count")) {
+        facts.minCount = field("min_count");
+        if (lacking("samples_below_min_count"))
+            return path + ": lacks the key samples_below_min_count (min_count is given)";
+    }
+    if (!readCount(field("reads"), facts.reads) || !(facts.reads > 0))
+        return at("reads") + "reads is " + quote(field("reads")) + ", not a count above 0";
+    if (!readCount(field("reads_kept"), facts.readsKept) || facts.readsKept > facts.reads)
+        return at("reads_kept") + "reads_kept is " + quote(field("reads_kept")) + ", not a count up to reads";
+    if (facts.samplesKept > facts.samplesInTable || facts.featuresKept > facts.featuresInTable)
+        return path + ": keeps more samples or features than the table holds";
+    return "";
 }

@@ -13,6 +13,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "io/prepare_notes.h"
 #include "io/text.h"
 #include "report/Report.h"
 
@@ -449,6 +450,17 @@ void rocFact(std::ostream &out, const CrossValidationFacts &cv)
         << rocSvg(cv.roc) << "</div>\n";
 }
 
+// What Orvane-prepare kept of the study's table, for the summary.
+std::string preparedText(const PreparationFacts &prepared)
+{
+    return shareText(prepared.readsKept / prepared.reads) + " of the reads kept: " +
+           std::to_string(prepared.samplesKept) + " of " + std::to_string(prepared.samplesInTable) +
+           " samples and " + std::to_string(prepared.featuresKept) + " of " +
+           std::to_string(prepared.featuresInTable) + " taxa of " + xmlText(fileName(prepared.table)) +
+           (prepared.treeSource == "grafted" ? ", " + std::to_string(prepared.featuresGrafted) + " of them grafted"
+                                             : std::string());
+}
+
 void writeSummary(std::ostream &out, const HtmlReport &report, const CrossValidationFacts &cv,
                   const std::vector<Clade> &clades)
 {
@@ -472,6 +484,8 @@ void writeSummary(std::ostream &out, const HtmlReport &report, const CrossValida
         sizes += (sizes.empty() ? "" : ", ") + xmlText(name) + " " +
                  std::to_string(std::count(report.trainingSamples.classes.begin(),
                                            report.trainingSamples.classes.end(), name));
+    if (report.preparation != nullptr)
+        sizes += "<br>" + preparedText(*report.preparation);
     fact(out, "Study",
          std::to_string(report.trainingSamples.ids.size()) + " samples, " +
              std::to_string(report.classes.names.size()) + " classes",

@@ -155,6 +155,7 @@ struct CrossValidationFacts {
     std::string solver, tol;              // "cyclic" or "converged"; the latter's duality gap
     std::string nLambda, lambdaRatio;     // -lambda auto's settings
     std::string innerFolds, nestedSeed;   // the nested run's inner folds and their seed
+    std::string foldsSeed;                // the seed Orvane-folds drew the folds with
 };
 
 // Reads the facts from the files; `choice` names the rule that picked the
@@ -171,6 +172,27 @@ double balancedAccuracy(const std::vector<std::vector<long>> &confusion);
 
 // The taxa with a nonzero coefficient of some class.
 int selectedTaxonCount(const Coefficients &model);
+
+// What Orvane-prepare kept when it made the data folder, from its
+// prepare_note.tsv ("key<TAB>value" lines after a "key<TAB>value" header).
+struct PreparationFacts {
+    std::string table, metadata, column, tree;  // the inputs as given ("taxonomy" for -tree taxonomy)
+    std::string taxonomy;                       // -taxonomy, or empty
+    std::string minCount;                       // -min-count, or empty
+    std::string treeSource;                     // "given", "grafted" or "taxonomy"
+    long long samplesInTable = 0, samplesKept = 0, samplesBelowMinCount = 0;
+    long long featuresInTable = 0, featuresKept = 0, featuresGrafted = 0;
+    double reads = 0, readsKept = 0;            // the kept samples' counts, and the kept features'
+};
+
+// A path's last component: the page names a study's inputs by their file names.
+std::string fileName(const std::string &path);
+
+// Reads prepare_note.tsv's text (from `path`, named in messages). Returns ""
+// or the problem, naming the path and the line: a missing or repeated key, a
+// count that is not a whole number, a share above the whole. Other keys are
+// left for later versions.
+std::string readPreparationFacts(const std::string &path, const std::string &text, PreparationFacts &facts);
 
 // What report.html shows.
 struct HtmlReport {
@@ -189,6 +211,7 @@ struct HtmlReport {
     const std::string &treeSvg;
     const CrossValidationFiles *cv;  // null without -cv
     const std::string &choice;       // -choice, or empty
+    const PreparationFacts *preparation = nullptr;  // null when the data folder has no prepare_note.tsv
 };
 
 // The methods paragraph: what the run did, in sentences to paste into a paper.

@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <sstream>
 #include <utility>
 
 namespace {
@@ -210,3 +211,20 @@ void writeSets(std::ostream &out, const std::vector<int> &foldOfSample, int nFol
     }
 }
 
+std::vector<std::string> setsFilesOfSeed(const std::vector<int> &classOfSample, int nClasses,
+                                         const std::vector<int> &groupOfSample, int nGroups,
+                                         int nFolds, int repetitions, std::uint32_t seed)
+{
+    std::mt19937 generator(seed);
+    std::vector<std::string> files;
+    for (int r = 0; r < repetitions; r++) {
+        std::ostringstream text;
+        writeSets(text,
+                  nGroups > 0 ? drawGroupFolds(classOfSample, nClasses, groupOfSample, nGroups, nFolds,
+                                               generator)
+                              : drawFolds(classOfSample, nClasses, nFolds, generator),
+                  nFolds);
+        files.push_back(text.str());
+    }
+    return files;
+}

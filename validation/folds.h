@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ostream>
 #include <random>
+#include <string>
 #include <vector>
 
 // The fold (0 to nFolds-1) of every sample for one repetition, each class
@@ -23,6 +24,14 @@ std::vector<int> drawFolds(const std::vector<int> &classOfSample, int nClasses, 
 std::vector<int> drawGroupFolds(const std::vector<int> &classOfSample, int nClasses,
                                 const std::vector<int> &groupOfSample, int nGroups, int nFolds,
                                 std::mt19937 &generator);
+
+// The sets files Orvane-folds writes from `seed`, one text per repetition:
+// every repetition in turn from one generator, drawn by drawGroupFolds when
+// nGroups > 0, else by drawFolds, and written by writeSets. Compared with a
+// run's sets files, it tells which seed drew them.
+std::vector<std::string> setsFilesOfSeed(const std::vector<int> &classOfSample, int nClasses,
+                                         const std::vector<int> &groupOfSample, int nGroups,
+                                         int nFolds, int repetitions, std::uint32_t seed);
 
 // Writes the sets file of one repetition, the file Orvane-cv reads: for each
 // fold a header "> FOLD", then its held-out samples, then its training

@@ -208,6 +208,11 @@ TEST_F(PrepareFormats, MissingValuesMinCountGroupsAndTooFewFeatures)
               "note: kept 2 of 6 samples of the table (1 not in the metadata, 1 with no SampleType, "
               "2 with kept counts below 4)");
     EXPECT_EQ(readFile(dir / "c" / "samples.tsv"), "line\tsample-id\tclass\n1\tS2\tGut\n2\tS4\tSoil\n");
+    const std::string note = readFile(dir / "c" / "prepare_note.tsv");
+    EXPECT_NE(note.find("\nmin_count\t4\ntree_source\tgiven\nsamples_in_table\t6\nsamples_kept\t2\n"
+                        "samples_not_in_metadata\t1\nsamples_without_class\t1\nsamples_below_min_count\t2\n"),
+              std::string::npos)
+        << note;
     writeFile(dir / "one.tsv", "#OTU ID\tS1\tS2\nt2\t1\t2\nextra\t1\t1\n");
     expectError("-table one.tsv " + kStudy,
                 "only one feature of one.tsv ('t2') is on tree.nwk with counts in the kept "
@@ -258,6 +263,17 @@ TEST_F(PrepareFormats, GraftingAndTaxonomyTrees)
                                                    "h\tno taxonomy to graft\t4\tk__B; p__; g__\n"
                                                    "i\tno relative on the tree\t4\tk__Q; p__R\n"
                                                    "j\tno taxonomy to graft\t4\t\n");
+    // The note file counts the grafted features and their reads: every sample
+    // counts 1 of each of the 10 features, of which 7 are kept, 3 of them
+    // grafted, on a tree of 4 tips none of which is pruned.
+    EXPECT_EQ(readFile(dir / "g" / "prepare_note.tsv"),
+              "key\tvalue\ntable\tg.tsv\nmetadata\tmetadata.tsv\ncolumn\tSampleType\ntree\tg.nwk\n"
+              "taxonomy\tg_tax.tsv\ntree_source\tgrafted\nsamples_in_table\t4\nsamples_kept\t4\n"
+              "samples_not_in_metadata\t0\nsamples_without_class\t0\nclasses\t3\nfeatures_in_table\t10\n"
+              "features_kept\t7\nfeatures_no_taxonomy_to_graft\t2\nfeatures_no_relative_on_the_tree\t1\n"
+              "features_zero_counts\t0\nfeatures_grafted\t3\ntree_tips\t4\ntree_tips_pruned\t0\nreads\t40\n"
+              "reads_kept\t28\nreads_kept_share\t0.7\nmedian_sample_share\t0.7\nlowest_sample_share\t0.7\n"
+              "lowest_sample\tS1\nreads_grafted_share\t0.3\n");
     // A tree from the lineages: unnamed levels skipped, '|' separated levels
     // read, single-child chains merged into their child.
     writeFile(dir / "t_tax.tsv", "a\tk__B; p__F; c__; g__X\nb\tk__B; p__F; g__X\nc\tk__B|p__G|g__Y\n"
@@ -269,6 +285,9 @@ TEST_F(PrepareFormats, GraftingAndTaxonomyTrees)
                               "built the tree from their taxonomy\n"),
               std::string::npos)
         << result.err;
+    EXPECT_NE(readFile(dir / "t" / "prepare_note.tsv")
+                  .find("\ntree\ttaxonomy\ntaxonomy\tt_tax.tsv\ntree_source\ttaxonomy\n"),
+              std::string::npos);
 }
 
 } // namespace

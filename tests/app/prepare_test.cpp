@@ -33,6 +33,20 @@ std::string warning(const std::string &dir)
            "-min-count N leaves out samples that keep fewer than N counts\n";
 }
 
+// prepare_note.tsv of the study run with -taxonomy taxonomy.tsv, from the
+// table `table`: the counts of the note above, 44 and 24 reads, 24 / 44 =
+// 0.545455, and the tips of the tree: 6, of which 3 are left.
+std::string noteFile(const std::string &table)
+{
+    return "key\tvalue\ntable\t" + table +
+           "\nmetadata\tmetadata.tsv\ncolumn\tSampleType\ntree\ttree.nwk\ntaxonomy\ttaxonomy.tsv\n"
+           "tree_source\tgiven\nsamples_in_table\t6\nsamples_kept\t4\nsamples_not_in_metadata\t1\n"
+           "samples_without_class\t1\nclasses\t3\nfeatures_in_table\t5\nfeatures_kept\t3\n"
+           "features_not_on_the_tree\t1\nfeatures_zero_counts\t1\ntree_tips\t6\ntree_tips_pruned\t3\n"
+           "reads\t44\nreads_kept\t24\nreads_kept_share\t0.545455\nmedian_sample_share\t0.409722\n"
+           "lowest_sample_share\t0.375\nlowest_sample\tS1\n";
+}
+
 using Result = RunResult;
 
 class Prepare : public InTempFolder {
@@ -62,7 +76,7 @@ protected:
         for (const char *file : {"samples.txt", "labels.txt", "tree.tre", "features.tsv",
                                  "samples.tsv", "classes.tsv", "dropped.tsv", "nodes.tsv"})
             EXPECT_EQ(readFile(dir / name / file), readFile(dir / "expected" / file)) << file;
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir / name), fs::directory_iterator()), 8);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir / name), fs::directory_iterator()), 9);
     }
 };
 
@@ -92,6 +106,7 @@ TEST_F(Prepare, BothTableOrientationsGiveTheNamedDataFolder)
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, kNote + warning("out"));
     expectDataFolder("out");
+    EXPECT_EQ(readFile(dir / "out" / "prepare_note.tsv"), noteFile("table.tsv"));
     // Samples as rows, comma-separated, a quoted header field, Windows line ends;
     // an empty existing folder is filled.
     fs::create_directory(dir / "empty");
@@ -99,6 +114,7 @@ TEST_F(Prepare, BothTableOrientationsGiveTheNamedDataFolder)
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, kNote + warning("empty"));
     expectDataFolder("empty");
+    EXPECT_EQ(readFile(dir / "empty" / "prepare_note.tsv"), noteFile("table_rows.csv"));
     // Without a taxonomy the feature names have two columns.
     result = run("-table table.tsv " + kStudy + "-o plain");
     EXPECT_EQ(result.status, 0);
@@ -189,7 +205,8 @@ TEST_F(Prepare, OutputFolderIsSettledBeforeAnyInputIsRead)
                         "-tree ../tree.nwk -taxonomy ../taxonomy.tsv -o . && ls -A",
                         "cd here && ");
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "classes.tsv\ndropped.tsv\nfeatures.tsv\nlabels.txt\nnodes.tsv\nsamples.tsv\nsamples.txt\ntree.tre\n");
+    EXPECT_EQ(result.out, "classes.tsv\ndropped.tsv\nfeatures.tsv\nlabels.txt\nnodes.tsv\nprepare_note.tsv\n"
+                          "samples.tsv\nsamples.txt\ntree.tre\n");
     expectDataFolder("here");
     // Refused before the missing table is looked at.
     fs::create_symlink("nowhere", dir / "dangling");

@@ -65,6 +65,12 @@ std::vector<std::string> splitTabs(const std::string &line)
     return fields;
 }
 
+// A note of Orvane-prepare for tests/data/report/dir: 6 samples, 4 features.
+const std::string kNote = "key\tvalue\ntable\tt.tsv\nmetadata\tm.tsv\ncolumn\tSite\ntree\tt.nwk\n"
+                          "tree_source\tgiven\nsamples_in_table\t7\nsamples_kept\t6\nfeatures_in_table\t5\n"
+                          "features_kept\t4\nreads\t100\nreads_kept\t90\nreads_kept_share\t0.9\n"
+                          "median_sample_share\t0.9\nlowest_sample_share\t0.8\nlowest_sample\tS1\n";
+
 std::string threeDigits(const std::string &number)
 {
     char text[32];
@@ -185,6 +191,27 @@ TEST_F(Report, RefusalsWriteNothing)
          "bad/features.tsv: cannot open the file (make new samples with Orvane-prepare -like DIR)"},
         {[](const fs::path &bad) { writeFile(bad / "nodes.tsv", "node\tlabel\n1\t\n2\tx\n"); },
          "-data bad -c model.txt -o out", "bad/nodes.tsv: labels 2 nodes, bad/tree.tre has 3 internal nodes"},
+        {[](const fs::path &bad) { writeFile(bad / "prepare_note.tsv", "key\tvalue\ntable\tt.tsv\n"); },
+         "-data bad -c model.txt -o out", "bad/prepare_note.tsv: lacks the key metadata"},
+        {[](const fs::path &bad) { writeFile(bad / "prepare_note.tsv", kNote + "reads\t9\n"); },
+         "-data bad -c model.txt -o out", "bad/prepare_note.tsv:17: key 'reads' given twice"},
+        {[](const fs::path &bad) { writeFile(bad / "prepare_note.tsv", "key\tvalue\ntable\n"); },
+         "-data bad -c model.txt -o out", "bad/prepare_note.tsv:2: not a key<TAB>value line"},
+        {[](const fs::path &bad) {
+             writeFile(bad / "prepare_note.tsv", std::regex_replace(kNote, std::regex("given"), "drawn"));
+         },
+         "-data bad -c model.txt -o out",
+         "bad/prepare_note.tsv:6: tree_source is 'drawn', not given, grafted or taxonomy"},
+        {[](const fs::path &bad) {
+             writeFile(bad / "prepare_note.tsv", std::regex_replace(kNote, std::regex("kept\t4\n"), "kept\t4.5\n"));
+         },
+         "-data bad -c model.txt -o out", "bad/prepare_note.tsv:10: features_kept is '4.5', not a whole number"},
+        {[](const fs::path &bad) {
+             writeFile(bad / "prepare_note.tsv", std::regex_replace(kNote, std::regex("kept\t6\n"), "kept\t5\n"));
+         },
+         "-data bad -c model.txt -o out",
+         "bad/prepare_note.tsv: tells of 5 samples and 4 features, the folder holds 6 and 4 (the note of another "
+         "folder)"},
         {[](const fs::path &) {}, "-data dir -c model.txt -o model.txt", "model.txt: exists and is not a folder"},
         {none, "-data dir -c model.txt -o out -cv dir",
          "dir: holds none of cv_summary.tsv, cv_nested.tsv, cv_curve.svg, cv_confusion.svg (give the folder "
@@ -293,10 +320,11 @@ TEST_F(Report, MethodsParagraphFollowsTheRunsSettings)
     fs::create_directory(dir / "run");
     ASSERT_EQ(run(FOLDS_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -n 1 -k 2 -s run/sets -seed 4").status, 0);
     const Result cv = run(CV_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -t dir/tree.tre -n 1 -k 2 -s run/sets "
-                                      "-p run/ -w 0.2,0.5 -lambda 0.1,1 -nested 2 -seed 5");
+                                      "-p run/ -w 0.2,0.5 -lambda 0.1,1 -nested 2 -seed 5 -folds-seed 4");
     ASSERT_EQ(cv.status, 0) << cv.err;
     EXPECT_EQ(readFile(dir / "run/cv_settings.tsv"), "key\tvalue\nsolver\tcyclic\nw\t0.2,0.5\nlambda\t0.1,1\n"
-                                                     "repetitions\t1\nfolds\t2\nnested_inner_folds\t2\nnested_seed\t5\n");
+                                                     "repetitions\t1\nfolds\t2\nfolds_seed\t4\n"
+                                                     "nested_inner_folds\t2\nnested_seed\t5\n");
     std::string w, lambda, mean, stdError;
     for (const std::string &line : splitLines(readFile(dir / "run/cv_summary.tsv"))) {
         const std::vector<std::string> fields = splitTabs(line);
@@ -324,7 +352,8 @@ TEST_F(Report, MethodsParagraphFollowsTheRunsSettings)
                   "data (dir) held 6 samples in 3 classes (gut: 2, skin: 2, soil: 2) and 4 taxa. The model was "
                   "fitted to all training samples at w = " + w + " and lambda = " + lambda +
                   ", the point chosen by the least mean cross-validation error over a grid of 2 values of w (0.2 "
-                  "and 0.5) and 2 values of lambda, in 1 repetition of 2-fold cross-validation. Each fit used the "
+                  "and 0.5) and 2 values of lambda, in 1 repetition of 2-fold cross-validation (folds drawn by "
+                  "Orvane-folds with seed 4). Each fit used the "
                   "cyclic coordinate-descent solver. A nested cross-validation, in which each of 2 outer folds "
                   "chose w and lambda by cross-validating its own training samples (2-fold, folds drawn with seed "
                   "5), gave an error of " + mean + " \u00b1 " + stdError +
@@ -333,7 +362,22 @@ TEST_F(Report, MethodsParagraphFollowsTheRunsSettings)
     EXPECT_EQ(page.find("<section id=\"summary\">"), page.find("<section"));
     EXPECT_NE(page.find("<b>" + mean + " \u00b1 " + stdError + "</b>"), std::string::npos);
 
-    // Converged paths over grids of their own: the paragraph says so, and no nested run.
+    // Folds that keep groups whole are known by their seed too, and a wrong seed is refused.
+    writeFile(dir / "groups.tsv", "line\tgroup\n1\ta\n2\tb\n3\ta\n4\tc\n5\tb\n6\tc\n");
+    ASSERT_EQ(run(FOLDS_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -n 2 -k 2 -s g -seed 9 -g groups.tsv").status, 0);
+    const std::string grouped = "-d dir/samples.txt -l dir/labels.txt -t dir/tree.tre -n 2 -k 2 -s g -w 0.5 "
+                                "-lambda 1 -g groups.tsv -p g_";
+    ASSERT_EQ(run(CV_PROGRAM, grouped + " -folds-seed 9").status, 0);
+    EXPECT_NE(readFile(dir / "g_cv_settings.tsv").find("\nfolds\t2\nfolds_seed\t9\n"), std::string::npos);
+    // Without -folds-seed, folds that seed 1 did not draw are run with no seed recorded.
+    ASSERT_EQ(run(CV_PROGRAM, grouped).status, 0);
+    EXPECT_EQ(readFile(dir / "g_cv_settings.tsv").find("folds_seed"), std::string::npos);
+    EXPECT_EQ(run(CV_PROGRAM, grouped + " -folds-seed 1").err,
+              "error: g0.txt: not the folds Orvane-folds -seed 1 draws from dir/labels.txt and groups.tsv "
+              "(-folds-seed)\n");
+
+    // Converged paths over grids of their own: the paragraph says so, and no
+    // nested run. Folds of Orvane-folds' default seed are known without -folds-seed.
     fs::remove_all(dir / "run");
     fs::create_directory(dir / "run");
     ASSERT_EQ(run(FOLDS_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -n 1 -k 2 -s run/sets").status, 0);
@@ -341,13 +385,86 @@ TEST_F(Report, MethodsParagraphFollowsTheRunsSettings)
                               "-lambda auto -nlambda 3 -lambda-ratio 0.01 -solver converged -tol 1e-4").status, 0);
     ASSERT_EQ(report("-data dir -c model.txt -o out2 -cv run -choice min").status, 0);
     const std::string converged = readFile(dir / "out2/report.html");
-    EXPECT_NE(converged.find(", in 1 repetition of 2-fold cross-validation. In each fold the lambda values of each w "
+    EXPECT_NE(converged.find(", in 1 repetition of 2-fold cross-validation (folds drawn by Orvane-folds with seed 1). "
+                             "In each fold the lambda values of each w "
                              "were fitted as one warm-started path, from the largest down, each fit to a relative "
                              "duality gap below 0.0001. The lambda values of each w were 3 values log-spaced from "
                              "lambda_max (the least lambda that keeps every coefficient at zero) down to 0.01 x "
                              "lambda_max. The model keeps"),
               std::string::npos);
     EXPECT_EQ(converged.find("A nested"), std::string::npos);
+}
+
+// A study from its own files to the page: the paragraph tells what
+// Orvane-prepare kept (from prepare_note.tsv) and names the seeds of both
+// the outer folds and the inner ones; the summary gives the share of reads
+// kept. The study is Orvane-prepare's test study (see its tests): 4 of 6
+// samples and 3 of 5 features kept, holding 24 of the 44 reads (54.5%).
+TEST_F(Report, MethodsParagraphTellsHowTheDataWerePrepared)
+{
+    fs::copy(PREPARE_DATA_DIR, dir / "study", fs::copy_options::recursive);
+    const Result prepared = run(PREPARE_PROGRAM, "-table study/table.tsv -metadata study/metadata.tsv -column "
+                                                 "SampleType -tree study/tree.nwk -min-count 3 -o data");
+    ASSERT_EQ(prepared.status, 0) << prepared.err;
+    ASSERT_EQ(run(FOLDS_PROGRAM, "-d data/samples.txt -l data/labels.txt -n 1 -k 2 -s sets -seed 3").status, 0);
+    const std::string cvArgs = "-d data/samples.txt -l data/labels.txt -t data/tree.tre -n 1 -k 2 -s sets "
+                               "-w 0.5 -lambda 0.1,1 -nested 2 -seed 5 -folds-seed ";
+    // Another seed draws other folds: the run is refused, nothing written.
+    const Result wrong = run(CV_PROGRAM, cvArgs + "1 -p wrong_");
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_EQ(wrong.err, "error: sets0.txt: not the folds Orvane-folds -seed 1 draws from data/labels.txt "
+                         "(-folds-seed)\n");
+    EXPECT_FALSE(fs::exists(dir / "wrong_cv_settings.tsv"));
+    fs::create_directory(dir / "run");
+    const Result cv = run(CV_PROGRAM, cvArgs + "3 -p run/");
+    ASSERT_EQ(cv.status, 0) << cv.err;
+    std::string w, lambda;
+    for (const std::string &line : splitLines(readFile(dir / "run/cv_summary.tsv"))) {
+        const std::vector<std::string> fields = splitTabs(line);
+        if (fields.size() > 4 && (fields[4] == "min" || fields[4] == "min,1se"))
+            w = fields[0], lambda = fields[1];
+    }
+    ASSERT_EQ(run(ORVANE_PROGRAM, "-train -d data/samples.txt -l data/labels.txt -t data/tree.tre -w " + w +
+                                      " -lambda " + lambda + " -o model.txt").status, 0);
+    const Result result = report("-data data -c model.txt -o out -cv run -choice min");
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string page = readFile(dir / "out/report.html");
+    const std::string start = "<p id=\"methods-text\">";
+    const auto from = page.find(start) + start.size();
+    std::string mean, stdError;
+    for (const std::string &line : splitLines(readFile(dir / "run/cv_nested.tsv"))) {
+        const std::vector<std::string> fields = splitTabs(line);
+        if (fields[0] == "mean")
+            mean = threeDigits(fields.back());
+        if (fields[0] == "std_error")
+            stdError = threeDigits(fields.back());
+    }
+    const std::string version = report("--version").out;
+    EXPECT_EQ(page.substr(from, page.find("</p>", from) - from),
+              "Samples were classified with Orvane " + version.substr(14, version.size() - 15) +
+                  ", a multinomial logistic regression whose coefficients are penalised along the phylogenetic "
+                  "tree of the taxa (a lasso term for each taxon and a group term for each clade). The training "
+                  "data (data) held 4 samples in 3 classes (Gut: 1, Soil: 2, gut: 1) and 3 taxa. They were "
+                  "prepared with Orvane-prepare from the feature table table.tsv and the column SampleType of "
+                  "metadata.tsv, keeping 4 of its 6 samples (0 left out for fewer than 3 reads on the kept taxa) "
+                  "and 3 of its 5 taxa, which hold 54.5% of the kept samples&apos; reads; the tree is the "
+                  "study&apos;s own (tree.nwk), pruned to the kept taxa. The model was fitted to all training "
+                  "samples at w = " + w + " and lambda = " + lambda +
+                  ", the point chosen by the least mean cross-validation error over a grid of 1 value of w (0.5) "
+                  "and 2 values of lambda, in 1 repetition of 2-fold cross-validation (folds drawn by "
+                  "Orvane-folds with seed 3). Each fit used the cyclic coordinate-descent solver. A nested "
+                  "cross-validation, in which each of 2 outer folds chose w and lambda by cross-validating its "
+                  "own training samples (2-fold, folds drawn with seed 5), gave an error of " + mean + " \u00b1 " +
+                  stdError + " (mean \u00b1 standard error). The model keeps 3 taxa with a nonzero coefficient.");
+    const std::string summary = page.substr(0, page.find("<section id=\"methods\">"));
+    EXPECT_NE(summary.find("54.5% of the reads kept: 4 of 6 samples and 3 of 5 taxa of table.tsv"),
+              std::string::npos);
+    // A folder without the note (made before it was written) gets neither.
+    fs::remove(dir / "data/prepare_note.tsv");
+    ASSERT_EQ(report("-data data -c model.txt -o out2 -cv run -choice min").status, 0);
+    const std::string older = readFile(dir / "out2/report.html");
+    EXPECT_EQ(older.find("Orvane-prepare from"), std::string::npos);
+    EXPECT_EQ(older.find("reads kept"), std::string::npos);
 }
 
 // Two classes: the summary shows the mean of the repetitions' ROC areas from
