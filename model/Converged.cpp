@@ -61,8 +61,20 @@ const int maxSweeps = 200;
 const double sweepTolerance = 1e-6;
 // Halvings of a Newton step: past 2^-40 its change is lost in the rounding.
 const int maxHalvings = 40;
+// Newton steps in a row that may leave the gap where it was before the
+// gradient steps take over.
+const int maxStalled = 3;
 
 struct NewtonWork;
+
+// What Solver::leftOver finds: what is left per node and class (`node`) and
+// per feature and class (`leaf`), and per node whether some feature of the
+// set lies below it. Held only while the set is screened or grown, so that it
+// never adds to the iterations' memory.
+struct Leftover {
+    std::vector<double> node, leaf;
+    std::vector<char> holds;
+};
 
 // The groups of the penalty over a set of leaf features: the internal nodes
 // with some of those leaves below them, numbered so that children come after
@@ -235,10 +247,8 @@ private:
     double relativeGap(double lambda, const std::vector<double> &mx, double &primal, bool reuse = false);
     // From the leaves up over the whole tree, for the features not in
     // `inSet`: what is left of |s g| + radius * column norm after each leaf's
-    // and each group's threshold at lambda (into `left`, per node and class,
-    // and `leafLeft`, per feature and class); returns per node whether some
-    // feature of the set lies below it.
-    std::vector<char> leftOver(double lambda, double gradientScale, double radius, const std::vector<char> &inSet);
+    // and each group's threshold at lambda.
+    Leftover leftOver(double lambda, double gradientScale, double radius, const std::vector<char> &inSet);
     // Adds to `inSet` the features whose zero the gradient at x contradicts;
     // returns how many.
     int grow(double lambda, std::vector<char> &inSet, const std::vector<char> &zero);
@@ -254,8 +264,8 @@ private:
     // the whole tree and the loss at x, from solve's last check (along a
     // path, the check at a new lambda starts where the one before ended).
     bool wholeCurrent = false;
-    std::vector<double> nodeSq, scale, rho, slope, left, leafLeft;
-    std::vector<double> residual, g, work;
+    std::vector<double> nodeSq, scale, rho, slope;
+    std::vector<double> residual, g;
 };
 
 Solver::Solver(const TreeProblem &problem)
@@ -265,13 +275,10 @@ Solver::Solver(const TreeProblem &problem)
     const std::size_t nodes = static_cast<std::size_t>(p.tree.V) * p.C;
     nodeSq.resize(nodes);
     scale.resize(nodes);
-    left.resize(nodes);
     rho.resize(p.tree.V);
     slope.resize(p.tree.V);
-    leafLeft.resize(nB);
     residual.resize(nM);
     g.resize(nB);
-    work.resize(nB);
     // A lower bound of the loss's curvature: the largest diagonal entry of its
     // Hessian bound, half the squared norm of a feature column.
     L = 0;
@@ -291,12 +298,13 @@ bool Solver::backtrack(double lambda, const std::vector<double> &y, double fy, s
     const double before = L;
     L *= 0.9;
     for (int doubling = 0; doubling < maxDoublings && std::isfinite(L); doubling++, L *= 2) {
+        const double inverse = 1 / L;
         for (const int j : groups->leaves)
             for (int k = 0; k < p.C; k++) {
                 const std::size_t q = static_cast<std::size_t>(j) * p.C + k;
-                work[q] = y[q] - g[q] / L;
+                xNext[q] = y[q] - g[q] * inverse;
             }
-        prox(work, lambda / L, xNext);
+        prox(xNext, lambda / L, xNext);
         scores(xNext, mNext);
         const double fx = loss(mNext, nullptr);
         double linear = 0, square = 0;
@@ -720,9 +728,12 @@ bool Solver::newtonLineSearch(const Groups &part, double lambda, double primal, 
                               std::vector<double> &mx, NewtonWork &n)
 {
     const int C = p.C;
-    // As in backtrack: the rounding of the objective's N rows.
+    // As in backtrack: the rounding of the objective's N rows. Near the
+    // minimum the predicted change drowns in it, and a full step is taken
+    // unless the objective rises past the rounding: there Newton's steps
+    // still shrink the gradient the certificate reads.
     const double slack = 1e-13 * (std::fabs(primal) + p.N);
-    if (!(predicted < -slack))
+    if (!(predicted < 0))
         return false;
     double share = 1;
     for (int halving = 0; halving < maxHalvings; halving++, share /= 2) {
@@ -756,9 +767,11 @@ ConvergedResult Solver::solveNewton(const Groups &part, double lambda, const Con
     ConvergedResult result;
     double primal = 0;
     result.gap = relativeGap(lambda, mx, primal);
+    double best = result.gap;
+    int stalled = 0; // steps in a row that have not lowered the gap
     while (result.gap > options.tol && result.iterations < options.maxIterations) {
         const double predicted = newtonStep(part, lambda, mx, work);
-        if (!newtonLineSearch(part, lambda, primal, predicted, mx, work)) {
+        if (stalled == maxStalled || !newtonLineSearch(part, lambda, primal, predicted, mx, work)) {
             // Newton's model no longer predicts what the loss does (its
             // rounding, or curvature the model misses): gradient steps finish.
             ConvergedOptions rest = options;
@@ -769,6 +782,8 @@ ConvergedResult Solver::solveNewton(const Groups &part, double lambda, const Con
         }
         result.iterations++;
         result.gap = relativeGap(lambda, mx, primal);
+        stalled = result.gap < best ? 0 : stalled + 1;
+        best = std::min(best, result.gap);
     }
     result.objective = primal;
     groups = &p.tree;
@@ -827,9 +842,13 @@ void Solver::screenAtX(double lambda, std::vector<char> &zero)
     screen(lambda, zero);
 }
 
-std::vector<char> Solver::leftOver(double lambda, double gradientScale, double radius, const std::vector<char> &inSet)
+Leftover Solver::leftOver(double lambda, double gradientScale, double radius, const std::vector<char> &inSet)
 {
     const int C = p.C;
+    Leftover out;
+    out.leaf.resize(nB);
+    out.node.resize(static_cast<std::size_t>(p.tree.V) * C);
+    std::vector<double> &leafLeft = out.leaf, &left = out.node;
     // Just below lambda: a coefficient is certainly 0 only where the
     // gradient stays strictly inside the thresholds.
     const double t = lambda * (1 - 1e-9);
@@ -839,7 +858,8 @@ std::vector<char> Solver::leftOver(double lambda, double gradientScale, double r
             const double bound = gradientScale * std::fabs(g[q]) + radius * p.columnNorm[j];
             leafLeft[q] = inSet[j] ? 0.0 : std::max(bound - t * p.leafWeight[j], 0.0);
         }
-    std::vector<char> holds(p.tree.V, 0);
+    std::vector<char> &holds = out.holds;
+    holds.assign(p.tree.V, 0);
     std::vector<double> sq(C);
     for (int v = p.tree.V - 1; v >= 0; v--) {
         std::fill(sq.begin(), sq.end(), 0.0);
@@ -858,7 +878,7 @@ std::vector<char> Solver::leftOver(double lambda, double gradientScale, double r
         for (int k = 0; k < C; k++)
             left[static_cast<std::size_t>(v) * C + k] = std::max(std::sqrt(sq[k]) - t * p.tree.weight[v], 0.0);
     }
-    return holds;
+    return out;
 }
 
 void Solver::screen(double lambda, std::vector<char> &zero)
@@ -866,14 +886,14 @@ void Solver::screen(double lambda, std::vector<char> &zero)
     const int C = p.C;
     // Rounding in the objective and its bound, on top of the gap.
     const double radius = std::sqrt(2 * (absoluteGap + 1e-12 * (lossAtZero + 1)));
-    leftOver(lambda, dualScale, radius, std::vector<char>(zero.size(), 0));
+    const Leftover left = leftOver(lambda, dualScale, radius, std::vector<char>(zero.size(), 0));
     // A coefficient is 0 when its own threshold or that of a group above it
     // holds the whole of what lies below: mark such groups from the root down.
     std::vector<char> closed(static_cast<std::size_t>(p.tree.V) * C, 0);
     for (int v = 0; v < p.tree.V; v++) {
         char *shut = &closed[static_cast<std::size_t>(v) * C];
         for (int k = 0; k < C; k++)
-            shut[k] = shut[k] || left[static_cast<std::size_t>(v) * C + k] == 0;
+            shut[k] = shut[k] || left.node[static_cast<std::size_t>(v) * C + k] == 0;
         for (int e = p.tree.childStart[v]; e < p.tree.childStart[v + 1]; e++)
             for (int k = 0; k < C; k++)
                 closed[static_cast<std::size_t>(p.tree.childList[e]) * C + k] = shut[k];
@@ -881,7 +901,7 @@ void Solver::screen(double lambda, std::vector<char> &zero)
             const int j = p.tree.leafList[e];
             bool all = true;
             for (int k = 0; k < C; k++)
-                all = all && (shut[k] || leafLeft[static_cast<std::size_t>(j) * C + k] == 0);
+                all = all && (shut[k] || left.leaf[static_cast<std::size_t>(j) * C + k] == 0);
             zero[j] = all;
         }
     }
@@ -890,7 +910,8 @@ void Solver::screen(double lambda, std::vector<char> &zero)
 int Solver::grow(double lambda, std::vector<char> &inSet, const std::vector<char> &zero)
 {
     const int C = p.C;
-    const std::vector<char> holds = leftOver(lambda, 1.0, 0.0, inSet);
+    const Leftover left = leftOver(lambda, 1.0, 0.0, inSet);
+    const std::vector<char> &holds = left.holds;
     const auto anyLeft = [&](const std::vector<double> &values, int at) {
         const double *a = &values[static_cast<std::size_t>(at) * C];
         return std::any_of(a, a + C, [](double value) { return value > 0; });
@@ -900,18 +921,18 @@ int Solver::grow(double lambda, std::vector<char> &inSet, const std::vector<char
     // the features reached through open groups can enter.
     std::vector<char> open(p.tree.V, 0);
     if (p.tree.V > 0)
-        open[0] = !holds[0] && anyLeft(left, 0);
+        open[0] = !holds[0] && anyLeft(left.node, 0);
     int added = 0;
     for (int v = 0; v < p.tree.V; v++) {
         if (!holds[v] && !open[v])
             continue;
         for (int e = p.tree.childStart[v]; e < p.tree.childStart[v + 1]; e++) {
             const int c = p.tree.childList[e];
-            open[c] = !holds[c] && anyLeft(left, c);
+            open[c] = !holds[c] && anyLeft(left.node, c);
         }
         for (int e = p.tree.leafStart[v]; e < p.tree.leafStart[v + 1]; e++) {
             const int j = p.tree.leafList[e];
-            if (inSet[j] || zero[j] || !anyLeft(leafLeft, j))
+            if (inSet[j] || zero[j] || !anyLeft(left.leaf, j))
                 continue;
             inSet[j] = 1;
             added++;
