@@ -301,12 +301,12 @@ TEST(Converged, ScreeningAndWorkingSetsKeepTheMinimum)
 TEST(Converged, NewtonStepsReachTheSameMinimum)
 {
     ConvergedOptions newton, gradient;
-    newton.tol = gradient.tol = 1e-10;
+    newton.tol = gradient.tol = 1e-9;
     gradient.newton = false;
     newton.maxIterations = gradient.maxIterations = 200000;
     for (const unsigned seed : {4u, 5u, 6u}) {
         const int C = static_cast<int>(seed) - 2, M = 20 + 5 * static_cast<int>(seed);
-        const int N = seed == 5u ? 12 : 150;
+        const int N = seed == 5u ? 12 : 100;
         std::mt19937 random(seed);
         const Rows rows(N, M, C, seed);
         const std::string newick = randomTree(0, M - 1, random) + ";";
@@ -341,7 +341,8 @@ TEST(Converged, NewtonStepsReachTheSameMinimum)
 
 // Down to lambda_max / 1e8, on the example and on data that one feature per
 // class separates (where the loss has no minimum at lambda = 0): every fit
-// ends, the step never stalls into a hang, and the gap is reached.
+// ends, the step never stalls into a hang, and the gap is reached (at w = 1,
+// where Newton steps run, in a few steps).
 TEST(Converged, SmallLambdasEnd)
 {
     const std::string folder = EXAMPLE_DIR;
@@ -363,7 +364,7 @@ TEST(Converged, SmallLambdasEnd)
                 const float lambda = static_cast<float>(share * lambdaMax(*model));
                 const ConvergedResult result = fitConverged(*model, w, lambda, ConvergedOptions());
                 EXPECT_LE(result.gap, 1e-6) << w << " " << share << " " << result.iterations;
-                EXPECT_LT(result.iterations, 20000) << w << " " << share;
+                EXPECT_LT(result.iterations, w == 1.0f ? 50 : 20000) << w << " " << share; // Newton steps at w = 1
             }
             example.del();
         }
