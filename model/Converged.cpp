@@ -220,8 +220,8 @@ private:
     // solveOn by accelerated proximal-gradient steps.
     ConvergedResult solveGradient(const Groups &part, double lambda, const ConvergedOptions &options);
     // solveOn by proximal Newton steps, for a part whose groups carry no
-    // weight; it hands over to solveGradient when a step no longer lowers
-    // the objective.
+    // weight; it hands over to solveGradient when the line search finds no
+    // step or maxStalled steps in a row leave the gap where it was.
     ConvergedResult solveNewton(const Groups &part, double lambda, const ConvergedOptions &options);
     // The Newton step from x (after relativeGap there, which leaves the
     // part's gradient in g): the minimum over the part's leaves of the
