@@ -7,7 +7,9 @@
 // with its objective; "cyclic" runs the cyclic fits alone (the two last give
 // each one's peak memory to a caller that measures it); "point" fits the last
 // lambda alone, converged from zero and cyclic, and prints both times.
-// usage: converged_path SAMPLES LABELS TREE W [LAMBDAS] [RATIO] [TOL] [MODE]
+// A ninth argument "gradient" keeps the converged fit to its proximal-gradient
+// steps (no Newton steps), to compare the two.
+// usage: converged_path SAMPLES LABELS TREE W [LAMBDAS] [RATIO] [TOL] [MODE] [gradient]
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -69,7 +71,7 @@ double runCyclic(const Data &all, vessik::Tree &tree, float w, const std::vector
 int main(int argc, char **argv)
 {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: %s SAMPLES LABELS TREE W [LAMBDAS] [RATIO] [TOL] [MODE]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s SAMPLES LABELS TREE W [LAMBDAS] [RATIO] [TOL] [MODE] [gradient]\n", argv[0]);
         return 1;
     }
     const float w = std::strtof(argv[4], nullptr);
@@ -79,6 +81,7 @@ int main(int argc, char **argv)
     if (argc > 7)
         options.tol = std::strtod(argv[7], nullptr);
     const std::string mode = argc > 8 ? argv[8] : "both";
+    options.newton = !(argc > 9 && std::string(argv[9]) == "gradient");
     Data all(argv[1], argv[2], {});
     const std::unique_ptr<vessik::Tree> tree(vessik::readNewickTree(argv[3]));
     if (!tree || all.N == 0 || count < 1)

@@ -11,10 +11,15 @@
 
 struct ConvergedOptions {
     double tol = 1e-6;          // relative duality gap to reach
-    int maxIterations = 20000;  // proximal-gradient iterations at most
+    int maxIterations = 20000;  // proximal-gradient or Newton iterations at most
     // Iterate on a working set of features, grown until the whole problem's
     // gap is below tol (the answer is certified the same either way).
     bool workingSet = true;
+    // Where the penalty over the working set is a plain weighted lasso (w =
+    // 1: no group carries weight), take proximal Newton steps, each minimising
+    // a quadratic model of the loss by coordinate descent; elsewhere, and when
+    // false, accelerated proximal-gradient steps.
+    bool newton = true;
 };
 
 struct ConvergedResult {
