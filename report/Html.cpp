@@ -468,7 +468,8 @@ void writeSummary(std::ostream &out, const HtmlReport &report, const CrossValida
     errorFact(out, cv);
     if (cv.pointKnown)
         fact(out, "Model's point", "w " + cv.w + ", lambda " + threeDigits(cv.lambda),
-             "chosen by the " + xmlText(cv.choice) + " rule of the cross-validation");
+             "chosen by the " + xmlText(cv.choice) + " rule of the cross-validation" +
+                 (cv.solver.empty() ? std::string() : ", whose fits used the " + xmlText(cv.solver) + " solver"));
     else
         fact(out, "Model's point", "not given", "the model file holds coefficients only");
     if (cv.atMinPoint && !cv.confusion.empty())

@@ -393,6 +393,9 @@ TEST_F(Report, MethodsParagraphFollowsTheRunsSettings)
                              "lambda_max. The model keeps"),
               std::string::npos);
     EXPECT_EQ(converged.find("A nested"), std::string::npos);
+    // The summary names the solver beside the rule that chose the point.
+    EXPECT_NE(converged.find("chosen by the min rule of the cross-validation, whose fits used the converged solver"),
+              std::string::npos);
 }
 
 // A study from its own files to the page: the paragraph tells what
