@@ -1020,9 +1020,9 @@ void fitConvergedPath(Logistic &model, float w, const std::vector<float> &lambda
     // a quarter fewer iterations than the last solution itself.
     std::vector<double> before;
     for (std::size_t l = 0; l < lambdas.size(); l++) {
-        const bool logSpaced = l >= 2 && lambdas[l - 2] > lambdas[l - 1] && lambdas[l - 1] > lambdas[l] &&
+        const bool descending = l >= 2 && lambdas[l - 2] > lambdas[l - 1] && lambdas[l - 1] > lambdas[l] &&
                                lambdas[l] > 0;
-        if (logSpaced)
+        if (descending)
             solver.extrapolate(before, std::log(static_cast<double>(lambdas[l - 1]) / lambdas[l]) /
                                            std::log(static_cast<double>(lambdas[l - 2]) / lambdas[l - 1]));
         else
