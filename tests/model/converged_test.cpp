@@ -339,6 +339,41 @@ TEST(Converged, NewtonStepsReachTheSameMinimum)
     }
 }
 
+// A path whose fits start from the line through the two solutions before,
+// on random problems where the groups carry weight (w = 0.5 and 0.2) with 2
+// to 4 classes: every fit reaches the objective of a fit from zero by
+// gradient steps alone, also after the lambdas turn back up (where the line
+// does not apply) and come down again.
+TEST(Converged, ExtrapolatedPathStartsKeepTheMinimum)
+{
+    ConvergedOptions options, gradient;
+    options.tol = gradient.tol = 1e-9;
+    gradient.newton = false;
+    options.maxIterations = gradient.maxIterations = 200000;
+    for (const unsigned seed : {11u, 12u, 13u}) {
+        const int C = static_cast<int>(seed) - 9, M = 30;
+        std::mt19937 random(seed);
+        const Rows rows(seed == 12u ? 15 : 80, M, C, seed);
+        const std::string newick = randomTree(0, M - 1, random) + ";";
+        for (const float w : {0.5f, 0.2f}) {
+            Model fit(rows, newick);
+            fit.model.LoadTheTree(w);
+            const double top = lambdaMax(fit.model);
+            std::vector<float> lambdas;
+            for (const double share : {0.8, 0.4, 0.2, 0.1, 0.05, 0.025, 0.2, 0.1, 0.05})
+                lambdas.push_back(static_cast<float>(share * top));
+            std::vector<ConvergedResult> path;
+            fitConvergedPath(fit.model, w, lambdas, options,
+                             [&](std::size_t, const ConvergedResult &result) { path.push_back(result); });
+            for (std::size_t l = 0; l < lambdas.size(); l++) {
+                const ConvergedResult plain = fitConverged(fit.model, w, lambdas[l], gradient);
+                EXPECT_LE(path[l].gap, options.tol) << seed << " " << w << " " << l;
+                EXPECT_NEAR(path[l].objective, plain.objective, 1e-8 * plain.objective) << seed << " " << w << " " << l;
+            }
+        }
+    }
+}
+
 // Down to lambda_max / 1e8, on the example and on data that one feature per
 // class separates (where the loss has no minimum at lambda = 0): every fit
 // ends, the step never stalls into a hang, and the gap is reached (at w = 1,
