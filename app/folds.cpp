@@ -128,21 +128,14 @@ try {
     if (!message.empty())
         return fail(message);
 
-    // Each writer draws its repetition's folds when called; they are called in
-    // order, so the files are those of one generator run from the seed. The
-    // files are written all or none: a partial set would look complete.
-    std::mt19937 generator(settings.seed);
-    const Writer writeRepetition = [&](std::ostream &out) {
-        writeSets(out,
-                  settings.groups.empty()
-                      ? drawFolds(classOfSample, nClasses, settings.folds, generator)
-                      : drawGroupFolds(classOfSample, nClasses, groupOfSample, nGroups,
-                                       settings.folds, generator),
-                  settings.folds);
-    };
+    // The files are written all or none: a partial set would look complete.
+    const std::vector<std::string> texts =
+        setsFilesOfSeed(classOfSample, nClasses, groupOfSample, nGroups,
+                        settings.folds, settings.repetitions, settings.seed);
     std::vector<OutputFile> files;
     for (int r = 0; r < settings.repetitions; r++)
-        files.push_back({settings.prefix + std::to_string(r) + ".txt", writeRepetition});
+        files.push_back({settings.prefix + std::to_string(r) + ".txt",
+                         [&texts, r](std::ostream &out) { out << texts[r]; }});
     message = writeFilesAtomically(files);
     return message.empty() ? 0 : fail(message);
 } catch (const std::bad_alloc &) { return outOfMemory(); } // one error line, not an abort
