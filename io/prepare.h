@@ -15,6 +15,10 @@
 #include "io/names.h"
 #include "io/study_tree.h"
 
+// How the caller's users spell the options that the warning's advice names:
+// Orvane-prepare's "-graft", or the Python package's "graft=True".
+enum class OptionSpelling { CommandLine, Python };
+
 // The program's options, each empty when not given. A study run uses table,
 // metadata, column, tree, out and the optional taxonomy, group, minCount,
 // missing and graft; a -like run uses table, like and out. orientation is "",
@@ -34,6 +38,7 @@ struct PrepareOptions {
     std::string maxGunzipped;  // the cap on an inflated gzip input, in GB
     bool missingGiven = false;  // -missing given (perhaps empty): it replaces the default markers
     bool graft = false;
+    OptionSpelling spelling = OptionSpelling::CommandLine;  // of the advice in the warning
 };
 
 // "dir/" and "dir//" name the folder "dir"; "/" stays "/".

@@ -47,16 +47,33 @@ std::string missingClassNote(const std::string &column, const std::vector<std::s
 
 namespace {
 
+// The options the advice names, as the caller's users write them.
+struct AdviceOptions {
+    const char *graft;
+    const char *taxonomyTree;
+    const char *minCount;
+};
+
+AdviceOptions adviceOptions(OptionSpelling spelling)
+{
+    if (spelling == OptionSpelling::Python)
+        return {"graft=True", "tree=\"taxonomy\"", "min_count=N"};
+    return {"-graft", "-tree taxonomy", "-min-count N"};
+}
+
 std::string keepMoreAdvice(const PrepareOptions &options)
 {
+    const AdviceOptions spelled = adviceOptions(options.spelling);
     std::vector<std::string> advice;
     const bool taxonomyTree = options.tree == "taxonomy";
     if (!options.graft && !taxonomyTree)
-        advice.push_back("-graft places features off the tree beside their relatives by taxonomy");
+        advice.push_back(std::string(spelled.graft) +
+                         " places features off the tree beside their relatives by taxonomy");
     if (!taxonomyTree)
-        advice.push_back("-tree taxonomy builds the tree from the taxonomy");
+        advice.push_back(std::string(spelled.taxonomyTree) + " builds the tree from the taxonomy");
     if (options.minCount.empty())
-        advice.push_back("-min-count N leaves out samples that keep fewer than N counts");
+        advice.push_back(std::string(spelled.minCount) +
+                         " leaves out samples that keep fewer than N counts");
     std::string text;
     for (size_t i = 0; i < advice.size(); i++)
         text += (i == 0                    ? ""

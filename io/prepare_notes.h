@@ -23,7 +23,7 @@ std::string missingClassNote(const std::string &column, const std::vector<std::s
 // The warning when the kept features hold too little of the reads: the
 // overall share, the sample that keeps the least, where the features left
 // out are listed (when a folder is written), and the options not yet in use
-// that could keep more.
+// that could keep more, spelled as options.spelling says.
 std::string shareWarning(const PrepareOptions &options, double overall, double lowest,
                          const std::string &lowestId);
 

@@ -372,6 +372,7 @@ py::dict studyOf(const std::string &table, const std::string &metadata, const st
     options.tree = tree;
     options.taxonomy = taxonomy;
     options.orientation = orientation;
+    options.spelling = OptionSpelling::Python;  // the warning's advice names read_study's arguments
     Study study;
     refuseIf(readStudy(options, study));
     const py::ssize_t n = static_cast<py::ssize_t>(study.rows.rows.size());

@@ -19,7 +19,8 @@ def read_study(table, metadata, column, tree, taxonomy=None, orientation=None, *
     in the table's order, with the taxonomy (when there is one) in
     X.attrs["taxonomy"]; y holds the class names; tree is the Newick text of
     the tree pruned to X's features. X.attrs["note"] says what was kept; when
-    the kept features hold too little of the reads, a UserWarning says so.
+    the kept features hold too little of the reads, a UserWarning says so
+    and names the arguments of read_study that could keep more.
     orientation: "features" or "samples" when the table's header cannot tell.
     The options of Orvane-prepare: graft=True places features off the tree
     beside their relatives by taxonomy (-graft); min_count leaves out samples

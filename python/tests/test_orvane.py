@@ -81,14 +81,19 @@ def test_read_study_takes_the_options_of_orvane_prepare(tmp_path):
     assert model._tree == (tmp_path / "graft" / "tree.tre").read_text()
     assert x.attrs["groups"] == list(y)
 
-    with pytest.warns(UserWarning, match=r"hold only 70\.1% of the kept samples' counts.*To keep more: "
-                                         r"-graft places"):
+    # The advice names read_study's arguments, never Orvane-prepare's options.
+    graft_advice = ("To keep more: graft=True places features off the tree beside their relatives by "
+                    "taxonomy, tree=\"taxonomy\" builds the tree from the taxonomy")
+    with pytest.warns(UserWarning, match=r"hold only 70\.1% of the kept samples' counts") as caught:
         x, _, _ = orvane.read_study(*(str(f) for f in files[1::2]))
+    assert str(caught[0].message).endswith(
+        ". " + graft_advice + ", and min_count=N leaves out samples that keep fewer than N counts")
     assert "10 not on the tree" in x.attrs["note"]
     note = run(program("Orvane-prepare"), *files, "-min-count", "1000", "-missing", "Soil,Mock",
                "-o", tmp_path / "fewer").stderr
-    with pytest.warns(UserWarning):
+    with pytest.warns(UserWarning) as caught:
         x, y, _ = orvane.read_study(*(str(f) for f in files[1::2]), min_count=1000, missing=["Soil", "Mock"])
+    assert str(caught[0].message).endswith(". " + graft_advice.replace(", tree=", " and tree="))
     assert list(x.index) == list(read_tsv(tmp_path / "fewer" / "samples.tsv")["sample-id"])
     assert "Soil" not in set(y) and "Mock" not in set(y)
     assert note.startswith("note: " + x.attrs["note"].split("\n")[0])

@@ -85,9 +85,9 @@ def _named_inputs(text, paths):
 
 
 def _without_program_advice(warning):
-    """Orvane-prepare's warning without its advice ("To keep more: -tree
-    taxonomy ..., -min-count N ..."): with --p-graft on, the options it
-    suggests are ones the plugin does not have."""
+    """read_study's warning without its advice ("To keep more:
+    tree=\"taxonomy\" ..., min_count=N ..."): with --p-graft on, the options
+    it suggests are ones the plugin does not have."""
     return warning.partition(". To keep more: ")[0]
 
 
