@@ -27,6 +27,7 @@
 #include "app/inputs.h"
 #include "io/outputs.h"
 #include "io/sample_groups.h"
+#include "io/text.h"
 #include "app/version.h"
 #include "validation/LambdaGrid.h"
 #include "validation/folds.h"
@@ -81,7 +82,7 @@ const char *const usage =
     "\t\tthat drew them (folds_seed), for the methods paragraph of Orvane-report.\n"
     "-g\t\tGroups file (the one Orvane-folds -g read): no fold may hold out a\n"
     "\t\tsample of a group it trains on, and the inner folds of -nested keep\n"
-    "\t\teach group whole too.\n"
+    "\t\teach group whole too. cv_settings.tsv records the file (groups).\n"
     "-solver\t\tcyclic (default): the coordinate-descent fit of Orvane -train;\n"
     "\t\tconverged: each fold fits the lambdas of each w as one warm-started\n"
     "\t\tpath, from the largest down, each fit to a relative duality gap below -tol\n"
@@ -343,7 +344,8 @@ std::string listText(const std::vector<float> &values)
 }
 
 // What the run was asked to do, one "key<TAB>value" line each, for the
-// report's methods paragraph: only settings the run used.
+// report's methods paragraph: only settings the run used (groups: the -g
+// file as given, whose groups every fold kept whole).
 std::string settingsTable(const Settings &settings)
 {
     std::ostringstream out;
@@ -358,6 +360,8 @@ std::string settingsTable(const Settings &settings)
     out << "repetitions\t" << settings.repetitions << "\nfolds\t" << settings.folds << '\n';
     if (settings.foldsFromSeed)
         out << "folds_seed\t" << settings.foldsSeed << '\n';
+    if (!settings.groups.empty())
+        out << "groups\t" << oneField(settings.groups) << '\n';
     if (settings.innerFolds > 0)
         out << "nested_inner_folds\t" << settings.innerFolds << "\nnested_seed\t" << settings.seed << '\n';
     return out.str();

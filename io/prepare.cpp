@@ -780,14 +780,6 @@ std::string shortShare(double share)
     return text;
 }
 
-// An option's value as one field of a line: a tab or line break in a path becomes a space.
-std::string oneField(std::string value)
-{
-    for (char &c : value)
-        c = c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
-    return value;
-}
-
 // prepare_note.tsv: the note's facts as "key<TAB>value" lines, for programs
 // (Orvane-report's summary and methods paragraph) to read. Options appear
 // only when given; the features left out are counted by the reasons the

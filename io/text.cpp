@@ -391,6 +391,13 @@ std::string quote(const std::string &text)
     return "'" + text + "'";
 }
 
+std::string oneField(std::string value)
+{
+    for (char &c : value)
+        c = c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
+    return value;
+}
+
 std::string fileLine(const std::string &path, int line)
 {
     return path + ":" + std::to_string(line) + ": ";

@@ -74,6 +74,9 @@ std::string trimSpaces(const std::string &text);
 std::string lowerCase(const std::string &text);
 // "'text'", the way messages quote a value from a file.
 std::string quote(const std::string &text);
+// A value as one field of a key<TAB>value line: a tab or line break in a path
+// becomes a space.
+std::string oneField(std::string value);
 // "path:line: ", the start of a message about one line of a file.
 std::string fileLine(const std::string &path, int line);
 

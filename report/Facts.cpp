@@ -128,7 +128,7 @@ void readSettings(const std::string &settings, CrossValidationFacts &facts)
         {"solver", &facts.solver},          {"tol", &facts.tol},
         {"nlambda", &facts.nLambda},        {"lambda_ratio", &facts.lambdaRatio},
         {"nested_inner_folds", &facts.innerFolds}, {"nested_seed", &facts.nestedSeed},
-        {"folds_seed", &facts.foldsSeed}};
+        {"folds_seed", &facts.foldsSeed},   {"groups", &facts.groups}};
     const auto rows = tsvRows(settings);
     for (std::size_t r = 1; r < rows.size(); r++)
         for (const auto &[key, value] : keys)
@@ -270,6 +270,17 @@ std::string foldsText(const CrossValidationFacts &cv)
            (cv.foldsSeed.empty() ? "" : " (folds drawn by Orvane-folds with seed " + cv.foldsSeed + ")");
 }
 
+// " The folds (and the nested run's inner folds) kept ... together.", when
+// the run recorded a groups file.
+std::string groupsText(const CrossValidationFacts &cv)
+{
+    if (cv.groups.empty())
+        return "";
+    return std::string(" The folds") + (cv.nested ? " and the inner folds of the nested cross-validation" : "") +
+           " kept the samples of each group of " + fileName(cv.groups) +
+           " together, so that no model was tested on a group it was trained on.";
+}
+
 // How the tree of the kept taxa came to be.
 std::string treeText(const PreparationFacts &prepared)
 {
@@ -379,7 +390,7 @@ std::string methodsText(const HtmlReport &report, const CrossValidationFacts &cv
              << ".";
     }
     if (cv.given)
-        text << solverText(cv);
+        text << groupsText(cv) << solverText(cv);
     if (cv.nested)
         text << " A nested cross-validation, in which each of " << cv.outerFolds
              << " outer folds chose w and lambda by cross-validating its own training samples"

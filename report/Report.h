@@ -156,6 +156,7 @@ struct CrossValidationFacts {
     std::string nLambda, lambdaRatio;     // -lambda auto's settings
     std::string innerFolds, nestedSeed;   // the nested run's inner folds and their seed
     std::string foldsSeed;                // the seed Orvane-folds drew the folds with
+    std::string groups;                   // the groups file (-g) whose groups the folds kept whole
 };
 
 // Reads the facts from the files; `choice` names the rule that picked the

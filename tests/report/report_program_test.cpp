@@ -398,6 +398,57 @@ TEST_F(Report, MethodsParagraphFollowsTheRunsSettings)
               std::string::npos);
 }
 
+// The methods paragraph between "<p id=\"methods-text\">" and "</p>".
+std::string methodsOf(const std::string &page)
+{
+    const std::string start = "<p id=\"methods-text\">";
+    const auto from = page.find(start) + start.size();
+    return page.substr(from, page.find("</p>", from) - from);
+}
+
+// Folds that keep groups whole (-g) are recorded in cv_settings.tsv by the
+// file as given, and the paragraph says so by its base name, for the nested
+// run's inner folds too; the same folds run without -g say nothing of groups.
+TEST_F(Report, MethodsParagraphSaysTheFoldsKeptGroupsWhole)
+{
+    fs::create_directories(dir / "study");
+    fs::create_directories(dir / "grouped");
+    fs::create_directories(dir / "alone");
+    fs::create_directories(dir / "plain");
+    writeFile(dir / "study/groups.tsv", "line\tgroup\n1\ta\n2\tb\n3\ta\n4\tc\n5\tb\n6\tc\n");
+    ASSERT_EQ(run(FOLDS_PROGRAM, "-d dir/samples.txt -l dir/labels.txt -n 1 -k 3 -s g -seed 9 "
+                                 "-g study/groups.tsv").status, 0);
+    const std::string cvArgs = "-d dir/samples.txt -l dir/labels.txt -t dir/tree.tre -n 1 -k 3 -s g -w 0.5 -lambda 1 ";
+    const Result grouped = run(CV_PROGRAM, cvArgs + "-g study/groups.tsv -folds-seed 9 -nested 2 -p grouped/");
+    ASSERT_EQ(grouped.status, 0) << grouped.err;
+    EXPECT_EQ(readFile(dir / "grouped/cv_settings.tsv"),
+              "key\tvalue\nsolver\tcyclic\nw\t0.5\nlambda\t1\nrepetitions\t1\nfolds\t3\nfolds_seed\t9\n"
+              "groups\tstudy/groups.tsv\nnested_inner_folds\t2\nnested_seed\t1\n");
+    ASSERT_EQ(report("-data dir -c model.txt -o out -cv grouped").status, 0);
+    EXPECT_NE(methodsOf(readFile(dir / "out/report.html"))
+                  .find(", in 1 repetition of 3-fold cross-validation (folds drawn by Orvane-folds with seed 9). "
+                        "The folds and the inner folds of the nested cross-validation kept the samples of each group "
+                        "of groups.tsv together, so that no model was tested on a group it was trained on. Each "
+                        "fit used the cyclic coordinate-descent solver. A nested"),
+              std::string::npos);
+
+    // Without -nested the sentence names the folds alone.
+    ASSERT_EQ(run(CV_PROGRAM, cvArgs + "-g study/groups.tsv -p alone/").status, 0);
+    ASSERT_EQ(report("-data dir -c model.txt -o out2 -cv alone").status, 0);
+    EXPECT_NE(methodsOf(readFile(dir / "out2/report.html"))
+                  .find("3-fold cross-validation. The folds kept the samples of each group of groups.tsv "
+                        "together, so that no model was tested on a group it was trained on. Each fit"),
+              std::string::npos);
+
+    const Result plain = run(CV_PROGRAM, cvArgs + "-p plain/");
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(readFile(dir / "plain/cv_settings.tsv").find("groups"), std::string::npos);
+    ASSERT_EQ(report("-data dir -c model.txt -o out3 -cv plain").status, 0);
+    const std::string methods = methodsOf(readFile(dir / "out3/report.html"));
+    EXPECT_NE(methods.find(", in 1 repetition of 3-fold cross-validation. Each fit used"), std::string::npos);
+    EXPECT_EQ(methods.find("each group"), std::string::npos);
+}
+
 // A study from its own files to the page: the paragraph tells what
 // Orvane-prepare kept (from prepare_note.tsv) and names the seeds of both
 // the outer folds and the inner ones; the summary gives the share of reads
