@@ -246,11 +246,20 @@ private:
     // coordinates unless `full`); returns its largest curvature times squared move.
     double newtonSweep(const Groups &part, double lambda, bool full, NewtonWork &n);
     void scores(const std::vector<double> &b, std::vector<double> &m) const;
+    // Adds column j times the coefficients bj (C) to the scores m.
+    void addColumn(int j, const double *bj, std::vector<double> &m) const;
     // The row-wise softmax of the scores m.
     void probabilities(const std::vector<double> &m, std::vector<double> &out) const;
     double loss(const std::vector<double> &m, std::vector<double> *residual) const;
     void gradient(const std::vector<double> &residual, std::vector<double> &g) const;
-    void prox(const std::vector<double> &z, double tau, std::vector<double> &out);
+    // The proximal step of tau times the penalty from y - step g, into out:
+    // soft-thresholding at the leaves, then the groups' shrinkage up the tree.
+    void prox(const std::vector<double> &y, double step, double tau, std::vector<double> &out);
+    // The scores of the step xNext from y (after x), with what the quadratic
+    // bound and the restart test read: g . d, |d|^2 for d = xNext - y, and
+    // (y - xNext) . (xNext - x).
+    void stepScores(const std::vector<double> &y, const std::vector<double> &xNext, std::vector<double> &mNext,
+                    double &linear, double &square, double &against) const;
     double penalty(const std::vector<double> &b);
     // nodeSq of node v, per class: the squares of b's leaves directly below v
     // plus the children's nodeSq (which must be current).
@@ -260,10 +269,11 @@ private:
     // started there needs a round or two.
     double dualNorm(const std::vector<double> &g, int k, double from);
     // Raises L until the proximal step from y (loss fy, gradient g) keeps the
-    // loss under its quadratic bound; writes the step and its scores. False
-    // when no finite L does within a bounded number of doublings.
+    // loss under its quadratic bound; writes the step, its scores and the
+    // restart test's product (stepScores). False when no finite L does
+    // within a bounded number of doublings.
     bool backtrack(double lambda, const std::vector<double> &y, double fy, std::vector<double> &xNext,
-                   std::vector<double> &mNext);
+                   std::vector<double> &mNext, double &against);
     // Relative duality gap at x with scores mx over the current groups; sets
     // `primal`, and dualScale and absoluteGap.
     // With `reuse`, the loss, residual and g are taken as they are.
@@ -313,7 +323,7 @@ Solver::Solver(const TreeProblem &problem)
 }
 
 bool Solver::backtrack(double lambda, const std::vector<double> &y, double fy, std::vector<double> &xNext,
-                       std::vector<double> &mNext)
+                       std::vector<double> &mNext, double &against)
 {
     // The loss is a sum of N rows, each rounded: a step whose true change is
     // below that rounding must not be refused for it.
@@ -321,23 +331,10 @@ bool Solver::backtrack(double lambda, const std::vector<double> &y, double fy, s
     const double before = L;
     L *= 0.9;
     for (int doubling = 0; doubling < maxDoublings && std::isfinite(L); doubling++, L *= 2) {
-        const double inverse = 1 / L;
-        for (const int j : groups->leaves)
-            for (int k = 0; k < p.C; k++) {
-                const std::size_t q = static_cast<std::size_t>(j) * p.C + k;
-                xNext[q] = y[q] - g[q] * inverse;
-            }
-        prox(xNext, lambda / L, xNext);
-        scores(xNext, mNext);
-        const double fx = loss(mNext, nullptr);
+        prox(y, 1 / L, lambda / L, xNext);
         double linear = 0, square = 0;
-        for (const int j : groups->leaves)
-            for (int k = 0; k < p.C; k++) {
-                const std::size_t q = static_cast<std::size_t>(j) * p.C + k;
-                const double d = xNext[q] - y[q];
-                linear += g[q] * d;
-                square += d * d;
-            }
+        stepScores(y, xNext, mNext, linear, square, against);
+        const double fx = loss(mNext, nullptr);
         if (fx <= fy + linear + 0.5 * L * square + slack)
             return true;
     }
@@ -354,14 +351,44 @@ void Solver::scores(const std::vector<double> &b, std::vector<double> &m) const
         bool any = false;
         for (int k = 0; k < C; k++)
             any = any || bj[k] != 0;
-        if (!any)
-            continue;
-        for (std::int64_t e = p.columns.start[j]; e < p.columns.start[j + 1]; e++) {
-            double *mi = &m[static_cast<std::size_t>(p.columns.rows[e]) * C];
-            const double v = p.columns.values[e];
-            for (int k = 0; k < C; k++)
-                mi[k] += v * bj[k];
+        if (any)
+            addColumn(j, bj, m);
+    }
+}
+
+void Solver::addColumn(int j, const double *bj, std::vector<double> &m) const
+{
+    const int C = p.C;
+    const std::int32_t *rows = p.columns.rows.get();
+    const float *values = p.columns.values.get();
+    for (std::int64_t e = p.columns.start[j]; e < p.columns.start[j + 1]; e++) {
+        double *__restrict mi = &m[static_cast<std::size_t>(rows[e]) * C];
+        const double v = values[e];
+        for (int k = 0; k < C; k++)
+            mi[k] += v * bj[k];
+    }
+}
+
+void Solver::stepScores(const std::vector<double> &y, const std::vector<double> &xNext, std::vector<double> &mNext,
+                        double &linear, double &square, double &against) const
+{
+    const int C = p.C;
+    std::fill(mNext.begin(), mNext.end(), 0.0);
+    linear = square = against = 0;
+    for (const int j : groups->leaves) {
+        const std::size_t at = static_cast<std::size_t>(j) * C;
+        const double *__restrict bj = &xNext[at], *__restrict yj = &y[at], *__restrict xj = &x[at],
+                                 *__restrict gj = &g[at];
+        bool any = false;
+        for (int k = 0; k < C; k++) {
+            const double d = bj[k] - yj[k];
+            linear += gj[k] * d;
+            square += d * d;
+            against += (yj[k] - bj[k]) * (bj[k] - xj[k]);
+            any = any || bj[k] != 0;
         }
+        if (any)
+            addColumn(j, bj, mNext);
     }
 }
 
@@ -389,27 +416,32 @@ double Solver::loss(const std::vector<double> &m, std::vector<double> *residualO
 void Solver::gradient(const std::vector<double> &r, std::vector<double> &out) const
 {
     const int C = p.C;
+    const std::int32_t *rows = p.columns.rows.get();
+    const float *values = p.columns.values.get();
     for (const int j : groups->leaves) {
-        double *gj = &out[static_cast<std::size_t>(j) * C];
+        double *__restrict gj = &out[static_cast<std::size_t>(j) * C];
         std::fill(gj, gj + C, 0.0);
         for (std::int64_t e = p.columns.start[j]; e < p.columns.start[j + 1]; e++) {
-            const double *ri = &r[static_cast<std::size_t>(p.columns.rows[e]) * C];
-            const double v = p.columns.values[e];
+            const double *__restrict ri = &r[static_cast<std::size_t>(rows[e]) * C];
+            const double v = values[e];
             for (int k = 0; k < C; k++)
                 gj[k] += v * ri[k];
         }
     }
 }
 
-void Solver::prox(const std::vector<double> &z, double tau, std::vector<double> &out)
+void Solver::prox(const std::vector<double> &y, double step, double tau, std::vector<double> &out)
 {
     const int C = p.C;
     for (const int j : groups->leaves) {
         const double threshold = tau * p.leafWeight[j];
+        const std::size_t at = static_cast<std::size_t>(j) * C;
+        const double *__restrict yj = &y[at], *__restrict gj = &g[at];
+        double *__restrict oj = &out[at];
         for (int k = 0; k < C; k++) {
-            const std::size_t q = static_cast<std::size_t>(j) * C + k;
-            const double a = std::fabs(z[q]) - threshold;
-            out[q] = a > 0 ? std::copysign(a, z[q]) : 0.0;
+            const double z = yj[k] - gj[k] * step;
+            const double a = std::fabs(z) - threshold;
+            oj[k] = a > 0 ? std::copysign(a, z) : 0.0;
         }
     }
     // Up: children have higher preorder numbers than their parent.
@@ -588,7 +620,8 @@ ConvergedResult Solver::solveGradient(const Groups &part, double lambda, const C
         const double fy = loss(my, &residual);
         gradient(residual, g);
         // Backtracking: the step 1/L must keep the loss under its quadratic bound.
-        if (!backtrack(lambda, y, fy, xNext, mNext)) {
+        double against = 0;
+        if (!backtrack(lambda, y, fy, xNext, mNext, against)) {
             // No step passes the test: the loss is at the end of its rounding.
             // Drop the momentum once; from a plain iterate nothing is left to do.
             if (t == 1) {
@@ -602,12 +635,6 @@ ConvergedResult Solver::solveGradient(const Groups &part, double lambda, const C
         }
         result.iterations++;
         // Momentum, restarted when it points against the step just taken.
-        double against = 0;
-        for (const int j : groups->leaves)
-            for (int k = 0; k < p.C; k++) {
-                const std::size_t q = static_cast<std::size_t>(j) * p.C + k;
-                against += (y[q] - xNext[q]) * (xNext[q] - x[q]);
-            }
         const double tNext = (1 + std::sqrt(1 + 4 * t * t)) / 2;
         const double momentum = against > 0 ? 0.0 : (t - 1) / tNext;
         t = against > 0 ? 1.0 : tNext;
