@@ -297,6 +297,9 @@ private:
     // the whole tree and the loss at x, from solve's last check (along a
     // path, the check at a new lambda starts where the one before ended).
     bool wholeCurrent = false;
+    // The lambda of the last fit when g still holds the gradient over the
+    // whole tree at its solution (from its last check), else 0.
+    double wholeLambda = 0;
     std::vector<double> nodeSq, scale, rho, slope;
     std::vector<double> residual, g;
 };
@@ -843,6 +846,8 @@ ConvergedResult Solver::solveNewton(const Groups &part, double lambda, const Con
 ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
 {
     groups = &p.tree;
+    const double lastLambda = wholeLambda;
+    wholeLambda = 0;
     // A tree of one leaf has no group for the set to grow through.
     if (!options.workingSet || p.tree.V == 0)
         return solveOn(p.tree, lambda, options);
@@ -855,6 +860,17 @@ ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
     ConvergedResult result;
     std::vector<double> mx(nM);
     bool solved = false; // whether the set as it stands has been solved on
+    // Along a path, the strong rule: a feature whose gradient at the last
+    // solution clears its thresholds at 2 lambda - lambda_last will most
+    // likely be nonzero at lambda. The set it gives is solved on before the
+    // first check of the whole problem, which then both certifies and grows:
+    // one gradient over every feature per lambda where the rule is right.
+    const double strong = 2 * lambda - lastLambda;
+    if (lastLambda > lambda && strong > 0) {
+        grow(strong, inSet, zero);
+        solved = true;
+        result.iterations += solveOn(restrictGroups(p.tree, inSet), lambda, options).iterations;
+    }
     while (true) {
         scores(x, mx);
         result.gap = relativeGap(lambda, mx, result.objective, wholeCurrent);
@@ -871,12 +887,14 @@ ConvergedResult Solver::solve(double lambda, const ConvergedOptions &options)
         inner.maxIterations = options.maxIterations - result.iterations;
         result.iterations += solveOn(part, lambda, inner).iterations;
     }
+    wholeLambda = lambda;
     return result;
 }
 
 void Solver::place(const std::vector<double> &coefficients)
 {
     wholeCurrent = false;
+    wholeLambda = 0;
     for (const int j : p.tree.leaves)
         for (int k = 0; k < p.C; k++)
             x[static_cast<std::size_t>(j) * p.C + k] = coefficients[static_cast<std::size_t>(k) * p.M + j];
