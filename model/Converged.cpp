@@ -52,9 +52,11 @@
 // one. A feature whose thresholds hold even that bound is 0 at every minimum
 // and is kept out of the set.
 //
-// Along a path, a fit starts from the last solution moved on along the line
-// from the one before it, to the new lambda on a log scale (a coordinate that
-// reached 0 or would cross it stays where it is).
+// Along a path, a fit starts where the polynomial in log lambda through the
+// last solutions leads at the new lambda (a coordinate that reached 0 or
+// would cross it stays where it is): the line through the last two where
+// Newton steps run, the parabola through the last three where the gradient
+// method does.
 //
 // Internally the coefficients are feature-major (j*C + k) and the scores
 // row-major (i*C + k), so that the inner loops run over the classes.
@@ -215,10 +217,11 @@ public:
     // Sets x from coefficients C x M, class-major (0 off the leaves).
     void place(const std::vector<double> &coefficients);
 
-    // Moves x, the solution at the last lambda, along the line from
-    // `before` (the solution at the one before, feature-major), `reach`
-    // times that step, and leaves the last solution in `before`.
-    void extrapolate(std::vector<double> &before, double reach);
+    // Moves x, the solution at the last lambda, to weight[0] times it plus
+    // weight[a] times past[a - 1] (the solutions before it, newest first,
+    // feature-major), and keeps the last solution at the front of `past`,
+    // which holds at most `keep` solutions.
+    void extrapolate(const std::vector<double> &weight, std::vector<std::vector<float>> &past, std::size_t keep);
 
     // screen() at x, after the gap there.
     void screenAtX(double lambda, std::vector<char> &zero);
@@ -918,16 +921,22 @@ void Solver::place(const std::vector<double> &coefficients)
             x[static_cast<std::size_t>(j) * p.C + k] = coefficients[static_cast<std::size_t>(k) * p.M + j];
 }
 
-void Solver::extrapolate(std::vector<double> &before, double reach)
+void Solver::extrapolate(const std::vector<double> &weight, std::vector<std::vector<float>> &past, std::size_t keep)
 {
     wholeCurrent = false;
+    std::vector<float> last(x.begin(), x.end());
     for (std::size_t q = 0; q < nB; q++) {
-        const double now = x[q], ahead = now + reach * (now - before[q]);
+        const double now = x[q];
+        double ahead = weight[0] * now;
+        for (std::size_t a = 1; a < weight.size(); a++)
+            ahead += weight[a] * past[a - 1][q];
         // A coefficient that has reached 0 stays there, and none crosses 0:
-        // the line through two points says nothing past a kink of the penalty.
+        // the curve through the last points says nothing past a kink of the
+        // penalty.
         x[q] = now == 0 || ahead * now < 0 ? now : ahead;
-        before[q] = now;
     }
+    past.insert(past.begin(), std::move(last));
+    past.resize(std::min(past.size(), keep));
 }
 
 void Solver::screenAtX(double lambda, std::vector<char> &zero)
@@ -1039,6 +1048,22 @@ int Solver::grow(double lambda, std::vector<char> &inSet, const std::vector<char
     return added;
 }
 
+// The weights that carry values at the `through` lambdas before lambdas[at]
+// (newest first) to lambdas[at] along the polynomial in log lambda through
+// them (Lagrange's); {1} for one.
+std::vector<double> carryWeights(const std::vector<float> &lambdas, std::size_t at, std::size_t through)
+{
+    const double to = std::log(static_cast<double>(lambdas[at]));
+    std::vector<double> from(through), weight(through, 1.0);
+    for (std::size_t a = 0; a < through; a++)
+        from[a] = std::log(static_cast<double>(lambdas[at - 1 - a]));
+    for (std::size_t a = 0; a < through; a++)
+        for (std::size_t b = 0; b < through; b++)
+            if (a != b)
+                weight[a] *= (to - from[b]) / (from[a] - from[b]);
+    return weight;
+}
+
 // The solver's coefficients into model.beta (class-major floats) and the result.
 void store(const TreeProblem &problem, const Solver &solver, Logistic &model, float lambda,
            ConvergedResult &result)
@@ -1077,19 +1102,22 @@ void fitConvergedPath(Logistic &model, float w, const std::vector<float> &lambda
 {
     const TreeProblem problem(model, w);
     Solver solver(problem);
-    // Each fit starts where the last two solutions point to, at the step
-    // between their lambdas scaled to the next one's on a log scale: a path
-    // moves smoothly in log lambda between kinks, and this start takes about
-    // a quarter fewer iterations than the last solution itself.
-    std::vector<double> before;
+    // Each fit starts where the last solutions point to, along the
+    // polynomial in log lambda through them: a path moves smoothly in log
+    // lambda between kinks. Through three points where the gradient method
+    // runs (10 to 20% fewer iterations than two points, which took a quarter
+    // fewer than the last solution alone); through two for Newton steps,
+    // which overshoot from a start carried further. The solutions before the
+    // last are kept in single precision: they only aim the start.
+    const std::size_t points = options.newton && problem.tree.separable ? 2 : 3;
+    std::vector<std::vector<float>> past;
     for (std::size_t l = 0; l < lambdas.size(); l++) {
-        const bool descending = l >= 2 && lambdas[l - 2] > lambdas[l - 1] && lambdas[l - 1] > lambdas[l] &&
-                               lambdas[l] > 0;
-        if (descending)
-            solver.extrapolate(before, std::log(static_cast<double>(lambdas[l - 1]) / lambdas[l]) /
-                                           std::log(static_cast<double>(lambdas[l - 2]) / lambdas[l - 1]));
-        else
-            before = solver.x;
+        std::size_t through = 1; // the last solutions whose lambdas fall into this one
+        while (through < std::min(points, l) && lambdas[l - through - 1] > lambdas[l - through])
+            through++;
+        if (l == 0 || !(lambdas[l - 1] > lambdas[l] && lambdas[l] > 0))
+            through = 1;
+        solver.extrapolate(carryWeights(lambdas, l, std::min(through, past.size() + 1)), past, points - 1);
         ConvergedResult result = solver.solve(lambdas[l], options);
         store(problem, solver, model, lambdas[l], result);
         each(l, result);

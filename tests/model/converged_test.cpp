@@ -340,11 +340,12 @@ TEST(Converged, NewtonStepsReachTheSameMinimum)
     }
 }
 
-// A path whose fits start from the line through the two solutions before,
-// on random problems where the groups carry weight (w = 0.5 and 0.2) with 2
-// to 4 classes: every fit reaches the objective of a fit from zero by
-// gradient steps alone, also after the lambdas turn back up (where the line
-// does not apply) and come down again.
+// A path whose fits start from the parabola through the three solutions
+// before (the line through two, second along the path and once the lambdas
+// fall again), on random problems where the groups carry weight (w = 0.5 and
+// 0.2) with 2 to 4 classes: every fit reaches the objective of a fit from
+// zero by gradient steps alone, also after the lambdas turn back up (where no
+// curve applies) and come down again.
 TEST(Converged, ExtrapolatedPathStartsKeepTheMinimum)
 {
     ConvergedOptions options, gradient;
