@@ -29,12 +29,38 @@ FeatureColumns columnOffsets(const Data &data)
     return columns;
 }
 
-// The row that entry e of the rows belongs to.
-std::int32_t rowOf(const Data &data, std::int64_t e)
-{
-    return static_cast<std::int32_t>(std::upper_bound(data.rowStart, data.rowStart + data.N + 1, e) -
-                                     data.rowStart - 1);
-}
+// The row of each entry of the rows, found by a search among the few rows
+// that the entry's block of `blockSize` entries spans: the cycles of the
+// permutation visit the entries in no order, and a search over every row
+// per entry would cost more than the moves themselves.
+class RowFinder {
+public:
+    explicit RowFinder(const Data &data) : data(data)
+    {
+        const std::int64_t count = data.nonzeros();
+        firstRow.resize(static_cast<std::size_t>(count / blockSize) + 2);
+        int row = 0;
+        for (std::size_t b = 0; b < firstRow.size(); b++) {
+            const std::int64_t e = static_cast<std::int64_t>(b) * blockSize;
+            while (row < data.N && data.rowStart[row + 1] <= e)
+                row++;
+            firstRow[b] = row;
+        }
+    }
+
+    std::int32_t operator()(std::int64_t e) const
+    {
+        const std::size_t b = static_cast<std::size_t>(e / blockSize);
+        const std::int64_t *from = data.rowStart + firstRow[b];
+        const std::int64_t *to = data.rowStart + firstRow[b + 1] + 1;
+        return static_cast<std::int32_t>(std::upper_bound(from, to, e) - data.rowStart - 1);
+    }
+
+private:
+    static const std::int64_t blockSize = 64;
+    const Data &data;
+    std::vector<std::int32_t> firstRow; // the row of each block's first entry
+};
 
 void releaseRows(Data &data)
 {
@@ -76,6 +102,7 @@ FeatureColumns takeFeatureColumns(Data &data)
     FeatureColumns columns = columnOffsets(data);
     // Each entry's column becomes ~place (negative) while the entry waits to
     // move to its place; a moved entry holds its row (0 or more) instead.
+    const RowFinder rowOf(data);
     std::vector<std::int64_t> next(columns.start.begin(), columns.start.end() - 1);
     for (std::int64_t e = 0; e < count; e++)
         data.cols[e] = ~static_cast<std::int32_t>(next[data.cols[e]]++);
@@ -84,12 +111,12 @@ FeatureColumns takeFeatureColumns(Data &data)
             continue;
         // Carry the entry at `first` to its place, the entry found there to
         // its own place, and so on round the cycle back to `first`.
-        std::int32_t row = rowOf(data, first);
+        std::int32_t row = rowOf(first);
         float value = data.values[first];
         std::int64_t at = ~data.cols[first];
         while (at != first) {
             const std::int64_t then = ~data.cols[at];
-            const std::int32_t displacedRow = rowOf(data, at);
+            const std::int32_t displacedRow = rowOf(at);
             const float displacedValue = data.values[at];
             data.cols[at] = row;
             data.values[at] = value;

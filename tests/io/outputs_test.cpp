@@ -208,7 +208,7 @@ TEST_F(Outputs, SignalsRemoveTheTemporaryFilesAndEndTheProcess)
 TEST_F(Outputs, SigtermEndsTrainingWithItsStatusAndLeavesNothing)
 {
     // Large enough that the fit is still running when the signal comes.
-    const int n = 3000, m = 256;
+    const int n = 3000, m = 1024;
     {
         std::ofstream samples(dir / "samples.txt"), labels(dir / "labels.txt"), tree(dir / "tree.tre");
         for (int i = 0; i < n; i++) {

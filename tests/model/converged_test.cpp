@@ -242,7 +242,8 @@ std::string randomTree(int first, int last, std::mt19937 &random)
 
 // On random problems of 40 features: what the gap at a rough fit proves to be
 // 0 is 0 at the minimum, and the working set, grown from nothing or from the
-// fit before along a path, ends where iterating on every feature ends.
+// fit before along a path (picked by the strong rule where lambda falls by
+// less than half), ends where iterating on every feature ends.
 TEST(Converged, ScreeningAndWorkingSetsKeepTheMinimum)
 {
     ConvergedOptions rough, tight, full;
@@ -259,7 +260,7 @@ TEST(Converged, ScreeningAndWorkingSetsKeepTheMinimum)
             fit.model.LoadTheTree(w);
             const double top = lambdaMax(fit.model);
             std::vector<float> lambdas;
-            for (const double share : {0.6, 0.2, 0.05})
+            for (const double share : {0.6, 0.5, 0.4, 0.2, 0.15, 0.05})
                 lambdas.push_back(static_cast<float>(share * top));
             std::vector<ConvergedResult> path;
             fitConvergedPath(fit.model, w, lambdas, tight,
@@ -339,11 +340,12 @@ TEST(Converged, NewtonStepsReachTheSameMinimum)
     }
 }
 
-// A path whose fits start from the line through the two solutions before,
-// on random problems where the groups carry weight (w = 0.5 and 0.2) with 2
-// to 4 classes: every fit reaches the objective of a fit from zero by
-// gradient steps alone, also after the lambdas turn back up (where the line
-// does not apply) and come down again.
+// A path whose fits start from the parabola through the three solutions
+// before (the line through two, second along the path and once the lambdas
+// fall again), on random problems where the groups carry weight (w = 0.5 and
+// 0.2) with 2 to 4 classes: every fit reaches the objective of a fit from
+// zero by gradient steps alone, also after the lambdas turn back up (where no
+// curve applies) and come down again.
 TEST(Converged, ExtrapolatedPathStartsKeepTheMinimum)
 {
     ConvergedOptions options, gradient;

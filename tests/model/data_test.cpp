@@ -128,11 +128,12 @@ Data randomRows(int N, int M, unsigned seed)
 } // namespace
 
 // The columns made in place are the copied ones, and the rows are gone:
-// the data are never held twice, and a fit holds only its columns.
+// the data are never held twice, and a fit holds only its columns. Short
+// rows and empty ones share blocks of entries, long rows span several.
 TEST(FeatureColumns, MadeInPlaceAsCopiedAndTheRowsReleased)
 {
-    for (const unsigned seed : {1u, 2u, 3u}) {
-        Data d = randomRows(40, 25, seed);
+    for (const auto &[N, M, seed] : {std::tuple{40, 25, 1u}, {40, 25, 2u}, {40, 25, 3u}, {9, 400, 4u}}) {
+        Data d = randomRows(N, M, seed);
         const FeatureColumns copied = buildFeatureColumns(d);
         const FeatureColumns taken = takeFeatureColumns(d);
         EXPECT_EQ(taken.start, copied.start);
@@ -140,8 +141,8 @@ TEST(FeatureColumns, MadeInPlaceAsCopiedAndTheRowsReleased)
         EXPECT_TRUE(std::equal(copied.rows.get(), copied.rows.get() + count, taken.rows.get()));
         EXPECT_EQ(std::memcmp(copied.values.get(), taken.values.get(), count * sizeof(float)), 0);
         EXPECT_TRUE(d.rowStart == nullptr && d.cols == nullptr && d.values == nullptr);
-        EXPECT_EQ(d.N, 40);
-        EXPECT_EQ(d.M, 25);
+        EXPECT_EQ(d.N, N);
+        EXPECT_EQ(d.M, M);
         freeData(d);
     }
 
