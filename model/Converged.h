@@ -50,8 +50,9 @@ ConvergedResult fitConverged(Logistic &model, float w, float lambda,
                              const std::vector<double> *start = nullptr);
 
 // Fits the lambdas in the order given, each from the solution of the one
-// before (the first from 0; along a decreasing run, from the line through the
-// two solutions before, carried on to the lambda on a log scale), on one
+// before (the first from 0; along a decreasing run, from where the polynomial
+// in log lambda through the last solutions leads: three where the groups
+// carry weight or Newton steps are off, else two), on one
 // model; after each fit model.beta holds its solution and `each` is called
 // with the lambda's position and its result. Give the lambdas from the
 // largest down: that is what makes warm starts pay.
