@@ -1053,6 +1053,8 @@ int Solver::grow(double lambda, std::vector<char> &inSet, const std::vector<char
 // them (Lagrange's); {1} for one.
 std::vector<double> carryWeights(const std::vector<float> &lambdas, std::size_t at, std::size_t through)
 {
+    if (through <= 1)
+        return {1.0};
     const double to = std::log(static_cast<double>(lambdas[at]));
     std::vector<double> from(through), weight(through, 1.0);
     for (std::size_t a = 0; a < through; a++)
