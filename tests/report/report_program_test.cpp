@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <regex>
 #include <sstream>
+#include <utility>
 
 #include "../test_support.h"
 
@@ -76,6 +77,39 @@ std::string threeDigits(const std::string &number)
     char text[32];
     std::snprintf(text, sizeof text, "%.3g", std::stod(number));
     return text;
+}
+
+// The methods paragraph between "<p id=\"methods-text\">" and "</p>".
+std::string methodsOf(const std::string &page)
+{
+    const std::string start = "<p id=\"methods-text\">";
+    const auto from = page.find(start) + start.size();
+    return page.substr(from, page.find("</p>", from) - from);
+}
+
+// The (w, lambda) of the min rule's row of a cv_summary.tsv.
+std::pair<std::string, std::string> minPoint(const std::string &summary)
+{
+    for (const std::string &line : splitLines(summary)) {
+        const std::vector<std::string> fields = splitTabs(line);
+        if (fields.size() > 4 && (fields[4] == "min" || fields[4] == "min,1se"))
+            return {fields[0], fields[1]};
+    }
+    return {};
+}
+
+// The mean and standard error of a cv_nested.tsv, as the page writes them.
+std::pair<std::string, std::string> nestedError(const std::string &nested)
+{
+    std::string mean, stdError;
+    for (const std::string &line : splitLines(nested)) {
+        const std::vector<std::string> fields = splitTabs(line);
+        if (fields[0] == "mean")
+            mean = threeDigits(fields.back());
+        if (fields[0] == "std_error")
+            stdError = threeDigits(fields.back());
+    }
+    return {mean, stdError};
 }
 
 } // namespace
@@ -325,27 +359,14 @@ TEST_F(Report, MethodsParagraphFollowsTheRunsSettings)
     EXPECT_EQ(readFile(dir / "run/cv_settings.tsv"), "key\tvalue\nsolver\tcyclic\nw\t0.2,0.5\nlambda\t0.1,1\n"
                                                      "repetitions\t1\nfolds\t2\nfolds_seed\t4\n"
                                                      "nested_inner_folds\t2\nnested_seed\t5\n");
-    std::string w, lambda, mean, stdError;
-    for (const std::string &line : splitLines(readFile(dir / "run/cv_summary.tsv"))) {
-        const std::vector<std::string> fields = splitTabs(line);
-        if (fields.size() > 4 && (fields[4] == "min" || fields[4] == "min,1se"))
-            w = fields[0], lambda = fields[1];
-    }
-    for (const std::string &line : splitLines(readFile(dir / "run/cv_nested.tsv"))) {
-        const std::vector<std::string> fields = splitTabs(line);
-        if (fields[0] == "mean")
-            mean = threeDigits(fields.back());
-        if (fields[0] == "std_error")
-            stdError = threeDigits(fields.back());
-    }
+    const auto [w, lambda] = minPoint(readFile(dir / "run/cv_summary.tsv"));
+    const auto [mean, stdError] = nestedError(readFile(dir / "run/cv_nested.tsv"));
     ASSERT_FALSE(w.empty() || mean.empty() || stdError.empty());
     const Result result = report("-data dir -c model.txt -o out -cv run -choice min");
     ASSERT_EQ(result.status, 0) << result.err;
     const std::string page = readFile(dir / "out/report.html");
-    const std::string start = "<p id=\"methods-text\">";
-    const auto from = page.find(start) + start.size();
     const std::string version = report("--version").out;
-    EXPECT_EQ(page.substr(from, page.find("</p>", from) - from),
+    EXPECT_EQ(methodsOf(page),
               "Samples were classified with Orvane " + version.substr(14, version.size() - 15) +
                   ", a multinomial logistic regression whose coefficients are penalised along the phylogenetic "
                   "tree of the taxa (a lasso term for each taxon and a group term for each clade). The training "
@@ -396,14 +417,6 @@ TEST_F(Report, MethodsParagraphFollowsTheRunsSettings)
     // The summary names the solver beside the rule that chose the point.
     EXPECT_NE(converged.find("chosen by the min rule of the cross-validation, whose fits used the converged solver"),
               std::string::npos);
-}
-
-// The methods paragraph between "<p id=\"methods-text\">" and "</p>".
-std::string methodsOf(const std::string &page)
-{
-    const std::string start = "<p id=\"methods-text\">";
-    const auto from = page.find(start) + start.size();
-    return page.substr(from, page.find("</p>", from) - from);
 }
 
 // Folds that keep groups whole (-g) are recorded in cv_settings.tsv by the
@@ -472,29 +485,15 @@ TEST_F(Report, MethodsParagraphTellsHowTheDataWerePrepared)
     fs::create_directory(dir / "run");
     const Result cv = run(CV_PROGRAM, cvArgs + "3 -p run/");
     ASSERT_EQ(cv.status, 0) << cv.err;
-    std::string w, lambda;
-    for (const std::string &line : splitLines(readFile(dir / "run/cv_summary.tsv"))) {
-        const std::vector<std::string> fields = splitTabs(line);
-        if (fields.size() > 4 && (fields[4] == "min" || fields[4] == "min,1se"))
-            w = fields[0], lambda = fields[1];
-    }
+    const auto [w, lambda] = minPoint(readFile(dir / "run/cv_summary.tsv"));
     ASSERT_EQ(run(ORVANE_PROGRAM, "-train -d data/samples.txt -l data/labels.txt -t data/tree.tre -w " + w +
                                       " -lambda " + lambda + " -o model.txt").status, 0);
     const Result result = report("-data data -c model.txt -o out -cv run -choice min");
     ASSERT_EQ(result.status, 0) << result.err;
     const std::string page = readFile(dir / "out/report.html");
-    const std::string start = "<p id=\"methods-text\">";
-    const auto from = page.find(start) + start.size();
-    std::string mean, stdError;
-    for (const std::string &line : splitLines(readFile(dir / "run/cv_nested.tsv"))) {
-        const std::vector<std::string> fields = splitTabs(line);
-        if (fields[0] == "mean")
-            mean = threeDigits(fields.back());
-        if (fields[0] == "std_error")
-            stdError = threeDigits(fields.back());
-    }
+    const auto [mean, stdError] = nestedError(readFile(dir / "run/cv_nested.tsv"));
     const std::string version = report("--version").out;
-    EXPECT_EQ(page.substr(from, page.find("</p>", from) - from),
+    EXPECT_EQ(methodsOf(page),
               "Samples were classified with Orvane " + version.substr(14, version.size() - 15) +
                   ", a multinomial logistic regression whose coefficients are penalised along the phylogenetic "
                   "tree of the taxa (a lasso term for each taxon and a group term for each clade). The training "
